@@ -1,0 +1,86 @@
+#include "blocking/blocker.h"
+
+#include "engine/loc.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+using namespace Qt::StringLiterals;
+
+Blocker::Blocker(RootLayout layout, QString stagingDirectory, PrivilegedRunner& runner, QObject* parent)
+    : QObject(parent), m_layout(std::move(layout)), m_stagingDirectory(std::move(stagingDirectory)),
+      m_runner(runner) {}
+
+qint64 parseHelperVersion(const QByteArray& bytes) {
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decode(bytes);
+    if (decode.hasError()) return -1;
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) ++i;
+    if (i == t.size()) return -1;
+    for (qsizetype k = i; k < t.size(); ++k)
+        if (t[k] < u'0' || t[k] > u'9') return -1;
+    bool ok = false;
+    const qint64 v = t.toLongLong(&ok); // accepts the sign; fails outside the 64-bit range
+    return ok ? v : -1;
+}
+
+void Blocker::refresh() {
+    QFile f(m_layout.versionFile());
+    qint64 version = -1;
+    if (f.open(QIODevice::ReadOnly)) version = parseHelperVersion(f.readAll());
+    setInstalled(version > 2);
+}
+
+namespace {
+// A site the root side would take for a directive, or one that would split or corrupt a line.
+bool unsafeSite(const QString& site) {
+    if (site.startsWith(u'#')) return true;
+    for (QChar c : site)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar(0x85) || c == QChar(0x2028) ||
+            c == QChar(0x2029))
+            return true;
+    return false;
+}
+} // namespace
+
+QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage) {
+    if (sites.isEmpty()) return {};
+    QStringList lines;
+    lines << (u"#redirect "_s + (blockPage ? u"127.0.0.1"_s : u"0.0.0.0"_s));
+    if (expires) {
+        // Whole seconds, truncated toward zero (also before 1970).
+        const qint64 ms = expires->toMSecsSinceEpoch();
+        lines << u"#expires "_s + QString::number(ms / 1000);
+    }
+    for (const QString& site : sites)
+        if (!unsafeSite(site)) lines << site;
+    return (lines.join(u'\n') + u'\n').toUtf8();
+}
+
+void Blocker::apply(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage) {
+    if (!m_installed) return;
+    const QByteArray content = lockupFileContent(sites, expires, blockPage);
+    // In place: the root side watches this very file, and the user may not write its folder.
+    QFile f(m_layout.lockupFile());
+    bool ok = f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (ok) ok = f.write(content) == content.size();
+    if (ok) ok = f.flush();
+    if (!ok) {
+        setLastError(pick(u"Couldn't update the lockup: "_s, u"Impossible de mettre à jour le périmètre : "_s) +
+                     f.errorString());
+    }
+}
+
+void Blocker::setInstalled(bool on) {
+    if (m_installed == on) return;
+    m_installed = on;
+    emit installedChanged();
+}
+
+void Blocker::setLastError(const std::optional<QString>& text) {
+    if (m_lastError == text) return;
+    m_lastError = text;
+    emit lastErrorChanged();
+}

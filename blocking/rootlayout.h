@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+// Where the root side keeps its files. Every root-side path is taken from here, so tests can point
+// the application at a temporary folder and the macOS layout can sit beside the Linux one.
+struct RootLayout {
+    QString libexecDirectory; // applier script and daemon executable
+    QString stateDirectory;   // lockup file, version file, block-page flag
+    QString logDirectory;
+    QString hostsFile;
+
+    QString applier() const { return libexecDirectory + QStringLiteral("/lockup-apply.sh"); }
+    QString daemon() const { return libexecDirectory + QStringLiteral("/mivra-blockpage"); }
+    QString lockupFile() const { return stateDirectory + QStringLiteral("/lockup.conf"); }
+    QString versionFile() const { return stateDirectory + QStringLiteral("/version"); }
+    QString flagFile() const { return stateDirectory + QStringLiteral("/blockpage.on"); }
+    QString helperLog() const { return logDirectory + QStringLiteral("/helper.log"); }
+    QString blockpageLog() const { return logDirectory + QStringLiteral("/blockpage.log"); }
+
+    static RootLayout linuxLayout() {
+        return {QStringLiteral("/usr/local/libexec/mivra"), QStringLiteral("/var/lib/mivra"),
+                QStringLiteral("/var/log/mivra"), QStringLiteral("/etc/hosts")};
+    }
+    // The same layout with every folder moved under `root` (for tests).
+    static RootLayout under(const QString& root) {
+        return {root + QStringLiteral("/libexec"), root + QStringLiteral("/state"), root + QStringLiteral("/log"),
+                root + QStringLiteral("/hosts")};
+    }
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+// The daemon's network side: a listening socket on the loopback address and the loop that answers
+// every connection on it with the Closed Set page.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace blockpage {
+
+struct ServerOptions {
+    // A connection that sends nothing for this long is answered as if it had sent nothing and closed.
+    std::chrono::milliseconds idleTimeout{10'000};
+    // Serving threads; 0 picks one per processor, at most four.
+    unsigned threads = 0;
+    // Connections held at once across all threads; the rest wait in the listen backlog. 0 derives it
+    // from the descriptor limit, at most 4096.
+    std::size_t maxConnections = 0;
+};
+
+// Opens a non-blocking TCP listener on 127.0.0.1:port with address reuse (port 0 picks a free port).
+// Returns the descriptor, or -1 with errno set.
+int openListener(std::uint16_t port);
+
+// Raises the soft descriptor limit towards want (never past the hard limit). Returns the soft limit.
+std::size_t raiseDescriptorLimit(std::size_t want);
+
+// Gives up root for the unprivileged "nobody" account: supplementary groups first, then the group,
+// then the user. Returns 0, or the errno of the step that failed (EPERM if root could be regained).
+int dropPrivileges();
+
+class Server {
+public:
+    // Takes ownership of a listening socket made by openListener().
+    explicit Server(int listenFd, ServerOptions options = {});
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // The local port of the listener.
+    std::uint16_t port() const;
+
+    // Serves until stop() is called (returns 0) or the listener fails (returns its errno).
+    int run();
+
+    // Makes run() return; safe from any thread and from a signal handler.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace blockpage

@@ -1,0 +1,379 @@
+#include "engine/records.h"
+
+#include "engine/loc.h"
+
+#include <QRegularExpression>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+std::string utf8(const QString& s) {
+    return s.toStdString();
+}
+QString qs(const Json& j) {
+    return QString::fromStdString(j.get<std::string>());
+}
+
+// Typed reads that fail instead of converting: a string is never a number, a float never an Int.
+bool readInt(const Json& j, qint64& out) {
+    if (j.is_number_integer() && !j.is_number_unsigned()) {
+        out = j.get<qint64>();
+        return true;
+    }
+    if (j.is_number_unsigned()) {
+        const auto u = j.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max())) return false;
+        out = static_cast<qint64>(u);
+        return true;
+    }
+    return false;
+}
+bool readBool(const Json& j, bool& out) {
+    if (!j.is_boolean()) return false;
+    out = j.get<bool>();
+    return true;
+}
+bool readString(const Json& j, QString& out) {
+    if (!j.is_string()) return false;
+    out = qs(j);
+    return true;
+}
+bool readUuid(const Json& j, QUuid& out) {
+    if (!j.is_string()) return false;
+    auto id = uuidFromText(qs(j));
+    if (!id) return false;
+    out = *id;
+    return true;
+}
+bool readStringList(const Json& j, QStringList& out) {
+    if (!j.is_array()) return false;
+    QStringList list;
+    for (const Json& e : j) {
+        if (!e.is_string()) return false;
+        list.append(qs(e));
+    }
+    out = list;
+    return true;
+}
+
+// A required member of a list element; fails the element when missing or of the wrong type.
+template <class T, class F> bool member(const Json& obj, const char* key, T& out, F read) {
+    auto it = obj.find(key);
+    return it != obj.end() && read(*it, out);
+}
+} // namespace
+
+QString phaseText(Phase p) {
+    switch (p) {
+    case Phase::standby: return u"standby"_s;
+    case Phase::rolling: return u"rolling"_s;
+    case Phase::setup: return u"setup"_s;
+    case Phase::wrap: return u"wrap"_s;
+    }
+    return u"standby"_s;
+}
+
+std::optional<Phase> phaseFromText(const QString& text) {
+    for (Phase p : {Phase::standby, Phase::rolling, Phase::setup, Phase::wrap})
+        if (phaseText(p) == text) return p;
+    return std::nullopt;
+}
+
+QString lockKindText(LockKind k) {
+    switch (k) {
+    case LockKind::none: return u"none"_s;
+    case LockKind::timer: return u"timer"_s;
+    case LockKind::password: return u"password"_s;
+    }
+    return u"none"_s;
+}
+
+std::optional<LockKind> lockKindFromText(const QString& text) {
+    for (LockKind k : {LockKind::none, LockKind::timer, LockKind::password})
+        if (lockKindText(k) == text) return k;
+    return std::nullopt;
+}
+
+QString lockKindLabel(LockKind k) {
+    switch (k) {
+    case LockKind::none: return pick(u"Open gate"_s, u"Barrière ouverte"_s);
+    case LockKind::timer: return pick(u"Lock to timer"_s, u"Verrouiller au minuteur"_s);
+    case LockKind::password: return pick(u"Lock with password"_s, u"Verrouiller par mot de passe"_s);
+    }
+    return {};
+}
+
+QString uuidText(const QUuid& id) {
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+std::optional<QUuid> uuidFromText(const QString& text) {
+    // Only the plain 36-character hyphenated form is an identifier; braces or other shapes are not.
+    static const QRegularExpression shape(
+        u"^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"_s);
+    if (!shape.match(text).hasMatch()) return std::nullopt;
+    return QUuid::fromString(text);
+}
+
+QStringList parseSiteList(const QString& text) {
+    QStringList sites;
+    QString piece;
+    auto flush = [&] {
+        if (piece.isEmpty()) return;
+        QString s = piece;
+        piece.clear();
+        qsizetype a = 0, b = s.size();
+        while (a < b && (s[a] == u' ' || s[a] == u'\t')) ++a;
+        while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t')) --b;
+        s = s.mid(a, b - a).toLower();
+        if (auto at = s.indexOf(u"://"); at >= 0) s = s.mid(at + 3);
+        if (auto at = s.indexOf(u'/'); at >= 0) s = s.left(at);
+        s.remove(u"*."_s);
+        if (!s.isEmpty()) sites.append(s);
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        switch (c) {
+        case u'\n': case u'\r': case 0x0B: case 0x0C: case 0x85: case 0x2028: case 0x2029:
+            flush(); // CR LF gives an empty piece in between, which is dropped
+            break;
+        default:
+            piece.append(QChar(c));
+        }
+    }
+    flush();
+    return sites;
+}
+
+void Lockup::setSites(const QString& text) {
+    sites = parseSiteList(text);
+}
+
+Json toJson(const Settings& s) {
+    Json j = Json::object();
+    j["focusMin"] = s.focusMin;
+    j["shortMin"] = s.shortMin;
+    j["longMin"] = s.longMin;
+    j["reel"] = s.reel;
+    j["soundOn"] = s.soundOn;
+    j["autoStartBreaks"] = s.autoStartBreaks;
+    j["autoStartTakes"] = s.autoStartTakes;
+    j["blockWebsites"] = s.blockWebsites;
+    j["blockApps"] = s.blockApps;
+    j["blockPage"] = s.blockPage;
+    j["blockDuringBreaks"] = s.blockDuringBreaks;
+    j["allowanceEnabled"] = s.allowanceEnabled;
+    j["allowanceMin"] = s.allowanceMin;
+    if (s.passwordHash) j["passwordHash"] = utf8(*s.passwordHash);
+    if (s.activeLockupID) j["activeLockupID"] = utf8(uuidText(*s.activeLockupID));
+    j["calendarEnabled"] = s.calendarEnabled;
+    j["meetingWarnEnabled"] = s.meetingWarnEnabled;
+    j["meetingWarnMinutes"] = s.meetingWarnMinutes;
+    Json muted = Json::array();
+    for (const QString& id : s.mutedCalendarIDs) muted.push_back(utf8(id));
+    j["mutedCalendarIDs"] = muted;
+    return j;
+}
+
+Json toJson(const Lockup& l) {
+    Json j = Json::object();
+    j["id"] = utf8(uuidText(l.id));
+    j["name"] = utf8(l.name);
+    Json sites = Json::array();
+    for (const QString& s : l.sites) sites.push_back(utf8(s));
+    j["sites"] = sites;
+    Json apps = Json::array();
+    for (const BlockedApp& a : l.apps) {
+        Json o = Json::object();
+        o["id"] = utf8(uuidText(a.id));
+        o["name"] = utf8(a.name);
+        o["bundleID"] = utf8(a.bundleID);
+        apps.push_back(o);
+    }
+    j["apps"] = apps;
+    return j;
+}
+
+Json toJson(const ScheduleBlock& b) {
+    Json j = Json::object();
+    j["id"] = utf8(uuidText(b.id));
+    j["enabled"] = b.enabled;
+    Json days = Json::array();
+    for (int d : b.weekdays) days.push_back(d);
+    j["weekdays"] = days;
+    j["startHour"] = b.startHour;
+    j["startMinute"] = b.startMinute;
+    j["durationMin"] = b.durationMin;
+    if (b.lockupID) j["lockupID"] = utf8(uuidText(*b.lockupID));
+    j["lockGate"] = b.lockGate;
+    j["lockKind"] = utf8(lockKindText(b.lockKind));
+    return j;
+}
+
+Json toJson(const DayStat& d) {
+    Json j = Json::object();
+    j["date"] = utf8(d.date);
+    j["takes"] = d.takes;
+    j["focusedSeconds"] = d.focusedSeconds;
+    return j;
+}
+
+SettingsDecode decodeSettings(const Json& j) {
+    SettingsDecode out;
+    if (!j.is_object()) return out;
+    out.decoded = true;
+    Settings& s = out.settings;
+    auto field = [&](const char* key, auto& target, auto read) {
+        auto it = j.find(key);
+        if (it == j.end()) return;
+        auto value = target;
+        if (read(*it, value)) target = value;
+        else out.hadBadKey = true;
+    };
+    field("focusMin", s.focusMin, readInt);
+    field("shortMin", s.shortMin, readInt);
+    field("longMin", s.longMin, readInt);
+    field("reel", s.reel, readInt);
+    field("soundOn", s.soundOn, readBool);
+    field("autoStartBreaks", s.autoStartBreaks, readBool);
+    field("autoStartTakes", s.autoStartTakes, readBool);
+    field("blockWebsites", s.blockWebsites, readBool);
+    field("blockApps", s.blockApps, readBool);
+    field("blockPage", s.blockPage, readBool);
+    field("blockDuringBreaks", s.blockDuringBreaks, readBool);
+    field("allowanceEnabled", s.allowanceEnabled, readBool);
+    field("allowanceMin", s.allowanceMin, readInt);
+    if (auto it = j.find("passwordHash"); it != j.end()) {
+        QString hash;
+        if (readString(*it, hash)) s.passwordHash = hash;
+        else out.hadBadKey = true;
+    }
+    if (auto it = j.find("activeLockupID"); it != j.end()) {
+        QUuid id;
+        if (readUuid(*it, id)) s.activeLockupID = id;
+        else out.hadBadKey = true;
+    }
+    field("calendarEnabled", s.calendarEnabled, readBool);
+    field("meetingWarnEnabled", s.meetingWarnEnabled, readBool);
+    field("meetingWarnMinutes", s.meetingWarnMinutes, readInt);
+    field("mutedCalendarIDs", s.mutedCalendarIDs, readStringList);
+    return out;
+}
+
+namespace {
+bool readBlockedApp(const Json& j, BlockedApp& a) {
+    return j.is_object() && member(j, "id", a.id, readUuid) && member(j, "name", a.name, readString) &&
+           member(j, "bundleID", a.bundleID, readString);
+}
+bool readLockup(const Json& j, Lockup& l) {
+    if (!j.is_object() || !member(j, "id", l.id, readUuid) || !member(j, "name", l.name, readString) ||
+        !member(j, "sites", l.sites, readStringList))
+        return false;
+    auto apps = j.find("apps");
+    if (apps == j.end() || !apps->is_array()) return false;
+    for (const Json& e : *apps) {
+        BlockedApp a;
+        if (!readBlockedApp(e, a)) return false;
+        l.apps.append(a);
+    }
+    return true;
+}
+bool readWeekdays(const Json& j, QList<int>& out) {
+    if (!j.is_array()) return false;
+    QList<int> days;
+    for (const Json& e : j) {
+        qint64 d = 0;
+        if (!readInt(e, d) || d < std::numeric_limits<int>::min() || d > std::numeric_limits<int>::max())
+            return false;
+        if (!days.contains(int(d))) days.append(int(d));
+    }
+    std::sort(days.begin(), days.end());
+    out = days;
+    return true;
+}
+bool readLockKind(const Json& j, LockKind& out) {
+    QString text;
+    if (!readString(j, text)) return false;
+    auto k = lockKindFromText(text);
+    if (!k) return false;
+    out = *k;
+    return true;
+}
+bool readSchedule(const Json& j, ScheduleBlock& b) {
+    if (!j.is_object()) return false;
+    if (!member(j, "id", b.id, readUuid) || !member(j, "enabled", b.enabled, readBool) ||
+        !member(j, "weekdays", b.weekdays, readWeekdays) || !member(j, "startHour", b.startHour, readInt) ||
+        !member(j, "startMinute", b.startMinute, readInt) ||
+        !member(j, "durationMin", b.durationMin, readInt) || !member(j, "lockGate", b.lockGate, readBool) ||
+        !member(j, "lockKind", b.lockKind, readLockKind))
+        return false;
+    if (auto it = j.find("lockupID"); it != j.end()) {
+        QUuid id;
+        if (!readUuid(*it, id)) return false;
+        b.lockupID = id;
+    }
+    return true;
+}
+bool readDayStat(const Json& j, DayStat& d) {
+    return j.is_object() && member(j, "date", d.date, readString) && member(j, "takes", d.takes, readInt) &&
+           member(j, "focusedSeconds", d.focusedSeconds, readInt);
+}
+
+template <class T, class F> std::optional<QList<T>> decodeList(const Json& j, F read) {
+    if (!j.is_array()) return std::nullopt;
+    QList<T> list;
+    list.reserve(qsizetype(j.size()));
+    for (const Json& e : j) {
+        T item;
+        if (!read(e, item)) return std::nullopt;
+        list.append(std::move(item));
+    }
+    return list;
+}
+} // namespace
+
+std::optional<QList<Lockup>> decodeLockups(const Json& j) {
+    return decodeList<Lockup>(j, readLockup);
+}
+std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j) {
+    return decodeList<ScheduleBlock>(j, readSchedule);
+}
+std::optional<QList<DayStat>> decodeHistory(const Json& j) {
+    return decodeList<DayStat>(j, readDayStat);
+}
+
+QList<Lockup> seedLockups() {
+    auto app = [](const QString& name, const QString& bundleID) {
+        return BlockedApp{QUuid::createUuid(), name, bundleID};
+    };
+    Lockup usual;
+    usual.id = QUuid::createUuid();
+    usual.name = pick(u"The usual suspects"_s, u"Les suspects habituels"_s);
+    usual.sites = {
+        u"reddit.com"_s,     u"www.reddit.com"_s,    u"old.reddit.com"_s,   // link-sharing forum
+        u"x.com"_s,          u"twitter.com"_s,       u"www.twitter.com"_s,  // microblogging
+        u"facebook.com"_s,   u"www.facebook.com"_s,  u"m.facebook.com"_s,   // social network
+        u"instagram.com"_s,  u"www.instagram.com"_s,                        // photo sharing
+        u"tiktok.com"_s,     u"www.tiktok.com"_s,                           // short video
+        u"youtube.com"_s,    u"www.youtube.com"_s,   u"m.youtube.com"_s,    // video sharing
+        u"news.ycombinator.com"_s,                                          // technology news forum
+        u"cnn.com"_s,        u"www.cnn.com"_s,       u"nytimes.com"_s,     u"www.nytimes.com"_s, // news
+        u"twitch.tv"_s,      u"www.twitch.tv"_s,                            // live streaming
+        u"netflix.com"_s,    u"www.netflix.com"_s,                          // film streaming
+    };
+    usual.apps = {app(u"Slack"_s, u"com.tinyspeck.slackmacgap"_s), app(u"Discord"_s, u"com.hnc.Discord"_s),
+                  app(u"Messages"_s, u"com.apple.MobileSMS"_s)};
+
+    Lockup news;
+    news.id = QUuid::createUuid();
+    news.name = pick(u"Newsroom blackout"_s, u"Blackout salle de nouvelles"_s);
+    news.sites = {
+        u"cnn.com"_s,         u"www.cnn.com"_s,     u"nytimes.com"_s, u"www.nytimes.com"_s,
+        u"bbc.co.uk"_s,       u"www.bbc.co.uk"_s,          // British public broadcaster
+        u"theguardian.com"_s, u"www.theguardian.com"_s,    // British newspaper
+        u"lapresse.ca"_s,     u"www.lapresse.ca"_s,        // French-language Canadian newspaper
+        u"cbc.ca"_s,          u"gem.cbc.ca"_s,             // Canadian public broadcaster
+        u"news.ycombinator.com"_s, u"reddit.com"_s, u"www.reddit.com"_s,
+    };
+    return {usual, news};
+}

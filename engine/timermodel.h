@@ -1,0 +1,204 @@
+#pragma once
+
+#include "engine/records.h"
+#include "engine/stores.h"
+#include "platform/platform.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+class AppMonitor;
+class Blocker;
+
+// The engine: phases and the one-second tick, the stores, the day ledger, the gate, allowance mode
+// and the blocking policy. Lives on the GUI thread for the whole life of the application.
+class TimerModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(Mivra::Phase phase READ phase NOTIFY phaseChanged)
+    Q_PROPERTY(qint64 remaining READ remaining NOTIFY remainingChanged)
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    Q_PROPERTY(qint64 takesToday READ takesToday NOTIFY takesTodayChanged)
+    Q_PROPERTY(qint64 focusedSecondsToday READ focusedSecondsToday NOTIFY focusedSecondsTodayChanged)
+    Q_PROPERTY(QList<DayStat> history READ history NOTIFY historyChanged)
+    Q_PROPERTY(QList<Lockup> lockups READ lockups WRITE setLockups NOTIFY lockupsChanged)
+    Q_PROPERTY(QList<ScheduleBlock> schedules READ schedules WRITE setSchedules NOTIFY schedulesChanged)
+    Q_PROPERTY(bool gateLocked READ gateLocked NOTIFY gateLockedChanged)
+    Q_PROPERTY(Mivra::LockKind lockKind READ lockKind NOTIFY lockKindChanged)
+    Q_PROPERTY(Mivra::LockKind pendingLock READ pendingLock WRITE setPendingLock NOTIFY pendingLockChanged)
+    Q_PROPERTY(bool openSetActive READ openSetActive NOTIFY openSetActiveChanged)
+    Q_PROPERTY(qint64 allowanceUsedSeconds READ allowanceUsedSeconds NOTIFY allowanceUsedSecondsChanged)
+    Q_PROPERTY(Settings settings READ settings WRITE setSettings NOTIFY settingsValueChanged)
+
+    // Derived texts, in the current language.
+    Q_PROPERTY(QString phaseTitle READ phaseTitle NOTIFY textsChanged)
+    Q_PROPERTY(QString phaseSubtitle READ phaseSubtitle NOTIFY textsChanged)
+    Q_PROPERTY(QString primaryLabel READ primaryLabel NOTIFY textsChanged)
+    Q_PROPERTY(QString clockText READ clockText NOTIFY textsChanged)
+    Q_PROPERTY(QString focusedText READ focusedText NOTIFY textsChanged)
+    Q_PROPERTY(qint64 allowanceLeft READ allowanceLeft NOTIFY allowanceLeftChanged)
+
+public:
+    explicit TimerModel(const Platform& platform, QObject* parent = nullptr);
+    ~TimerModel() override;
+
+    // Observable state.
+    Phase phase() const { return m_phase; }
+    qint64 remaining() const { return m_remaining; }
+    bool running() const { return m_running; }
+    qint64 takesToday() const { return m_takesToday; }
+    qint64 focusedSecondsToday() const { return m_focusedSecondsToday; }
+    const QList<DayStat>& history() const { return m_history; }
+    const QList<Lockup>& lockups() const { return m_lockups; }
+    const QList<ScheduleBlock>& schedules() const { return m_schedules; }
+    bool gateLocked() const { return m_gateLocked; }
+    LockKind lockKind() const { return m_lockKind; }
+    LockKind pendingLock() const { return m_pendingLock; }
+    bool openSetActive() const { return m_openSetActive; }
+    qint64 allowanceUsedSeconds() const { return m_allowanceUsedSeconds; }
+    const Settings& settings() const { return m_settings; }
+
+    Blocker& blocker() { return *m_blocker; }
+    AppMonitor& appMonitor() { return *m_appMonitor; }
+    QTimer& timer() { return m_timer; }
+    qint64 housekeeping() const { return m_housekeeping; }
+    const QString& lastSig() const { return m_lastSig; }
+    const QString& activeDay() const { return m_activeDay; }
+
+    // Told of state changes, one turn of the event loop later.
+    std::function<void()> onChange;
+    // Told the name of each application the monitor held.
+    std::function<void(const QString&)> onAppHeld;
+
+    // Stores.
+    QString dataDirectory() const;
+    void setSettings(const Settings& s); // assigns and runs settingsChanged()
+    // Changes settings through `edit` and runs settingsChanged(), as a view's binding does.
+    void editSettings(const std::function<void(Settings&)>& edit);
+    void settingsChanged();
+    void setLockups(const QList<Lockup>& list);
+    void setSchedules(const QList<ScheduleBlock>& list);
+    void addLockup(const QString& name);
+    void selectLockup(const QUuid& id);
+    void deleteLockup(const QUuid& id);
+    void addSchedule();
+    void deleteSchedule(const QUuid& id);
+
+    // Session timer.
+    void tick();
+    void rollOrResume();
+    void pause();
+    void startTake(qint64 minutes, bool useFocusLength);
+    void phaseEnded();
+    void breakEnded(bool announce);
+    void skipBreak();
+    void resetToStandby();
+    qint64 phaseLength() const;
+    void notifyChange();
+    void notify(const QString& title, const QString& body, bool sound);
+
+    QString phaseTitle() const;
+    QString phaseSubtitle() const;
+    QString primaryLabel() const;
+    QString clockText() const;
+    QString focusedText() const;
+
+    // Day ledger.
+    QString dayKey() const;
+    void loadDay();
+    void saveDay();
+    void recordToday();
+    void checkDayRollover();
+
+    // Gate.
+    static QString hashPassword(const QString& password);
+    bool gateAllows(const std::optional<QString>& password) const;
+    bool cutTake(const std::optional<QString>& password);
+    bool authorizeQuit(const std::optional<QString>& password);
+    void setPassword(const QString& password);
+    void setPendingLock(LockKind kind);
+
+    // Allowance.
+    qint64 allowanceLeft() const;
+    void openSet();
+    void closeSet();
+
+    // Blocking policy.
+    const Lockup* lockupInEffect() const;
+    bool blockingActive() const;
+    std::optional<QDateTime> blockExpiry() const;
+    void syncBlocking(bool force);
+    void releaseBlocking();
+
+signals:
+    void phaseChanged();
+    void remainingChanged();
+    void runningChanged();
+    void takesTodayChanged();
+    void focusedSecondsTodayChanged();
+    void historyChanged();
+    void lockupsChanged();
+    void schedulesChanged();
+    void gateLockedChanged();
+    void lockKindChanged();
+    void pendingLockChanged();
+    void openSetActiveChanged();
+    void allowanceUsedSecondsChanged();
+    void settingsValueChanged();
+    void textsChanged();
+    void allowanceLeftChanged();
+    // Every blocking sync, with its `force`.
+    void blockingSynced(bool force);
+
+private:
+    template <class T> void assign(T& field, const T& value, void (TimerModel::*signal)());
+    void setPhase(Phase p);
+    void setRemaining(qint64 r);
+    void setRunning(bool r);
+    void setTakesToday(qint64 n);
+    void setFocusedSecondsToday(qint64 n);
+    void setGate(bool locked, LockKind kind);
+    void setOpenSetActive(bool on);
+    void setAllowanceUsedSeconds(qint64 n);
+    void writeLockups();
+    void writeSchedules();
+    void loadSettings();
+    void loadStores();
+    void loadHistory();
+    void spendAllowance();
+    void appHeld(const QString& name);
+    QDateTime nextMidnight() const;
+    // A store that could not be decoded is kept aside before its fallback is written.
+    template <class T, class D>
+    QList<T> readList(const QString& fileName, D decode, const std::function<QList<T>()>& fallback);
+
+    Platform m_platform;
+    StoreDirectory m_store;
+
+    Phase m_phase = Phase::standby;
+    qint64 m_remaining = 1500;
+    bool m_running = false;
+    qint64 m_takesToday = 0;
+    qint64 m_focusedSecondsToday = 0;
+    QList<DayStat> m_history;
+    QList<Lockup> m_lockups;
+    QList<ScheduleBlock> m_schedules;
+    bool m_gateLocked = false;
+    LockKind m_lockKind = LockKind::none;
+    LockKind m_pendingLock = LockKind::none;
+    bool m_openSetActive = false;
+    qint64 m_allowanceUsedSeconds = 0;
+    Settings m_settings;
+
+    Blocker* m_blocker = nullptr;
+    AppMonitor* m_appMonitor = nullptr;
+    QTimer m_timer;
+    qint64 m_housekeeping = 0;
+    QString m_lastSig;
+    QString m_activeDay;
+    QString m_lastWarnedMeeting;
+    QString m_lastFiredMinute;
+};

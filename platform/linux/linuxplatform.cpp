@@ -1,0 +1,14 @@
+#include "platform/linux/linuxplatform.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+QString LinuxPlatform::dataDirectory() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/Mivra");
+}
+
+Platform LinuxPlatform::view() {
+    return Platform{clock, defaults, notifier, sound, workspace, runner, RootLayout::linuxLayout(), dataDirectory()};
+}

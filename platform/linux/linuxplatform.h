@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/linux/canberrasound.h"
+#include "platform/linux/dbusnotifier.h"
+#include "platform/linux/pkexecrunner.h"
+#include "platform/linux/procworkspace.h"
+#include "platform/linux/settingsdefaults.h"
+#include "platform/linux/systemclock.h"
+#include "platform/platform.h"
+
+// Owns the Linux implementations of every seam for the life of the process.
+class LinuxPlatform {
+public:
+    LinuxPlatform() = default;
+
+    // The per-user data folder: ~/.local/share/Mivra (or $XDG_DATA_HOME/Mivra).
+    static QString dataDirectory();
+
+    Platform view();
+
+    SystemClock clock;
+    SettingsDefaults defaults;
+    DBusNotifier notifier;
+    CanberraSound sound;
+    ProcWorkspace workspace;
+    PkexecRunner runner;
+};

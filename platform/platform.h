@@ -1,0 +1,24 @@
+#pragma once
+
+#include "blocking/rootlayout.h"
+
+#include <QString>
+
+class Clock;
+class Defaults;
+class Notifier;
+class Sound;
+class Workspace;
+class PrivilegedRunner;
+
+// The seams the engine runs on. The engine borrows them; whoever builds the engine owns them.
+struct Platform {
+    Clock& clock;
+    Defaults& defaults;
+    Notifier& notifier;
+    Sound& sound;
+    Workspace& workspace;
+    PrivilegedRunner& runner;
+    RootLayout rootLayout;
+    QString dataDirectory; // where the JSON stores live
+};

@@ -1,0 +1,93 @@
+#pragma once
+
+// Fakes of the platform seams: the boundary of every engine test.
+#include "platform/clock.h"
+#include "platform/defaults.h"
+#include "platform/notifier.h"
+#include "platform/privilegedrunner.h"
+#include "platform/sound.h"
+#include "platform/workspace.h"
+
+#include <QHash>
+#include <QList>
+#include <QPair>
+
+#include <functional>
+
+class FakeClock final : public Clock {
+public:
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 2), QTime(10, 0), QTimeZone::utc()),
+                       QTimeZone zone = QTimeZone::utc())
+        : m_now(start.toUTC()), m_zone(std::move(zone)) {}
+    QDateTime now() const override { return m_now; }
+    QTimeZone timeZone() const override { return m_zone; }
+
+    void set(const QDateTime& t) { m_now = t.toUTC(); }
+    void advance(qint64 seconds) { m_now = m_now.addSecs(seconds); }
+    void setZone(const QTimeZone& z) { m_zone = z; }
+
+private:
+    QDateTime m_now;
+    QTimeZone m_zone;
+};
+
+class MemoryDefaults final : public Defaults {
+public:
+    bool contains(const QString& key) const override { return m_values.contains(key); }
+    QVariant value(const QString& key) const override { return m_values.value(key); }
+    void setValue(const QString& key, const QVariant& value) override {
+        m_values.insert(key, value);
+        writes.append({key, value});
+    }
+    void remove(const QString& key) { m_values.remove(key); }
+
+    QList<QPair<QString, QVariant>> writes;
+
+private:
+    QHash<QString, QVariant> m_values;
+};
+
+class FakeNotifier final : public Notifier {
+public:
+    struct Post {
+        QString title, body;
+    };
+    void post(const QString& title, const QString& body) override { posts.append({title, body}); }
+    QList<Post> posts;
+};
+
+class FakeSound final : public Sound {
+public:
+    void play() override { ++plays; }
+    int plays = 0;
+};
+
+// A workspace whose applications are plain records; terminating one removes it unless it is stubborn.
+class FakeWorkspace final : public Workspace {
+    Q_OBJECT
+public:
+    QList<RunningApp> runningApplications() override { return apps; }
+    bool terminate(const RunningApp& app) override;
+    void forceTerminate(const RunningApp& app) override;
+    bool isTerminated(const RunningApp& app) override;
+    void setWatchingLaunches(bool on) override { watching = on; }
+
+    // Adds an application and, while watching, announces its launch.
+    void launch(const RunningApp& app);
+
+    QList<RunningApp> apps;
+    QList<qint64> stubborn;    // pids that ignore a terminate request
+    QList<qint64> undelivered; // pids whose terminate request is not delivered
+    QList<qint64> terminated, forced;
+    bool watching = false;
+};
+
+class FakeRunner final : public PrivilegedRunner {
+public:
+    PrivilegedResult run(const QString& scriptPath) override {
+        scripts.append(scriptPath);
+        return handler ? handler(scriptPath) : PrivilegedResult{true, {}, 0, {}};
+    }
+    std::function<PrivilegedResult(const QString&)> handler;
+    QStringList scripts;
+};
