@@ -1,0 +1,166 @@
+// A live daemon on an ephemeral loopback port, talked to with raw sockets.
+
+#include "client.h"
+#include "page.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace blockpage;
+using namespace blockpage::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Closes the descriptors it holds when the test ends, whatever the outcome.
+struct Sockets {
+    std::vector<int> fds;
+    ~Sockets() {
+        for (int fd : fds)
+            close(fd);
+    }
+};
+
+bool isPageFor(const std::string& raw, std::string_view host) {
+    Reply r = splitReply(raw);
+    return r.head.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && r.contentLength == long(r.body.size()) &&
+           r.body.find("<b>" + std::string(host) + "</b>") != std::string::npos;
+}
+
+TEST(LiveServer, AnswersRawRequests) {
+    LiveServer server;
+    std::string en = exchange(server.port(), "GET /x HTTP/1.1\r\nHost: Mixed.Case.test:81\r\nAccept-Language: en\r\n\r\n");
+    EXPECT_TRUE(isPageFor(en, "Mixed.Case.test:81"));
+    EXPECT_NE(en.find("<html lang=\"en\">"), std::string::npos);
+
+    // Not HTTP at all: still the page, status 200.
+    std::string junk = exchange(server.port(), std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11));
+    EXPECT_TRUE(isPageFor(junk, "Ce site"));
+}
+
+TEST(LiveServer, EmptyConnectionGetsTheDefaultPage) {
+    LiveServer server;
+    int fd = connectTo(server.port());
+    ASSERT_GE(fd, 0);
+    shutdown(fd, SHUT_WR); // sends nothing at all
+    EXPECT_TRUE(isPageFor(readToEnd(fd), "Ce site"));
+    close(fd);
+}
+
+TEST(LiveServer, SilentClientIsAnsweredAfterTheIdleTimeout) {
+    LiveServer server(ServerOptions{.idleTimeout = 300ms});
+    int fd = connectTo(server.port());
+    ASSERT_GE(fd, 0);
+    auto start = std::chrono::steady_clock::now();
+    std::string reply = readToEnd(fd, 5000);
+    auto waited = std::chrono::steady_clock::now() - start;
+    close(fd);
+    EXPECT_TRUE(isPageFor(reply, "Ce site"));
+    EXPECT_GE(waited, 250ms);
+    EXPECT_LT(waited, 3s);
+}
+
+TEST(LiveServer, ConcurrentClientsEachGetTheirOwnHost) {
+    LiveServer server;
+    Sockets clients;
+    // All connected before any sends, so the server holds them all at once.
+    for (int i = 0; i < 200; ++i) {
+        int fd = connectTo(server.port());
+        ASSERT_GE(fd, 0) << i;
+        clients.fds.push_back(fd);
+    }
+    for (int i = 199; i >= 0; --i)
+        ASSERT_TRUE(sendAll(clients.fds[i], "GET / HTTP/1.1\r\nHost: client-" + std::to_string(i) + ".test\r\n\r\n"));
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(isPageFor(readToEnd(clients.fds[i]), "client-" + std::to_string(i) + ".test")) << i;
+}
+
+TEST(LiveServer, KeepsServingWhileTwoThousandClientsSitIdle) {
+    // Both ends of every connection live in this process.
+    rlimit lim{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &lim), 0);
+    const rlim_t need = 2 * 2000 + 256;
+    if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < need)
+        GTEST_SKIP() << "the hard descriptor limit (" << lim.rlim_max << ") is below " << need;
+    if (lim.rlim_cur < need) {
+        lim.rlim_cur = need;
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+    }
+
+    LiveServer server(ServerOptions{.idleTimeout = 60s});
+    Sockets idle;
+    for (int i = 0; i < 2000; ++i) {
+        int fd = connectTo(server.port());
+        ASSERT_GE(fd, 0) << i;
+        idle.fds.push_back(fd);
+    }
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(isPageFor(exchange(server.port(), "Host: busy-" + std::to_string(i) + ".test\r\n\r\n"),
+                              "busy-" + std::to_string(i) + ".test"));
+    // The idle ones are still held, unanswered.
+    EXPECT_TRUE(staysQuiet(idle.fds.front(), 50));
+    EXPECT_TRUE(staysQuiet(idle.fds.back(), 50));
+}
+
+TEST(LiveServer, ClientsBeyondTheCapWaitInTheBacklogAndAreServed) {
+    LiveServer server(ServerOptions{.idleTimeout = 200ms, .threads = 1, .maxConnections = 8});
+    Sockets idle;
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i) {
+        int fd = connectTo(server.port());
+        ASSERT_GE(fd, 0);
+        idle.fds.push_back(fd);
+    }
+    // Queued behind the idle ones, answered once enough of them have timed out.
+    int fd = connectTo(server.port());
+    ASSERT_GE(fd, 0);
+    idle.fds.push_back(fd);
+    ASSERT_TRUE(sendAll(fd, "Host: late.test\r\n\r\n"));
+    EXPECT_TRUE(isPageFor(readToEnd(fd, 10000), "late.test"));
+    // Held eight at a time: three waves of idle clients time out before its turn comes.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 550ms);
+    for (std::size_t i = 0; i + 1 < idle.fds.size(); ++i)
+        EXPECT_TRUE(isPageFor(readToEnd(idle.fds[i], 10000), "Ce site")) << i;
+}
+
+TEST(LiveServer, RequestLongerThanOneReadStillGetsThePage) {
+    LiveServer server;
+    const std::string cookie = "Cookie: " + std::string(30000, 'c') + "\r\n";
+
+    // All at once: most of it is still unread when the page goes out.
+    int fd = connectTo(server.port());
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sendAll(fd, "GET / HTTP/1.1\r\nHost: big.test\r\n" + cookie + "\r\n"));
+    bool reset = false;
+    std::string reply = readToEnd(fd, 5000, &reset);
+    EXPECT_FALSE(reset);
+    EXPECT_TRUE(isPageFor(reply, "big.test"));
+    close(fd);
+
+    // The rest arriving after the answer has been sent.
+    fd = connectTo(server.port());
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(sendAll(fd, "GET / HTTP/1.1\r\nHost: slow.test\r\n" + cookie.substr(0, 9000)));
+    std::this_thread::sleep_for(100ms);
+    sendAll(fd, cookie.substr(9000) + "\r\n");
+    reply = readToEnd(fd, 5000, &reset);
+    EXPECT_FALSE(reset);
+    EXPECT_TRUE(isPageFor(reply, "slow.test"));
+    close(fd);
+}
+
+TEST(LiveServer, BrokenListenerEndsTheRunWithItsError) {
+    LiveServer server(ServerOptions{.threads = 2});
+    EXPECT_TRUE(isPageFor(exchange(server.port(), "Host: a.test\r\n"), "a.test"));
+    shutdown(server.listenFd(), SHUT_RDWR); // the listener stops listening under the server's feet
+    EXPECT_EQ(server.join(), EINVAL);
+}
+
+} // namespace
