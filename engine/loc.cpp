@@ -34,7 +34,10 @@ Lang resolveLanguage(const std::optional<QString>& stored, const QStringList& pr
 }
 
 QStringList systemPreferredLanguages() {
-    QStringList langs = QLocale::system().uiLanguages();
+    return normalizePreferredLanguages(QLocale::system().uiLanguages());
+}
+
+QStringList normalizePreferredLanguages(QStringList langs) {
     for (QString& l : langs) {
         // The portable locale carries no language of its own; its texts are English.
         if (l == u"C" || l == u"POSIX" || l.startsWith(u"C.") || l.startsWith(u"POSIX.")) l = QStringLiteral("en");

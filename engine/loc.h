@@ -28,6 +28,7 @@ Lang resolveLanguage(const std::optional<QString>& stored, const QStringList& pr
 
 // The system's preferred interface languages; the "C" and "POSIX" locales count as English.
 QStringList systemPreferredLanguages();
+QStringList normalizePreferredLanguages(QStringList uiLanguages);
 
 // Observable holder of the interface language. One instance lives for the whole process.
 class Loc : public QObject {

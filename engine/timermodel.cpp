@@ -196,13 +196,13 @@ void TimerModel::addLockup(const QString& name) {
     settingsChanged();
 }
 
-void TimerModel::selectLockup(const QUuid& id) {
+void TimerModel::selectLockup(QUuid id) {
     m_settings.activeLockupID = id;
     emit settingsValueChanged();
     settingsChanged();
 }
 
-void TimerModel::deleteLockup(const QUuid& id) {
+void TimerModel::deleteLockup(QUuid id) {
     QList<Lockup> list = m_lockups;
     list.removeIf([&](const Lockup& l) { return l.id == id; });
     setLockups(list);
@@ -230,7 +230,7 @@ void TimerModel::addSchedule() {
     setSchedules(list);
 }
 
-void TimerModel::deleteSchedule(const QUuid& id) {
+void TimerModel::deleteSchedule(QUuid id) {
     QList<ScheduleBlock> list = m_schedules;
     list.removeIf([&](const ScheduleBlock& b) { return b.id == id; });
     setSchedules(list);

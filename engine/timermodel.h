@@ -82,10 +82,10 @@ public:
     void setLockups(const QList<Lockup>& list);
     void setSchedules(const QList<ScheduleBlock>& list);
     void addLockup(const QString& name);
-    void selectLockup(const QUuid& id);
-    void deleteLockup(const QUuid& id);
+    void selectLockup(QUuid id);
+    void deleteLockup(QUuid id); // by value: callers may pass an element's own id
     void addSchedule();
-    void deleteSchedule(const QUuid& id);
+    void deleteSchedule(QUuid id);
 
     // Session timer.
     void tick();

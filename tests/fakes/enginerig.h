@@ -1,0 +1,71 @@
+#pragma once
+
+// An engine on fakes, in a temporary data folder: what every engine and policy test starts from.
+#include "blocking/blocker.h"
+#include "engine/loc.h"
+#include "engine/timermodel.h"
+#include "fakes/fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+
+struct EngineRig {
+    QTemporaryDir dir;
+    FakeClock clock;
+    MemoryDefaults defaults;
+    FakeNotifier notifier;
+    FakeSound sound;
+    FakeWorkspace workspace;
+    FakeRunner runner;
+    std::unique_ptr<Loc> loc;
+    std::unique_ptr<TimerModel> engine;
+
+    QString dataDir() const { return dir.path() + QStringLiteral("/data"); }
+    RootLayout root() const { return RootLayout::under(dir.path() + QStringLiteral("/root")); }
+
+    Platform platform() {
+        return Platform{clock, defaults, notifier, sound, workspace, runner, root(), dataDir()};
+    }
+
+    // Starts (or restarts, as a relaunch would) the language and the engine.
+    TimerModel& start(Lang systemLang = Lang::en) {
+        engine.reset();
+        loc.reset();
+        loc = std::make_unique<Loc>(defaults, QStringList{systemLang == Lang::en ? QStringLiteral("en-US")
+                                                                                 : QStringLiteral("fr-FR")});
+        engine = std::make_unique<TimerModel>(platform());
+        return *engine;
+    }
+
+    // Pretends the root helper is installed, with an empty lockup file.
+    void installHelper() {
+        QDir().mkpath(root().stateDirectory);
+        writeBytes(root().versionFile(), "3\n");
+        writeBytes(root().lockupFile(), "");
+    }
+
+    void ticks(int n) {
+        for (int i = 0; i < n; ++i) engine->tick();
+    }
+
+    static void writeBytes(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
+    }
+    static QByteArray readBytes(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void writeData(const QString& name, const QByteArray& bytes) {
+        QDir().mkpath(dataDir());
+        writeBytes(dataDir() + u'/' + name, bytes);
+    }
+    QByteArray readData(const QString& name) const { return readBytes(dataDir() + u'/' + name); }
+    QStringList asideFiles(const QString& name) const {
+        return QDir(dataDir()).entryList({name + QStringLiteral(".corrupt-*")}, QDir::Files);
+    }
+    QByteArray lockupFile() const { return readBytes(root().lockupFile()); }
+};

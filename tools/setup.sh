@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Makes a Debian 12 machine ready to build, test and run Mivra: the Debian packages, then the font
+# packages from npm at pinned versions (checked by SHA-256). Safe to run again; quick when all is there.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+packages=(
+    build-essential cmake pkg-config git ca-certificates
+    qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev libqt6svg6-dev
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
+    qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
+    qt6-qpa-plugins
+    nlohmann-json3-dev libical-dev libcanberra-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    dbus dbus-bin dbus-daemon policykit-1 systemd util-linux procps psmisc
+    clang libclang-rt-14-dev
+    wrk nginx-light curl
+    nodejs npm
+)
+
+sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    sudo_ apt-get update -qq
+    # nginx must not start a site of its own on port 80: the daemon's benchmark configures its own.
+    sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+        sudo_ systemctl disable --now nginx >/dev/null 2>&1 || true
+    else
+        sudo_ service nginx stop >/dev/null 2>&1 || true
+    fi
+fi
+
+# Fonts: fetched, verified and unpacked into .deps/fonts; a missing font falls back to the system font.
+fonts="$here/.deps/fonts"
+cache="$here/.deps/npm"
+mkdir -p "$fonts" "$cache"
+grep -v '^#' "$here/resources/fonts.manifest" | while read -r pkg version sum files; do
+    [ -n "$pkg" ] || continue
+    all_there=1
+    for f in $files; do [ -f "$fonts/$(basename "$f")" ] || all_there=0; done
+    [ $all_there = 1 ] && continue
+    tarball="$cache/$(echo "${pkg#@}" | tr '/' '-')-$version.tgz"
+    if [ ! -f "$tarball" ] || ! echo "$sum  $tarball" | sha256sum -c --quiet - 2>/dev/null; then
+        rm -f "$tarball"
+        if ! (cd "$cache" && npm pack --silent "$pkg@$version" >/dev/null 2>&1); then
+            echo "setup: could not fetch $pkg@$version; the system font stands in" >&2
+            continue
+        fi
+    fi
+    if ! echo "$sum  $tarball" | sha256sum -c --quiet - ; then
+        echo "setup: $pkg@$version does not match its checksum; not used" >&2
+        rm -f "$tarball"
+        continue
+    fi
+    for f in $files; do
+        tar -xzf "$tarball" -O "package/$f" > "$fonts/$(basename "$f").part"
+        mv "$fonts/$(basename "$f").part" "$fonts/$(basename "$f")"
+    done
+done
+echo "setup: ready"
