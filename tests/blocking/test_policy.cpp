@@ -1,0 +1,232 @@
+// What the engine blocks and until when: engine states against the monitor, the lockup file and the
+// signature.
+#include "blocking/appmonitor.h"
+#include "fakes/enginerig.h"
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc());
+}
+
+struct Policy : ::testing::Test {
+    EngineRig rig;
+    TimerModel* e = nullptr;
+    void SetUp() override {
+        rig.installHelper();
+        e = &rig.start();
+    }
+    bool appsBlocked() { return !e->appMonitor().blocked().isEmpty(); }
+    // The bytes expected for the seed lockup in effect.
+    QByteArray expected(const Lockup& l, std::optional<qint64> expires, bool blockPage = true) {
+        QByteArray b = blockPage ? "#redirect 127.0.0.1\n" : "#redirect 0.0.0.0\n";
+        if (expires) b += "#expires " + QByteArray::number(*expires) + '\n';
+        for (const QString& s : l.sites) b += s.toUtf8() + '\n';
+        return b;
+    }
+    qint64 now() { return rig.clock.now().toSecsSinceEpoch(); }
+    // Marks the file so a later write shows.
+    void mark() { EngineRig::writeBytes(rig.root().lockupFile(), "untouched"); }
+    void setupBreak() {
+        e->editSettings([](Settings& s) { s.focusMin = 0; });
+        e->rollOrResume();
+        e->tick();
+        ASSERT_EQ(e->phase(), Phase::setup);
+    }
+};
+} // namespace
+
+TEST_F(Policy, ATakeBlocksTheLockupInEffectUntilItsEndPlusFiveSeconds) {
+    EXPECT_EQ(rig.lockupFile(), "");
+    EXPECT_FALSE(appsBlocked());
+    e->rollOrResume();
+    const Lockup& l = e->lockups()[0];
+    EXPECT_EQ(rig.lockupFile(), expected(l, now() + 1505));
+    EXPECT_EQ(e->appMonitor().blocked(),
+              (QSet<QString>{u"com.tinyspeck.slackmacgap"_s, u"com.hnc.discord"_s, u"com.apple.mobilesms"_s}));
+    EXPECT_EQ(e->lastSig(), l.sites.join(u',') + u"|true|"_s + QString::number((now() + 1505) / 30));
+
+    // Pausing and resuming re-derive nothing: the expiry written at the start stays.
+    e->pause();
+    rig.clock.advance(600);
+    mark();
+    e->rollOrResume();
+    rig.ticks(30);
+    EXPECT_EQ(rig.lockupFile(), "untouched");
+    EXPECT_TRUE(appsBlocked());
+
+    // The end of the take lifts everything.
+    e->cutTake(std::nullopt);
+    EXPECT_EQ(rig.lockupFile(), "");
+    EXPECT_FALSE(appsBlocked());
+}
+
+TEST_F(Policy, TheLockupInEffectIsTheChosenOneElseTheFirst) {
+    const Lockup second = e->lockups()[1];
+    e->selectLockup(second.id);
+    e->rollOrResume();
+    EXPECT_EQ(rig.lockupFile(), expected(second, now() + 1505));
+    EXPECT_FALSE(appsBlocked()); // the second seed has no apps
+
+    e->selectLockup(QUuid::createUuid()); // names no lockup
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], now() + 1505));
+    EXPECT_TRUE(appsBlocked());
+
+    e->setLockups({});
+    EXPECT_EQ(rig.lockupFile(), "");
+    EXPECT_FALSE(appsBlocked());
+    e->editSettings([](Settings& s) { s.allowanceEnabled = true; });
+    EXPECT_EQ(rig.lockupFile(), ""); // nothing to block all day either
+}
+
+TEST_F(Policy, WebsitesAndAppsAreSwitchedSeparately) {
+    QList<Lockup> list = e->lockups();
+    list[0].sites.clear();
+    e->setLockups(list);
+    e->rollOrResume();
+    EXPECT_EQ(rig.lockupFile(), ""); // no sites: no redirect line either
+    EXPECT_TRUE(appsBlocked());
+
+    list[0].sites = {u"a.com"_s};
+    list[0].apps.clear();
+    e->setLockups(list);
+    EXPECT_EQ(rig.lockupFile(), "#redirect 127.0.0.1\n#expires " + QByteArray::number(now() + 1505) + "\na.com\n");
+    EXPECT_FALSE(appsBlocked());
+
+    list[0].apps = {BlockedApp{QUuid::createUuid(), u"Chat"_s, u"org.chat.App"_s}};
+    e->setLockups(list);
+    e->editSettings([](Settings& s) { s.blockWebsites = false; });
+    EXPECT_EQ(rig.lockupFile(), "");
+    EXPECT_TRUE(appsBlocked());
+
+    e->editSettings([](Settings& s) {
+        s.blockApps = false;
+        s.blockPage = false;
+    });
+    EXPECT_FALSE(appsBlocked());
+    e->editSettings([](Settings& s) { s.blockWebsites = true; });
+    EXPECT_TRUE(rig.lockupFile().startsWith("#redirect 0.0.0.0\n"));
+}
+
+TEST_F(Policy, BreaksBlockOnlyWhenAsked) {
+    setupBreak();
+    EXPECT_EQ(rig.lockupFile(), "");
+    EXPECT_FALSE(appsBlocked());
+    e->editSettings([](Settings& s) { s.blockDuringBreaks = true; });
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], now() + 300 + 5));
+    EXPECT_TRUE(appsBlocked());
+    e->skipBreak();
+    EXPECT_EQ(rig.lockupFile(), "");
+}
+
+TEST_F(Policy, AllowanceModeClosesTheSetUntilMidnightOutsideTakes) {
+    e->editSettings([](Settings& s) { s.allowanceEnabled = true; });
+    const qint64 midnight = utc(2026, 3, 3, 0, 0).toSecsSinceEpoch();
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], midnight));
+    EXPECT_TRUE(appsBlocked());
+
+    e->openSet();
+    EXPECT_EQ(rig.lockupFile(), "");
+    EXPECT_FALSE(appsBlocked());
+
+    e->rollOrResume(); // a take closes the set again, with the take's own end
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], now() + 1505));
+    EXPECT_TRUE(appsBlocked());
+    e->cutTake(std::nullopt);
+    EXPECT_EQ(rig.lockupFile(), ""); // back in standby, the set is still open
+
+    e->closeSet();
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], midnight));
+}
+
+TEST_F(Policy, TheNextMidnightIsTheUsersOwnAlsoAcrossClockChanges) {
+    struct Case {
+        const char* zone;
+        QDateTime now;
+        QDateTime midnight;
+    };
+    const QList<Case> cases = {
+        // The day before spring forward, the short day itself, and the long day of autumn.
+        {"Europe/Paris", utc(2026, 3, 28, 9, 0), utc(2026, 3, 28, 23, 0)},
+        {"Europe/Paris", utc(2026, 3, 29, 8, 0), utc(2026, 3, 29, 22, 0)},
+        {"Europe/Paris", utc(2026, 10, 25, 9, 0), utc(2026, 10, 25, 23, 0)},
+        {"America/Montreal", utc(2026, 3, 8, 3, 0), utc(2026, 3, 8, 5, 0)},
+        {"America/Montreal", utc(2026, 3, 8, 12, 0), utc(2026, 3, 9, 4, 0)},
+        {"Asia/Kolkata", utc(2026, 3, 2, 20, 0), utc(2026, 3, 3, 18, 30)},
+    };
+    e->editSettings([](Settings& s) { s.allowanceEnabled = true; });
+    for (const Case& c : cases) {
+        rig.clock.setZone(QTimeZone(c.zone));
+        rig.clock.set(c.now);
+        e->syncBlocking(true);
+        ASSERT_TRUE(e->blockExpiry().has_value());
+        EXPECT_EQ(*e->blockExpiry(), c.midnight) << c.zone << " " << c.now.toString(Qt::ISODate).toStdString();
+    }
+}
+
+TEST_F(Policy, UnforcedSyncsWriteOnlyWhenTheOutcomeChanges) {
+    e->rollOrResume();
+    mark();
+    // Same sites, same redirect, an expiry in the same 30-second bucket: nothing is written.
+    const qint64 expiry = now() + 1505;
+    const qint64 sameBucket = (expiry / 30) * 30 + 29 - expiry;
+    rig.clock.advance(sameBucket);
+    e->syncBlocking(false);
+    EXPECT_EQ(rig.lockupFile(), "untouched");
+    e->syncBlocking(true); // forced: written whatever the signature
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], expiry + sameBucket));
+    mark();
+    rig.clock.advance(1); // the next bucket
+    e->syncBlocking(false);
+    EXPECT_NE(rig.lockupFile(), "untouched");
+}
+
+TEST_F(Policy, WithoutTheHelperNothingIsWrittenAndTheOutcomeIsNotRetried) {
+    QFile::remove(rig.root().versionFile());
+    e->blocker().refresh();
+    mark();
+    e->rollOrResume();
+    EXPECT_EQ(rig.lockupFile(), "untouched");
+    EXPECT_TRUE(appsBlocked()); // applications are still held
+    EXPECT_FALSE(e->lastSig().isEmpty());
+
+    rig.installHelper();
+    e->blocker().refresh();
+    mark();
+    e->syncBlocking(false); // same outcome as before: not repeated
+    EXPECT_EQ(rig.lockupFile(), "untouched");
+    e->syncBlocking(true); // what a successful install asks for
+    EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], now() + 1505));
+}
+
+namespace {
+RunningApp discord(qint64 pid) {
+    RunningApp a;
+    a.pid = pid;
+    a.bundleID = u"com.hnc.discord"_s;
+    a.identifiers = {a.bundleID};
+    a.name = u"Discord"_s;
+    return a;
+}
+} // namespace
+
+TEST_F(Policy, HeldApplicationsAreAnnouncedWithoutSound) {
+    QStringList held;
+    e->onAppHeld = [&](const QString& name) { held << name; };
+    rig.workspace.apps = {discord(4242)};
+    e->rollOrResume();
+    ASSERT_FALSE(rig.notifier.posts.isEmpty());
+    EXPECT_EQ(rig.notifier.posts.last().title, u"Held Discord."_s);
+    EXPECT_EQ(rig.notifier.posts.last().body, u"Set's closed — stay in the shot."_s);
+    EXPECT_EQ(rig.sound.plays, 0);
+    EXPECT_EQ(held, QStringList{u"Discord"_s});
+
+    rig.loc->setLang(Lang::fr);
+    rig.workspace.apps = {discord(4243)};
+    e->appMonitor().sweep();
+    EXPECT_EQ(rig.notifier.posts.last().title, u"Discord écarté."_s);
+    EXPECT_EQ(rig.notifier.posts.last().body, u"Plateau fermé — reste dans le cadre."_s);
+}
