@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     LinuxPlatform platform;
     Loc loc(platform.defaults, systemPreferredLanguages());
     TimerModel engine(platform.view());
+    // Leaving releases the block as quitting does, unless the gate holds it: then the block stays
+    // until the expiry already written.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
+                     [&engine] { engine.authorizeQuit(std::nullopt); });
 
     const int status = app.exec();
     platform.defaults.sync();
