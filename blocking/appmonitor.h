@@ -17,6 +17,8 @@ class AppMonitor : public QObject {
     Q_OBJECT
 public:
     explicit AppMonitor(Workspace& workspace, QObject* parent = nullptr);
+    // Stops watching: the workspace outlives its monitors.
+    ~AppMonitor() override;
 
     // Replaces the blocked set (identifiers compared without case) and watches; an empty set stops.
     void start(const QList<BlockedApp>& apps);
@@ -32,11 +34,16 @@ public:
     // One pass over the running applications.
     void sweep();
 
+    // Identifiers never held, whatever the blocked set says (lower case).
+    const QSet<QString>& exempt() const { return m_exempt; }
+
 private:
+    void appLaunched(const RunningApp& app);
     void hold(const RunningApp& app);
 
     Workspace& m_workspace;
     QSet<QString> m_blocked;
+    QSet<QString> m_exempt;
     QTimer m_timer;
     bool m_observing = false;
 };

@@ -1,0 +1,186 @@
+// The app monitor against a fake workspace: what it holds, what it never holds, when it sweeps,
+// launches, stopping, and the forced check after an undelivered terminate request.
+#include "blocking/appmonitor.h"
+#include "fakes/fakes.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+RunningApp app(qint64 pid, const QString& id, const QString& name = {}, const QStringList& more = {}) {
+    RunningApp a;
+    a.pid = pid;
+    a.bundleID = id;
+    a.identifiers = id.isEmpty() ? more : QStringList{id} + more;
+    a.name = name;
+    return a;
+}
+
+QList<BlockedApp> blocking(const QStringList& ids) {
+    QList<BlockedApp> apps;
+    for (const QString& id : ids) apps.append(BlockedApp{QUuid::createUuid(), id, id});
+    return apps;
+}
+
+struct AppMonitorTest : ::testing::Test {
+    FakeWorkspace ws;
+    AppMonitor monitor{ws};
+    QStringList held;
+    void SetUp() override {
+        monitor.onHold = [this](const QString& name) { held.append(name); };
+    }
+};
+
+} // namespace
+
+TEST_F(AppMonitorTest, HoldsAnApplicationKnownByAnyBlockedIdentifierWithoutRegardToCase) {
+    ws.apps = {app(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s),
+               app(2, u"com.example.Notes"_s, u"Notes"_s),
+               app(3, u"com.discordapp.Discord"_s, u"Discord"_s, {u"discord"_s}),
+               app(4, u""_s, u"Nameless"_s), // no identifier at all: never held
+               app(5, u"org.Example.Unnamed"_s)};
+    monitor.start(blocking({u"Com.Tinyspeck.SlackMacGap"_s, u"DISCORD"_s, u""_s, u"org.example.unnamed"_s}));
+
+    EXPECT_EQ(monitor.blocked(),
+              (QSet<QString>{u"com.tinyspeck.slackmacgap"_s, u"discord"_s, u"org.example.unnamed"_s}));
+    EXPECT_EQ(ws.terminated, (QList<qint64>{1, 3, 5}));
+    // Without a name the application is reported by its lower-cased identifier.
+    EXPECT_EQ(held, (QStringList{u"Slack"_s, u"Discord"_s, u"org.example.unnamed"_s}));
+    EXPECT_EQ(ws.apps.size(), 2);
+}
+
+TEST_F(AppMonitorTest, NeverHoldsTheDesktopOrItselfWhateverTheLockupSays) {
+    const QStringList exempt{u"com.apple.finder"_s, u"COM.APPLE.DOCK"_s, u"com.apple.loginwindow"_s,
+                             u"com.apple.systemuiserver"_s, u"App.Oriflan.Mivra"_s, u"mivra"_s};
+    qint64 pid = 10;
+    for (const QString& id : exempt) ws.apps.append(app(pid++, id.toLower()));
+    // Blocked by its main identifier, but it is also this application under another name.
+    ws.apps.append(app(pid++, u"org.example.wrapper"_s, u"Wrapper"_s, {u"Mivra"_s}));
+    ws.apps.append(app(pid++, u"org.example.victim"_s, u"Victim"_s));
+
+    monitor.start(blocking(exempt + QStringList{u"org.example.wrapper"_s, u"org.example.victim"_s}));
+    monitor.sweep();
+    ws.launch(app(pid++, u"com.apple.dock"_s));
+
+    EXPECT_EQ(ws.terminated, (QList<qint64>{pid - 2}));
+    EXPECT_EQ(held, (QStringList{u"Victim"_s}));
+}
+
+TEST_F(AppMonitorTest, StartingWithOnlyEmptyIdentifiersStops) {
+    ws.apps = {app(1, u"slack"_s, u"Slack"_s)};
+    monitor.start(blocking({u"other"_s}));
+    ASSERT_TRUE(monitor.isWatching());
+    ASSERT_TRUE(ws.watching);
+
+    monitor.start(blocking({u""_s, u""_s}));
+    EXPECT_FALSE(monitor.isWatching());
+    EXPECT_FALSE(ws.watching);
+    EXPECT_TRUE(monitor.blocked().isEmpty());
+    monitor.sweep();
+    emit ws.launched(app(2, u"slack"_s));
+    EXPECT_TRUE(ws.terminated.isEmpty());
+
+    // Never started: an empty start leaves the workspace untouched.
+    FakeWorkspace idle;
+    AppMonitor fresh(idle);
+    fresh.start({});
+    EXPECT_FALSE(fresh.isWatching());
+    EXPECT_FALSE(idle.watching);
+}
+
+TEST_F(AppMonitorTest, ARunningApplicationIsHeldAtStartAndReportedOncePerSweep) {
+    ws.apps = {app(7, u"com.hnc.discord"_s, u"Discord"_s), app(8, u"slack"_s, u"Slack"_s)};
+    ws.stubborn = {7}; // keeps running after each request
+    monitor.start(blocking({u"com.hnc.Discord"_s, u"slack"_s}));
+    EXPECT_EQ(held, (QStringList{u"Discord"_s, u"Slack"_s}));
+    EXPECT_EQ(ws.terminated, (QList<qint64>{7, 8}));
+
+    monitor.sweep();
+    EXPECT_EQ(held, (QStringList{u"Discord"_s, u"Slack"_s, u"Discord"_s}));
+    // Every start sweeps at once, even with the same set.
+    monitor.start(blocking({u"com.hnc.Discord"_s, u"slack"_s}));
+    EXPECT_EQ(held.count(u"Discord"_s), 3);
+    EXPECT_EQ(held.count(u"Slack"_s), 1);
+    EXPECT_TRUE(ws.forced.isEmpty()); // delivered requests are asked again, never forced
+}
+
+TEST_F(AppMonitorTest, AnApplicationLaunchedWhileWatchingIsHeldAtOnce) {
+    monitor.start(blocking({u"slack"_s}));
+    ASSERT_TRUE(ws.watching);
+    ws.launch(app(21, u"com.example.editor"_s, u"Editor"_s));
+    ws.launch(app(22, u""_s, u"Mystery"_s));
+    EXPECT_TRUE(ws.terminated.isEmpty());
+
+    ws.launch(app(23, u"com.slack.Slack"_s, u"Slack"_s, {u"Slack"_s}));
+    EXPECT_EQ(ws.terminated, (QList<qint64>{23}));
+    EXPECT_EQ(held, (QStringList{u"Slack"_s}));
+
+    // A second start does not watch twice: one launch, one report.
+    monitor.start(blocking({u"slack"_s}));
+    held.clear();
+    ws.launch(app(24, u"slack"_s, u"Slack"_s));
+    EXPECT_EQ(held, (QStringList{u"Slack"_s}));
+}
+
+TEST_F(AppMonitorTest, AfterStopNothingIsHeld) {
+    monitor.start(blocking({u"slack"_s}));
+    monitor.stop();
+    EXPECT_FALSE(monitor.isWatching());
+    EXPECT_FALSE(ws.watching);
+    EXPECT_TRUE(monitor.blocked().isEmpty());
+
+    ws.apps = {app(31, u"slack"_s, u"Slack"_s)};
+    ws.launch(app(32, u"slack"_s, u"Slack"_s));
+    emit ws.launched(app(33, u"slack"_s)); // even if the workspace still announced one
+    monitor.sweep();
+    EXPECT_TRUE(ws.terminated.isEmpty());
+    EXPECT_TRUE(held.isEmpty());
+    monitor.stop(); // stopping twice is harmless
+}
+
+TEST_F(AppMonitorTest, AnUndeliveredRequestIsForcedOneSecondLaterUnlessTheAppIsGone) {
+    ws.apps = {app(41, u"stuck"_s, u"Stuck"_s), app(42, u"quitter"_s, u"Quitter"_s),
+               app(43, u"stubborn"_s, u"Stubborn"_s), app(44, u"orphan"_s, u"Orphan"_s)};
+    ws.undelivered = {41, 42, 44};
+    ws.stubborn = {43};
+
+    // A monitor that goes away before its check never forces anything.
+    auto gone = std::make_unique<AppMonitor>(ws);
+    gone->start(blocking({u"orphan"_s}));
+    gone.reset();
+
+    QElapsedTimer clock;
+    clock.start();
+    monitor.start(blocking({u"stuck"_s, u"quitter"_s, u"stubborn"_s}));
+    EXPECT_EQ(held, (QStringList{u"Stuck"_s, u"Quitter"_s, u"Stubborn"_s})); // reported whatever the answer
+    EXPECT_TRUE(ws.forced.isEmpty());
+    ws.apps.removeIf([](const RunningApp& a) { return a.pid == 42; }); // quits by itself meanwhile
+
+    QTRY_VERIFY_WITH_TIMEOUT(ws.forced.contains(41), 5000);
+    EXPECT_GE(clock.elapsed(), 900);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ws.forced, (QList<qint64>{41}));
+}
+
+TEST_F(AppMonitorTest, EveryStartRestartsTheTwoSecondSweep) {
+    ws.apps = {app(51, u"slack"_s, u"Slack"_s)};
+    ws.stubborn = {51};
+    monitor.start(blocking({u"slack"_s}));
+    QTest::qWait(800);
+    monitor.start(blocking({u"slack"_s}));
+    QElapsedTimer sinceRestart;
+    sinceRestart.start();
+    ASSERT_EQ(held.size(), 2);
+
+    // Had the first period gone on, the timer would sweep some 1.2 s after the restart.
+    QTRY_COMPARE_WITH_TIMEOUT(held.size(), 3, 6000);
+    EXPECT_GE(sinceRestart.elapsed(), 1500);
+    EXPECT_TRUE(monitor.isWatching());
+}
