@@ -1,16 +1,68 @@
 #pragma once
 
+#include "platform/linux/appidentity.h"
 #include "platform/workspace.h"
 
-// The user's running applications, read from /proc.
+#include <QHash>
+
+#include <functional>
+
+class QSocketNotifier;
+
+// The user's running applications, read from /proc. Terminating one sends SIGTERM to each of its
+// processes (to its whole app unit when it has one), forcing sends SIGKILL. Launches are seen as
+// new units in the user's app.slice control group.
+//
+// Never signalled, whatever is asked: this process, init, ids that are not plain process ids, and
+// processes whose executable is one of the session's vital ones.
 class ProcWorkspace final : public Workspace {
     Q_OBJECT
 public:
     explicit ProcWorkspace(QObject* parent = nullptr);
+    ~ProcWorkspace() override;
 
     QList<RunningApp> runningApplications() override;
     bool terminate(const RunningApp& app) override;
     void forceTerminate(const RunningApp& app) override;
     bool isTerminated(const RunningApp& app) override;
     void setWatchingLaunches(bool on) override;
+    QStringList exemptIdentifiers() const override;
+
+    // Where the system is read from ("/proc", "/sys/fs/cgroup", the XDG applications folders).
+    void setProcRoot(const QString& root) { m_procRoot = root; }
+    void setCgroupRoot(const QString& root) { m_cgroupRoot = root; }
+    void setApplicationDirs(const QStringList& dirs) { m_appDirs = dirs; }
+    // Only processes for which `filter` holds are listed or signalled (none set: all of the user's).
+    void setProcessFilter(std::function<bool(qint64)> filter) { m_filter = std::move(filter); }
+
+    // True while an inotify watch on the user's app.slice is in place.
+    bool isWatchingLaunches() const { return m_notifier != nullptr; }
+
+private:
+    std::optional<AppIdentity::Process> readProcess(qint64 pid) const;
+    std::optional<AppIdentity::ProcStat> statOf(qint64 pid) const;
+    QList<qint64> cgroupProcs(const QString& cgroup) const;
+    bool maySignal(qint64 pid) const;
+    QList<qint64> liveTargets(const RunningApp& app) const;
+    int signalAll(const RunningApp& app, int sig, bool* anyLeft);
+
+    void readLaunchEvents();
+    void checkLaunch(int wd);
+    void announceLaunch(const QString& cgroup, int attempt);
+    void stopWatching();
+
+    QString m_procRoot;
+    QString m_cgroupRoot;
+    QStringList m_appDirs;
+    std::function<bool(qint64)> m_filter;
+    AppIdentity::DesktopIndex m_desktop;
+    qint64 m_ownPid = 0;
+    uint m_uid = 0;
+
+    int m_inotify = -1;
+    int m_sliceWd = -1;
+    QString m_slicePath; // the app.slice control group, as /proc/PID/cgroup writes it
+    QString m_sliceDir;  // its folder
+    QSocketNotifier* m_notifier = nullptr;
+    QHash<int, QString> m_pending; // watch on a new unit's cgroup.events → the unit's control group
 };
