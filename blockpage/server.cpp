@@ -47,7 +47,7 @@ bool wouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == 
 enum class State : std::uint8_t {
     reading,  // waiting for the one read
     writing,  // the answer did not fit the send buffer at once
-    draining, // answered; discarding the rest of a long request until the client closes
+    draining, // answered; discarding the rest of the request until the client closes
 };
 
 struct Conn {
@@ -55,7 +55,7 @@ struct Conn {
     State state = State::reading;
     bool watched = false;     // registered with epoll
     bool linked = false;      // in the deadline list
-    bool longRequest = false; // the read filled the buffer, so more of the request may follow
+    bool moreMayFollow = false; // the read did not end with a complete request head
     std::uint32_t prev = kNone, next = kNone;
     std::int64_t deadline = 0;
     std::string pending; // the unsent rest of the answer
@@ -205,7 +205,7 @@ private:
         c.fd = fd;
         c.state = State::reading;
         c.watched = false;
-        c.longRequest = false;
+        c.moreMayFollow = false;
         c.offset = 0;
         c.drained = 0;
         ++active_;
@@ -290,15 +290,19 @@ private:
                 watch(id, EPOLLIN | EPOLLRDHUP);
             return;
         }
-        if (n > 0)
-            answer(id, std::string_view(buf_, std::size_t(n)), std::size_t(n) == kReadSize);
-        else
+        if (n > 0) {
+            std::string_view bytes(buf_, std::size_t(n));
+            // Only the first read counts, but a request that was cut (sent in pieces, or longer than
+            // one read) still has bytes on the way.
+            answer(id, bytes, bytes.size() == kReadSize || !bytes.ends_with("\r\n\r\n"));
+        } else {
             answer(id, {}, false);
+        }
     }
 
-    void answer(std::uint32_t id, std::string_view bytes, bool longRequest) {
+    void answer(std::uint32_t id, std::string_view bytes, bool moreMayFollow) {
         Conn& c = conns_[id];
-        c.longRequest = longRequest;
+        c.moreMayFollow = moreMayFollow;
         buildResponse(response_, parseRequest(bytes), std::time(nullptr));
 
         iovec iov[4] = {
@@ -346,13 +350,14 @@ private:
 
     void finish(std::uint32_t id) {
         Conn& c = conns_[id];
-        if (!c.longRequest) {
+        if (!c.moreMayFollow) {
             release(id);
             return;
         }
-        // Closing a socket with unread input makes the kernel reset the connection, and a reset can
-        // destroy the page before the browser has read it. So end our side of the stream and discard
-        // the rest of the request until the client closes (or the deadline passes).
+        // Closing a socket with unread input, or input still arriving, makes the kernel reset the
+        // connection: the client then fails while still sending its request and may never show the
+        // page. So end our side of the stream and discard the rest until the client closes (or the
+        // deadline passes).
         shutdown(c.fd, SHUT_WR);
         c.state = State::draining;
         c.drained = 0;

@@ -57,7 +57,7 @@ std::string readToEnd(int fd, int timeoutMs, bool* reset) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && reset)
-            *reset = errno == ECONNRESET;
+            *reset = true; // ECONNRESET, or EPIPE when the reset came after the peer's end of stream
         return out;
     }
 }

@@ -17,8 +17,8 @@ int connectTo(std::uint16_t port);
 
 bool sendAll(int fd, std::string_view bytes);
 
-// Reads until the peer closes or timeoutMs passes without data. Sets reset when the connection was
-// reset instead of closed.
+// Reads until the peer closes or timeoutMs passes without data. Sets reset when the connection ended
+// in a reset instead of an orderly close.
 std::string readToEnd(int fd, int timeoutMs = 5000, bool* reset = nullptr);
 
 // True when the socket has nothing to read and is still open after waitMs.
