@@ -104,13 +104,20 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
                 continue;
             bool ok = false;
             const qint64 pid = name.toLongLong(&ok);
-            if (!ok || pid == m_ownPid || (m_filter && !m_filter(pid))) continue;
+            if (!ok || pid == m_ownPid) continue;
             if (auto p = readProcess(pid)) processes.append(*p);
         }
         ::closedir(d);
     }
     m_desktop.refresh(m_appDirs);
-    return group(processes, m_desktop);
+    QList<RunningApp> apps = group(processes, m_desktop);
+    // Filtered after grouping, so that hidden processes still tell which is a unit's first one.
+    if (m_filter)
+        apps.removeIf([this](const RunningApp& a) {
+            return std::none_of(a.processes.begin(), a.processes.end(),
+                                [this](const AppProcess& p) { return m_filter(p.pid); });
+        });
+    return apps;
 }
 
 QList<qint64> ProcWorkspace::cgroupProcs(const QString& cgroup) const {

@@ -32,7 +32,8 @@ public:
     void setProcRoot(const QString& root) { m_procRoot = root; }
     void setCgroupRoot(const QString& root) { m_cgroupRoot = root; }
     void setApplicationDirs(const QStringList& dirs) { m_appDirs = dirs; }
-    // Only processes for which `filter` holds are listed or signalled (none set: all of the user's).
+    // Only processes for which `filter` holds are signalled, and only applications with such a
+    // process are listed (none set: all of the user's).
     void setProcessFilter(std::function<bool(qint64)> filter) { m_filter = std::move(filter); }
 
     // True while an inotify watch on the user's app.slice is in place.
