@@ -7,24 +7,25 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(
     build-essential cmake pkg-config git ca-certificates
-    qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev libqt6svg6-dev
+    qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-svg-dev
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
     qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
     qt6-qpa-plugins
     nlohmann-json3-dev libical-dev libcanberra-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
-    dbus dbus-bin dbus-daemon policykit-1 systemd util-linux procps psmisc
+    dbus dbus-bin dbus-daemon pkexec polkitd systemd util-linux procps psmisc
     clang libclang-rt-14-dev
     wrk nginx-light curl
-    nodejs npm
 )
+# npm fetches the fonts; a Node.js that brings its own npm is left as it is.
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
+installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null | awk '/ install ok installed$/ {print $1}' || true)
 missing=()
 for p in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-    [ "$status" = "install ok installed" ] || missing+=("$p")
+    grep -qx "$p" <<<"$installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
