@@ -9,6 +9,7 @@ struct RootLayout {
     QString stateDirectory;   // lockup file, version file, block-page flag
     QString logDirectory;
     QString hostsFile;
+    QString jobDirectory; // systemd units (Linux) or launchd property lists (macOS)
 
     QString applier() const { return libexecDirectory + QStringLiteral("/lockup-apply.sh"); }
     QString daemon() const { return libexecDirectory + QStringLiteral("/mivra-blockpage"); }
@@ -20,11 +21,18 @@ struct RootLayout {
 
     static RootLayout linuxLayout() {
         return {QStringLiteral("/usr/local/libexec/mivra"), QStringLiteral("/var/lib/mivra"),
-                QStringLiteral("/var/log/mivra"), QStringLiteral("/etc/hosts")};
+                QStringLiteral("/var/log/mivra"), QStringLiteral("/etc/hosts"),
+                QStringLiteral("/etc/systemd/system")};
+    }
+    // One system folder holds everything; the jobs live with the system's other daemons.
+    static RootLayout macLayout() {
+        const QString sys = QStringLiteral("/Library/Application Support/Mivra");
+        return {sys, sys, sys, QStringLiteral("/etc/hosts"), QStringLiteral("/Library/LaunchDaemons")};
     }
     // The same layout with every folder moved under `root` (for tests).
     static RootLayout under(const QString& root) {
-        return {root + QStringLiteral("/libexec"), root + QStringLiteral("/state"), root + QStringLiteral("/log"),
-                root + QStringLiteral("/hosts")};
+        return {root + QStringLiteral("/libexec"), root + QStringLiteral("/state"),
+                root + QStringLiteral("/log"), root + QStringLiteral("/hosts"),
+                root + QStringLiteral("/units")};
     }
 };

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "blocking/rootlayout.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The root side's texts: the hosts applier, the job files that run it and the block page daemon,
+// and the scripts that install and remove them. One generator serves both platforms; Linux runs
+// them (systemd units, pkexec), macOS gets launchd property lists and launchctl.
+enum class RootPlatform { Linux, MacOS };
+
+// The platform this build installs on.
+constexpr RootPlatform hostRootPlatform() {
+#if defined(Q_OS_MACOS)
+    return RootPlatform::MacOS;
+#else
+    return RootPlatform::Linux;
+#endif
+}
+
+// One file of the root side: its name inside the job directory, and its text.
+struct RootFile {
+    QString name;
+    QString text;
+};
+
+class RootSide {
+public:
+    RootSide(RootPlatform platform, RootLayout layout);
+
+    // The markers around the block the applier keeps at the end of the hosts file.
+    static const QString beginMarker;
+    static const QString endMarker;
+    // The jobs' names: "app.oriflan.mivra." + lockup, sweep, blockpage.
+    static QString label(const QString& job);
+
+    // lockup-apply.sh: makes the hosts file follow the lockup file; always exits 0.
+    QString applierScript() const;
+    // Linux: the six systemd units; macOS: the three launchd property lists. In load order.
+    QList<RootFile> jobFiles() const;
+    // The units that are enabled and started (Linux: the path and timer units; macOS: every job).
+    QStringList enabledJobs() const;
+    // Installs every file staged in `stagingDirectory` and starts the jobs; stops at the first
+    // failure with a non-zero status (never 126 or 127 on Linux, which pkexec keeps for itself).
+    QString installScript(const QString& stagingDirectory) const;
+    // Stops the jobs, removes them, takes the marked block out of the hosts file and removes every
+    // root-side folder. Carries on past failures and exits 0.
+    QString removalScript() const;
+
+    RootPlatform platform() const { return m_platform; }
+    const RootLayout& layout() const { return m_layout; }
+
+private:
+    QString cacheFlush() const;
+    QString hostsReplaceFunction() const;
+
+    RootPlatform m_platform;
+    RootLayout m_layout;
+};
+
+// A word for bash: in double quotes when nothing in it is special there, else in single quotes.
+QString shellQuote(const QString& word);
+
+// The AppleScript command that runs `scriptPath` with bash after asking for an administrator.
+QString appleScriptCommand(const QString& scriptPath);
