@@ -45,19 +45,35 @@ public:
     // Blocks; called off the GUI thread.
     bool runPrivileged(const QString& script);
 
+    // Where the daemon executable is staged from, the first that exists. By default: beside the
+    // running executable, then the install prefix's libexec folder.
+    void setDaemonCandidates(QStringList paths) { m_daemonCandidates = std::move(paths); }
+    QStringList daemonCandidates() const;
+
 signals:
     void installedChanged();
     void lastErrorChanged();
 
 private:
+    struct RunOutcome;
+    struct StagePlan;
+
     void setInstalled(bool on);
     void setLastError(const std::optional<QString>& text);
+    StagePlan stagePlan() const;
+    // Stages the helper's files and runs `script`; touches nothing of the Blocker, so it may run
+    // on a worker thread.
+    static RunOutcome stageAndRun(PrivilegedRunner& runner, const StagePlan& plan, const QString& script);
+    // Runs `script` on a worker thread; the outcome, `refresh()` and `completion` follow on the GUI thread.
+    void startRun(const QString& script, bool installing, std::function<void(bool)> completion);
+    void publish(const RunOutcome& outcome);
 
     RootLayout m_layout;
     QString m_stagingDirectory;
     PrivilegedRunner& m_runner;
     bool m_installed = false;
     std::optional<QString> m_lastError;
+    QStringList m_daemonCandidates;
 };
 
 // The lockup file's bytes for a site list (empty list: no bytes). Sites that would read as a

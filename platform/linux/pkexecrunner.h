@@ -3,7 +3,13 @@
 #include "platform/privilegedrunner.h"
 
 // Runs a script as root through pkexec, which asks the desktop's authentication agent.
+// pkexec exits with 126 when the person dismisses the prompt and with 127 when authorisation fails.
 class PkexecRunner final : public PrivilegedRunner {
 public:
+    // `program` is the pkexec to start, found on PATH when it holds no slash.
+    explicit PkexecRunner(QString program = QStringLiteral("pkexec")) : m_program(std::move(program)) {}
     PrivilegedResult run(const QString& scriptPath) override;
+
+private:
+    QString m_program;
 };
