@@ -1,0 +1,133 @@
+#include "rootsandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Each real folder and the sandbox folder mounted over it. The parents of the root side's own
+// folders are covered, so that the scripts can create and remove those folders for real.
+struct Mount {
+    QString inside, folder;
+};
+const Mount mounts[] = {
+    {u"/var/lib"_s, u"var-lib"_s},
+    {u"/var/log"_s, u"var-log"_s},
+    {u"/usr/local"_s, u"usr-local"_s},
+    {u"/etc/systemd"_s, u"etc-systemd"_s},
+};
+
+// A stand-in that records its call, exits with a status set for it if any, else goes on to `rest`.
+QString stub(const QString& s, const QString& tool, const QString& rest = u"exit 0\n"_s) {
+    return u"#!/bin/sh\nprintf '%s\\n' \""_s + tool + u" $*\" >> '"_s + s + u"/calls.log'\n"_s + u"[ -f '"_s +
+           s + u"/status."_s + tool + u"' ] && exit \"$(cat '"_s + s + u"/status."_s + tool + u"')\"\n"_s +
+           rest;
+}
+
+} // namespace
+
+QString RootSandbox::unavailable() {
+    static const QString reason = []() -> QString {
+        if (::geteuid() != 0) return u"the root-side scripts run for real only as root"_s;
+        QProcess p;
+        p.start(u"unshare"_s, {u"--mount"_s, u"--propagation"_s, u"private"_s, u"/bin/true"_s});
+        if (!p.waitForStarted() || !p.waitForFinished() || p.exitStatus() != QProcess::NormalExit ||
+            p.exitCode() != 0)
+            return u"unshare --mount is not available here"_s;
+        for (const Mount& m : mounts)
+            if (!QFileInfo(m.inside).isDir()) return m.inside + u" does not exist on this machine"_s;
+        return QString();
+    }();
+    return reason;
+}
+
+RootSandbox::RootSandbox() {
+    // For a look afterwards: MIVRA_KEEP_SANDBOX=1 keeps the folder and says where it is.
+    if (qEnvironmentVariableIsSet("MIVRA_KEEP_SANDBOX")) {
+        m_dir.setAutoRemove(false);
+        qWarning("sandbox kept in %s", qPrintable(m_dir.path()));
+    }
+    const QString s = path();
+    for (const Mount& m : mounts)
+        QDir().mkpath(s + u'/' + m.folder);
+    QDir().mkpath(s + u"/etc-systemd/system"_s);
+    QDir().mkpath(s + u"/stubs"_s);
+    write(s + u"/hosts"_s, "127.0.0.1 localhost\n");
+    write(s + u"/calls.log"_s, {});
+    for (const QString& tool : {u"systemctl"_s, u"resolvectl"_s, u"nscd"_s})
+        write(s + u"/stubs/"_s + tool, stub(s, tool).toUtf8(), 0755);
+    // pkexec: records its call, hands the command the user id it would, and runs it; under a
+    // strict umask, so that the scripts must set every mode themselves.
+    write(s + u"/stubs/pkexec"_s,
+          stub(s, u"pkexec"_s,
+               u"[ \"$1\" = --disable-internal-agent ] && shift\n"_s + u"PKEXEC_UID=$(cat '"_s + s +
+                   u"/pkexec-uid' 2>/dev/null || echo 4242)\n"_s +
+                   u"export PKEXEC_UID\numask 077\nexec \"$@\"\n"_s)
+              .toUtf8(),
+          0755);
+
+    QString inside = u"#!/bin/bash\nset -e\nmount --bind '"_s + s + u"/hosts' /etc/hosts\n"_s;
+    for (const Mount& m : mounts)
+        inside += u"mount --bind '"_s + s + u'/' + m.folder + u"' "_s + m.inside + u'\n';
+    inside += u"export PATH='"_s + s + u"/stubs':\"$PATH\"\nset +e\nexec \"$@\"\n"_s;
+    write(s + u"/inside"_s, inside.toUtf8(), 0755);
+    write(
+        s + u"/enter"_s,
+        (u"#!/bin/sh\nexec unshare --mount --propagation private /bin/bash '"_s + s + u"/inside' \"$@\"\n"_s)
+            .toUtf8(),
+        0755);
+    write(sandboxedPkexec(), (u"#!/bin/sh\nexec '"_s + s + u"/enter' pkexec \"$@\"\n"_s).toUtf8(), 0755);
+}
+
+QString RootSandbox::outside(const QString& inside) const {
+    if (inside == u"/etc/hosts"_s) return path() + u"/hosts"_s;
+    for (const Mount& m : mounts)
+        if (inside == m.inside || inside.startsWith(m.inside + u'/'))
+            return path() + u'/' + m.folder + inside.mid(m.inside.size());
+    return inside;
+}
+
+RootSandbox::Result RootSandbox::run(const QString& command) const {
+    QProcess p;
+    p.start(path() + u"/enter"_s, {u"/bin/bash"_s, u"-c"_s, command});
+    Result r;
+    if (!p.waitForStarted() || !p.waitForFinished(120000)) return r;
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QStringList RootSandbox::calls() const {
+    return QString::fromUtf8(read(path() + u"/calls.log"_s)).split(u'\n', Qt::SkipEmptyParts);
+}
+
+void RootSandbox::clearCalls() const {
+    write(path() + u"/calls.log"_s, {});
+}
+
+void RootSandbox::setStubStatus(const QString& tool, int status) const {
+    write(path() + u"/status."_s + tool, QByteArray::number(status));
+}
+
+void RootSandbox::setPkexecUid(int uid) const {
+    write(path() + u"/pkexec-uid"_s, QByteArray::number(uid));
+}
+
+bool RootSandbox::write(const QString& path, const QByteArray& bytes, int mode) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) return false;
+    f.close();
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+QByteArray RootSandbox::read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}

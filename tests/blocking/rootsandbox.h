@@ -1,0 +1,53 @@
+#pragma once
+
+// A throwaway copy of the places the root side touches. Commands run as root inside a private
+// mount namespace where temporary folders are bind-mounted over /var/lib, /var/log, /usr/local and
+// /etc/systemd, and a temporary file over /etc/hosts; stub systemctl, resolvectl, nscd and pkexec
+// come first on PATH and record their arguments. Nothing outside the sandbox's folder changes.
+#include "blocking/rootside.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class RootSandbox {
+public:
+    RootSandbox();
+
+    // Why sandboxes cannot run here (not root, no unshare), or nothing when they can.
+    static QString unavailable();
+
+    QString path() const { return m_dir.path(); }
+    // Where a path seen inside the namespace lives outside it.
+    QString outside(const QString& inside) const;
+
+    struct Result {
+        int status = -1;
+        QByteArray out, err;
+    };
+    // Runs `command` with bash inside the namespace.
+    Result run(const QString& command) const;
+
+    // The stubs' calls, one line each ("systemctl daemon-reload"), oldest first.
+    QStringList calls() const;
+    void clearCalls() const;
+    // Makes a stub exit with `status` (after recording its call).
+    void setStubStatus(const QString& tool, int status) const;
+    // The user id the pkexec stub reports as PKEXEC_UID.
+    void setPkexecUid(int uid) const;
+    // A pkexec stand-in that enters the namespace, records its call and runs its command there.
+    QString sandboxedPkexec() const { return path() + QStringLiteral("/pkexec-sandboxed"); }
+
+    // Small file helpers, for either side.
+    static bool write(const QString& path, const QByteArray& bytes, int mode = 0644);
+    static QByteArray read(const QString& path);
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Test texts write the hosts file's markers as the lines "@B" and "@E".
+inline QByteArray marked(QByteArray text) {
+    return text.replace("@B", RootSide::beginMarker.toUtf8()).replace("@E", RootSide::endMarker.toUtf8());
+}
