@@ -360,10 +360,6 @@ QString RootSide::cacheFlush() const {
     return u"    resolvectl flush-caches >/dev/null 2>&1\n    nscd -i hosts >/dev/null 2>&1"_s;
 }
 
-QString RootSide::hostsReplaceFunction() const {
-    return hostsReplace;
-}
-
 QString RootSide::applierScript() const {
     const RootLayout& l = m_layout;
     QString head;

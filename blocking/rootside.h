@@ -54,7 +54,6 @@ public:
 
 private:
     QString cacheFlush() const;
-    QString hostsReplaceFunction() const;
 
     RootPlatform m_platform;
     RootLayout m_layout;
