@@ -14,6 +14,7 @@
 
 #include <grp.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -26,6 +27,7 @@ namespace blockpage {
 namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
+constexpr std::uint8_t kUnlisted = UINT8_MAX;
 constexpr std::uint64_t kListenerTag = UINT64_MAX;
 constexpr std::uint64_t kStopTag = UINT64_MAX - 1;
 
@@ -54,7 +56,7 @@ struct Conn {
     int fd = -1;
     State state = State::reading;
     bool watched = false;     // registered with epoll
-    bool linked = false;      // in the deadline list
+    std::uint8_t list = kUnlisted; // the deadline list it is in
     bool moreMayFollow = false; // the read did not end with a complete request head
     std::uint32_t prev = kNone, next = kNone;
     std::int64_t deadline = 0;
@@ -63,12 +65,24 @@ struct Conn {
     std::size_t drained = 0;
 };
 
+// Connections waiting for something, oldest first. Every deadline in a list lies the same time after
+// the moment it was set, so appending keeps the list sorted.
+struct DeadlineList {
+    std::uint32_t head = kNone, tail = kNone;
+    std::int64_t afterMs = 0;
+};
+
 // One serving thread: its own epoll set, its own connections, nothing shared with the other threads
 // but the listener (each thread takes connections from it in turn) and the read-only page tables.
 class Worker {
 public:
-    Worker(int listenFd, int stopFd, std::size_t cap, std::int64_t timeoutMs)
-        : listenFd_(listenFd), stopFd_(stopFd), cap_(std::max<std::size_t>(cap, 1)), timeoutMs_(timeoutMs) {}
+    // deferMs: how long the kernel may already have held a silent connection before handing it over
+    // (see openListener), counted as part of its idle time.
+    Worker(int listenFd, int stopFd, std::size_t cap, std::int64_t timeoutMs, std::int64_t deferMs)
+        : listenFd_(listenFd), stopFd_(stopFd), cap_(std::max<std::size_t>(cap, 1)) {
+        lists_[kIdle].afterMs = std::max<std::int64_t>(0, timeoutMs - deferMs);
+        lists_[kClosing].afterMs = timeoutMs;
+    }
 
     ~Worker() {
         for (Conn& c : conns_)
@@ -154,8 +168,12 @@ private:
     int waitMs() const {
         std::int64_t now = monotonicMs();
         std::int64_t wait = -1;
-        if (head_ != kNone)
-            wait = std::max<std::int64_t>(0, conns_[head_].deadline - now);
+        for (const DeadlineList& list : lists_) {
+            if (list.head == kNone)
+                continue;
+            std::int64_t untilDue = std::max<std::int64_t>(0, conns_[list.head].deadline - now);
+            wait = wait < 0 ? untilDue : std::min(wait, untilDue);
+        }
         if (paused_ && resumeAt_ != 0) {
             std::int64_t untilResume = std::max<std::int64_t>(0, resumeAt_ - now);
             wait = wait < 0 ? untilResume : std::min(wait, untilResume);
@@ -224,35 +242,37 @@ private:
         maybeResume();
     }
 
-    // Deadlines all lie one timeout after the moment they were set, so appending keeps the list sorted.
-    void link(std::uint32_t id) {
+    // Gives the connection a fresh deadline in the given list.
+    void link(std::uint32_t id, std::uint8_t which) {
         unlink(id);
         Conn& c = conns_[id];
-        c.deadline = now_ + timeoutMs_;
-        c.prev = tail_;
+        DeadlineList& list = lists_[which];
+        c.deadline = now_ + list.afterMs;
+        c.prev = list.tail;
         c.next = kNone;
-        if (tail_ != kNone)
-            conns_[tail_].next = id;
+        if (list.tail != kNone)
+            conns_[list.tail].next = id;
         else
-            head_ = id;
-        tail_ = id;
-        c.linked = true;
+            list.head = id;
+        list.tail = id;
+        c.list = which;
     }
 
     void unlink(std::uint32_t id) {
         Conn& c = conns_[id];
-        if (!c.linked)
+        if (c.list == kUnlisted)
             return;
+        DeadlineList& list = lists_[c.list];
         if (c.prev != kNone)
             conns_[c.prev].next = c.next;
         else
-            head_ = c.next;
+            list.head = c.next;
         if (c.next != kNone)
             conns_[c.next].prev = c.prev;
         else
-            tail_ = c.prev;
+            list.tail = c.prev;
         c.prev = c.next = kNone;
-        c.linked = false;
+        c.list = kUnlisted;
     }
 
     // Waits for events on the connection with a fresh deadline. False when the connection had to be
@@ -267,7 +287,7 @@ private:
             return false;
         }
         c.watched = true;
-        link(id);
+        link(id, c.state == State::reading ? kIdle : kClosing);
         return true;
     }
 
@@ -387,27 +407,31 @@ private:
     }
 
     void expire() {
-        while (head_ != kNone && conns_[head_].deadline <= now_) {
-            std::uint32_t id = head_;
-            unlink(id);
-            if (conns_[id].state == State::reading)
-                answer(id, {}, false); // as for a read that completed with nothing
-            else
-                release(id);
+        for (std::uint8_t which : {kIdle, kClosing}) {
+            while (lists_[which].head != kNone && conns_[lists_[which].head].deadline <= now_) {
+                std::uint32_t id = lists_[which].head;
+                unlink(id);
+                if (conns_[id].state == State::reading)
+                    answer(id, {}, false); // as for a read that completed with nothing
+                else
+                    release(id);
+            }
         }
     }
+
+    static constexpr std::uint8_t kIdle = 0;    // waiting for the request
+    static constexpr std::uint8_t kClosing = 1; // writing the answer or draining the request
 
     const int listenFd_;
     const int stopFd_;
     const std::size_t cap_;
-    const std::int64_t timeoutMs_;
     int epfd_ = -1;
     std::int64_t now_ = 0;
 
     std::vector<Conn> conns_;
     std::vector<std::uint32_t> free_;
     std::size_t active_ = 0;
-    std::uint32_t head_ = kNone, tail_ = kNone;
+    DeadlineList lists_[2];
 
     bool paused_ = false;
     std::int64_t resumeAt_ = 0;
@@ -418,7 +442,7 @@ private:
 
 } // namespace
 
-int openListener(std::uint16_t port) {
+int openListener(std::uint16_t port, bool deferAccept) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
@@ -434,6 +458,9 @@ int openListener(std::uint16_t port) {
         errno = err;
         return -1;
     }
+    // Best effort: without it every connection still gets its answer, only at a higher cost.
+    if (deferAccept)
+        setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &one, sizeof one);
     return fd;
 }
 
@@ -518,10 +545,14 @@ int Server::run() {
     }
     const std::size_t perThread = std::max<std::size_t>(1, total / threads);
     const std::int64_t timeoutMs = std::max<std::int64_t>(1, d->options.idleTimeout.count());
+    int deferSeconds = 0;
+    socklen_t len = sizeof deferSeconds;
+    if (getsockopt(d->listenFd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, &len) != 0)
+        deferSeconds = 0;
 
     std::atomic<int> failure{0};
     auto serve = [&] {
-        Worker worker(d->listenFd, d->stopFd, perThread, timeoutMs);
+        Worker worker(d->listenFd, d->stopFd, perThread, timeoutMs, std::int64_t(deferSeconds) * 1000);
         if (int err = worker.run()) {
             int none = 0;
             failure.compare_exchange_strong(none, err);

@@ -21,8 +21,11 @@ struct ServerOptions {
 };
 
 // Opens a non-blocking TCP listener on 127.0.0.1:port with address reuse (port 0 picks a free port).
-// Returns the descriptor, or -1 with errno set.
-int openListener(std::uint16_t port);
+// With deferAccept the kernel hands a connection over only once its request has arrived, or after
+// about a second of silence: a browser's connection then costs one wake-up instead of two, and a
+// client that sends nothing holds no descriptor during that second. Returns the descriptor, or -1
+// with errno set.
+int openListener(std::uint16_t port, bool deferAccept = true);
 
 // Raises the soft descriptor limit towards want (never past the hard limit). Returns the soft limit.
 std::size_t raiseDescriptorLimit(std::size_t want);

@@ -90,8 +90,8 @@ Reply splitReply(const std::string& raw) {
     return r;
 }
 
-LiveServer::LiveServer(ServerOptions options) {
-    listenFd_ = openListener(0);
+LiveServer::LiveServer(ServerOptions options, bool deferAccept) {
+    listenFd_ = openListener(0, deferAccept);
     if (listenFd_ < 0)
         throw std::runtime_error("cannot open a loopback listener");
     server_ = std::make_unique<Server>(listenFd_, options);

@@ -38,7 +38,7 @@ Reply splitReply(const std::string& raw);
 // A server on an ephemeral loopback port, serving on a thread of its own until destroyed.
 class LiveServer {
 public:
-    explicit LiveServer(ServerOptions options = {});
+    explicit LiveServer(ServerOptions options = {}, bool deferAccept = true);
     ~LiveServer();
     std::uint16_t port() const { return port_; }
     int listenFd() const { return listenFd_; }
