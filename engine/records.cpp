@@ -11,7 +11,8 @@ std::string utf8(const QString& s) {
     return s.toStdString();
 }
 QString qs(const Json& j) {
-    return QString::fromStdString(j.get<std::string>());
+    const std::string& s = j.get_ref<const std::string&>();
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
 // Typed reads that fail instead of converting: a string is never a number, a float never an Int.

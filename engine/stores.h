@@ -2,6 +2,7 @@
 
 #include "engine/records.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 class Clock;
@@ -24,6 +25,9 @@ public:
 
     // Replaces the file with the pretty-printed value; false when it could not be written.
     bool write(const QString& fileName, const Json& value) const;
+    // Replaces the file with `text` through a synced temporary file and a rename. A file that
+    // already holds exactly these bytes is left alone.
+    bool writeText(const QString& fileName, const QByteArray& text) const;
 
     // Keeps a file that could not be used as "<name>.corrupt-<yyyyMMdd-HHmmss>" so nothing the user
     // had is lost when the fallback value is written over it. Returns the new path, or empty.
@@ -36,3 +40,17 @@ private:
 
 // Canonical text of a store: two-space indentation, keys in field order, ending with a line end.
 QByteArray storeText(const Json& value);
+// The same text for each kind of store, written straight from the records without building a
+// Json value first: byte for byte what storeText(toJson(x)) gives.
+QByteArray storeText(const Settings& settings);
+QByteArray storeText(const QList<Lockup>& lockups);
+QByteArray storeText(const QList<ScheduleBlock>& schedules);
+QByteArray storeText(const QList<DayStat>& history);
+
+// Parses JSON text with the rules of Json::parse (without exceptions): RFC 8259 syntax with an
+// optional leading UTF-8 byte order mark, well-formed UTF-8 in strings, escaped surrogates only in
+// pairs, non-negative integers as unsigned and negative ones as signed (each falling back to a
+// float when out of range), no float too large for a double, a repeated key keeping its first
+// place and its last value, and a NUL byte after the value ending the text. Anything else gives a
+// discarded value. Nesting depth is limited only by memory.
+Json parseJson(QByteArrayView text);

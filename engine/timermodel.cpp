@@ -157,18 +157,18 @@ void TimerModel::editSettings(const std::function<void(Settings&)>& edit) {
 }
 
 void TimerModel::settingsChanged() {
-    m_store.write(kSettingsFile, toJson(m_settings));
+    m_store.writeText(kSettingsFile, storeText(m_settings));
     if (m_phase == Phase::standby && !m_running) setRemaining(m_settings.focusMin * 60);
     emit allowanceLeftChanged();
     syncBlocking(true);
 }
 
 void TimerModel::writeLockups() {
-    m_store.write(kLockupsFile, toJson(m_lockups));
+    m_store.writeText(kLockupsFile, storeText(m_lockups));
 }
 
 void TimerModel::writeSchedules() {
-    m_store.write(kSchedulesFile, toJson(m_schedules));
+    m_store.writeText(kSchedulesFile, storeText(m_schedules));
 }
 
 void TimerModel::setLockups(const QList<Lockup>& list) {
@@ -333,11 +333,18 @@ qint64 TimerModel::phaseLength() const {
 }
 
 void TimerModel::notifyChange() {
+    // One announcement waits at a time: it runs after the current operation and tells of every
+    // change made before it runs. It is marked done before onChange runs, so a change made from
+    // there is announced again.
+    if (m_changePending) return;
+    m_changePending = true;
     QPointer<TimerModel> self(this);
     QMetaObject::invokeMethod(
         this,
         [self] {
-            if (self && self->onChange) self->onChange();
+            if (!self) return;
+            self->m_changePending = false;
+            if (self->onChange) self->onChange();
         },
         Qt::QueuedConnection);
 }
@@ -392,8 +399,14 @@ QString TimerModel::focusedText() const {
 // ---------------------------------------------------------------------------------------------
 // Day ledger
 
+namespace {
+QString dayKeyOf(const QDateTime& local) {
+    return local.toString(u"yyyy-MM-dd"_s);
+}
+} // namespace
+
 QString TimerModel::dayKey() const {
-    return m_platform.clock.localNow().toString(u"yyyy-MM-dd"_s);
+    return dayKeyOf(m_platform.clock.localNow());
 }
 
 namespace {
@@ -404,8 +417,34 @@ const DayStat* recordOf(const QList<DayStat>& history, const QString& day) {
 }
 } // namespace
 
+QString TimerModel::currentDay() {
+    const QDateTime now = m_platform.clock.now();
+    const QTimeZone zone = m_platform.clock.timeZone();
+    const QDateTime local = now.toTimeZone(zone);
+
+    // Until the zone's next transition, local time is UTC plus a fixed offset, so the day lasts
+    // until the next local midnight at that offset or that transition, whichever comes first.
+    // The span starts now: a clock set back at all is looked at again.
+    constexpr qint64 msPerDay = 86400000;
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    const qint64 offsetMs = qint64(local.offsetFromUtc()) * 1000;
+    const qint64 localMs = nowMs + offsetMs;
+    const qint64 dayIndex = localMs / msPerDay - (localMs % msPerDay < 0 ? 1 : 0);
+    qint64 until = (dayIndex + 1) * msPerDay - offsetMs;
+    if (zone.hasTransitions()) {
+        const QTimeZone::OffsetData next = zone.nextTransition(now);
+        if (next.atUtc.isValid()) until = std::min(until, next.atUtc.toMSecsSinceEpoch());
+    }
+    m_dayZone = zone;
+    m_dayFrom = nowMs;
+    // Should the arithmetic ever disagree with the calendar, every check takes the long way.
+    const bool agrees = QDate(1970, 1, 1).addDays(dayIndex) == local.date();
+    m_dayUntil = agrees ? until : nowMs;
+    return dayKeyOf(local);
+}
+
 void TimerModel::loadDay() {
-    m_activeDay = dayKey();
+    m_activeDay = currentDay();
     if (m_platform.defaults.string(kDayKey) == m_activeDay) {
         setTakesToday(m_platform.defaults.integer(kTakesKey));
         setFocusedSecondsToday(m_platform.defaults.integer(kFocusedKey));
@@ -442,11 +481,13 @@ void TimerModel::recordToday() {
     }
     if (!found) m_history.append(DayStat{key, m_takesToday, m_focusedSecondsToday});
     emit historyChanged();
-    m_store.write(kHistoryFile, toJson(m_history));
+    m_store.writeText(kHistoryFile, storeText(m_history));
 }
 
 void TimerModel::checkDayRollover() {
-    const QString today = dayKey();
+    const qint64 now = m_platform.clock.now().toMSecsSinceEpoch();
+    if (now >= m_dayFrom && now < m_dayUntil && m_platform.clock.timeZone() == m_dayZone) return;
+    const QString today = currentDay();
     if (today == m_activeDay) return;
     m_activeDay = today;
     // A day already in the history (the clock or the time zone moved back) keeps its totals.

@@ -177,3 +177,42 @@ TEST_F(Ledger, TheRolloverSyncsBlockingWithForceAndKeepsThePhase) {
     EXPECT_EQ(e.phase(), Phase::rolling);
     EXPECT_TRUE(e.running());
 }
+
+TEST_F(Ledger, AZoneChangeIsSeenAtTheNextCheck) {
+    rig.clock.set(at(2, 23, 30));
+    TimerModel& e = rig.start();
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-03-02"_s);
+    rig.clock.setZone(QTimeZone("Europe/Paris")); // already past midnight there
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-03-03"_s);
+    rig.clock.setZone(QTimeZone("America/Montreal")); // the evening before
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-03-02"_s);
+}
+
+TEST_F(Ledger, DaysEndAtLocalMidnightOnDaysOf23And25Hours) {
+    auto utc = [](int month, int day, int h, int m, int s = 0) {
+        return QDateTime(QDate(2026, month, day), QTime(h, m, s), QTimeZone::utc());
+    };
+    rig.clock.setZone(QTimeZone("Europe/Paris"));
+    // On 29 March the clocks there go from 02:00 to 03:00.
+    rig.clock.set(utc(3, 28, 23, 30)); // 00:30 local
+    TimerModel& e = rig.start();
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-03-29"_s);
+    rig.clock.set(utc(3, 29, 22, 0, 5)); // 00:00:05 local on the 30th
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-03-30"_s);
+
+    // On 25 October they go from 03:00 back to 02:00.
+    rig.clock.set(utc(10, 24, 22, 30)); // 00:30 local
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-10-25"_s);
+    rig.clock.set(utc(10, 25, 22, 30)); // 23:30 local: 24 hours on, the same day
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-10-25"_s);
+    rig.clock.set(utc(10, 25, 23, 0, 5)); // 00:00:05 local on the 26th
+    tickLive(20);
+    EXPECT_EQ(e.activeDay(), u"2026-10-26"_s);
+}

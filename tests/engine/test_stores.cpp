@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -264,6 +265,213 @@ TEST(Stores, LockupAndScheduleEditing) {
     e.deleteSchedule(b.id);
     EXPECT_TRUE(e.schedules().isEmpty());
     EXPECT_EQ(parse(rig.readData(u"schedules.json"_s)), Json::array());
+}
+
+namespace {
+// What the library's own parser makes of `text`, without exceptions.
+Json libraryParse(const QByteArray& text) {
+    return Json::parse(text.constBegin(), text.constEnd(), nullptr, false);
+}
+
+// Equal values of equal kinds all the way down: 5 read as unsigned is not 5 read as signed.
+::testing::AssertionResult sameJson(const Json& a, const Json& b) {
+    if (a.type() != b.type())
+        return ::testing::AssertionFailure() << "kinds differ: " << a.type_name() << " / " << b.type_name();
+    if (a != b) return ::testing::AssertionFailure() << a.dump() << " / " << b.dump();
+    if (a.is_structured()) {
+        for (auto i = a.begin(), j = b.begin(); i != a.end(); ++i, ++j)
+            if (auto r = sameJson(*i, *j); !r) return r;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult parsesLikeTheLibrary(const QByteArray& text) {
+    const Json ours = parseJson(text), theirs = libraryParse(text);
+    if (ours.is_discarded() != theirs.is_discarded())
+        return ::testing::AssertionFailure() << "accepted by " << (ours.is_discarded() ? "the library" : "us")
+                                             << " only: " << text.toPercentEncoding().constData();
+    if (ours.is_discarded()) return ::testing::AssertionSuccess();
+    return sameJson(ours, theirs) << " for " << text.toPercentEncoding().constData();
+}
+
+// Every character a name can hold that needs care: quotes, backslashes, each control character,
+// DEL, accents, a character outside the BMP, and an unpaired surrogate.
+QString awkwardText() {
+    QString s = u"Quote \" back \\ slash / ÉTÉ 📰 "_s;
+    for (char16_t c = 0; c < 0x20; ++c) s += QChar(c);
+    s += QChar(0x7F);
+    s += QChar(0xD800);
+    return s;
+}
+
+QList<Lockup> awkwardLockups() {
+    Lockup a{QUuid::createUuid(), awkwardText(), {u"a.com"_s, u"x\"y\\z"_s, u"ü.example"_s, QString()}, {}};
+    a.apps << BlockedApp{QUuid::createUuid(), u"Tab\there"_s, u"org.example.\u2028App"_s}
+           << BlockedApp{QUuid::createUuid(), QString(), QString()};
+    Lockup empty{QUuid::createUuid(), QString(), {}, {}};
+    return {a, empty};
+}
+} // namespace
+
+TEST(StoreText, TheWritersGiveTheSerializersBytesForEveryKindOfStore) {
+    Settings s;
+    EXPECT_EQ(storeText(s), storeText(toJson(s)));
+    s.focusMin = std::numeric_limits<qint64>::min();
+    s.meetingWarnMinutes = std::numeric_limits<qint64>::max();
+    s.soundOn = false;
+    s.passwordHash = awkwardText();
+    s.activeLockupID = QUuid::createUuid();
+    s.mutedCalendarIDs = {awkwardText(), QString(), u"work"_s};
+    EXPECT_EQ(storeText(s), storeText(toJson(s)));
+
+    EXPECT_EQ(storeText(QList<Lockup>()), storeText(toJson(QList<Lockup>())));
+    for (const QList<Lockup>& lockups : {awkwardLockups(), seedLockups()})
+        EXPECT_EQ(storeText(lockups), storeText(toJson(lockups)));
+
+    ScheduleBlock with;
+    with.id = QUuid::createUuid();
+    with.weekdays = {1, 4, 7};
+    with.lockupID = QUuid::createUuid();
+    with.lockKind = LockKind::password;
+    ScheduleBlock without;
+    without.id = QUuid::createUuid();
+    without.startHour = -3;
+    without.lockGate = false;
+    without.lockKind = LockKind::none;
+    const QList<ScheduleBlock> schedules{with, without};
+    EXPECT_EQ(storeText(schedules), storeText(toJson(schedules)));
+    EXPECT_EQ(storeText(QList<ScheduleBlock>()), "[]\n");
+
+    const QList<DayStat> history{{u"2026-03-01"_s, 0, 0}, {awkwardText(), -1, 1LL << 40}};
+    EXPECT_EQ(storeText(history), storeText(toJson(history)));
+}
+
+TEST(StoreText, RecordsComeBackAsTheyWereWritten) {
+    QList<Lockup> lockups = awkwardLockups();
+    const QByteArray text = storeText(lockups);
+    EXPECT_TRUE(text.contains(R"(Quote \" back \\ slash / ÉTÉ 📰 \u0000\u0001)"));
+    EXPECT_TRUE(text.contains(R"(\u001f)"));
+    EXPECT_TRUE(text.contains(R"(\b\t\n\u000b\f\r)"));
+    const auto back = decodeLockups(parseJson(text));
+    ASSERT_TRUE(back.has_value());
+    // An unpaired surrogate has no UTF-8 form; it is written as a question mark.
+    lockups[0].name.chop(1);
+    lockups[0].name += u'?';
+    EXPECT_EQ(*back, lockups);
+
+    Settings s;
+    s.passwordHash = u"\"\\\u0001🔑"_s;
+    s.mutedCalendarIDs = {u"a\nb"_s, u"𝄞"_s};
+    const SettingsDecode d = decodeSettings(parseJson(storeText(s)));
+    EXPECT_FALSE(d.hadBadKey);
+    EXPECT_EQ(d.settings, s);
+
+    const QList<DayStat> history{{u"2026-03-01"_s, 3, 4500}, {u"ünïcode"_s, 0, std::numeric_limits<qint64>::max()}};
+    EXPECT_EQ(decodeHistory(parseJson(storeText(history))), history);
+}
+
+TEST(StoreText, TheParserAcceptsAndRejectsWhatTheLibraryDoes) {
+    const QList<QByteArray> texts{
+        // Layout, byte order marks and the end of the text.
+        "", " ", "{}", "[]", " \t\r\n[ 1 , 2 ]\n", "[1]\f", "[1] [2]", QByteArray("\0", 1),
+        QByteArray("[1]\0", 4), QByteArray("[1] \0junk", 9), QByteArray("[1,\0]", 5), QByteArray("[\0]", 3),
+        "\xEF\xBB\xBF{}", "\xEF\xBB\xBF", "\xEF\xBB{}", "\xEF{}", " \xEF\xBB\xBF{}",
+        // Structure.
+        "[1,]", "[,1]", "[1 2]", "[", "]", "[[[]]]", "[[[]]", "{\"a\":1,}", "{\"a\" 1}", "{\"a\":}", "{1:2}",
+        "{\"a\":1 \"b\":2}", "{'a':1}", "{\"a\":1,\"b\":{\"c\":[true,false,null]}}",
+        "{\"a\":1,\"b\":2,\"a\":[3]}", "{\"a\":{\"x\":1},\"a\":{\"y\":2}}",
+        // Literals and top-level scalars.
+        "true", "false", "null", "nul", "truex", "True", "\"x\"", "5",
+        // Numbers.
+        "0", "-0", "01", "-01", "-", "-a", "+1", "1.", ".5", "1.5", "-0.0", "1e5", "1E+5", "1e-5", "1e", "1e+",
+        "0x10", "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
+        "18446744073709551615", "18446744073709551616", "123456789012345678901234567890", "1e400", "-1e400",
+        "1e-400", "0.1", "[1.0,2,-3]",
+        // Escapes.
+        R"("a\"b")", R"("\\\/\b\f\n\r\t")", R"("\u0041\u00e9\u20AC")", R"("\u0000")", R"("\ud83d\ude00")",
+        R"("\uD83D\uDE00")", R"("\ud83d")", R"("\ude00")", R"("\ud83dx")", R"("\ud83d\u0041")",
+        R"("\ud83d\ud83d")", R"("\ud83d\nde00")", R"("\uZZZZ")", R"("\u12")", R"("\x")", R"("\)", R"("\u)",
+        // Raw bytes in strings.
+        "\"a\tb\"", "\"a\nb\"", "\"\x7f\"", "\"\x1f\"", "\"abc", "\"\xc3\xa9\"", "\"\xc3\"", "\"\xc3(\"",
+        "\"\xc0\x80\"", "\"\xc1\xbf\"", "\"\xe0\x9f\x80\"", "\"\xe0\xa0\x80\"", "\"\xed\x9f\xbf\"",
+        "\"\xed\xa0\x80\"", "\"\xef\xbf\xbf\"", "\"\xf0\x8f\xbf\xbf\"", "\"\xf0\x9f\x98\x80\"",
+        "\"\xf4\x8f\xbf\xbf\"", "\"\xf4\x90\x80\x80\"", "\"\xf5\x80\x80\x80\"", "\"\xff\"", "\"\x80\"",
+        "{\"\xc3\xa9\":1}", "{\"\xff\":1}",
+    };
+    for (const QByteArray& text : texts) EXPECT_TRUE(parsesLikeTheLibrary(text));
+}
+
+TEST(StoreText, TheParserAgreesWithTheLibraryOnDamagedFiles) {
+    // A real store with every kind of value, damaged a few bytes at a time.
+    Json doc = toJson(awkwardLockups());
+    doc.push_back(toJson(Settings()));
+    doc.push_back(Json::array({1.5, -7, 0, nullptr, "\xF0\x9F\x93\xB0"}));
+    const QByteArray original = storeText(doc);
+    ASSERT_TRUE(parsesLikeTheLibrary(original));
+    static constexpr char bytes[] = "{}[]\",:\\u0123456789abcdefABCDEF-+.eE tnrf\x7f\x80\xbf\xc3\xed\xf0\xf4\xff";
+    const QByteArrayView pieces(bytes, sizeof bytes); // with the NUL at the end
+    QRandomGenerator rng(20260302);
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray text = original;
+        for (int n = 1 + rng.bounded(3); n > 0; --n) {
+            const qsizetype at = rng.bounded(text.size());
+            switch (rng.bounded(3)) {
+            case 0: text[at] = pieces[rng.bounded(int(pieces.size()))]; break;
+            case 1: text.remove(at, 1 + rng.bounded(4)); break;
+            default: text.insert(at, pieces[rng.bounded(int(pieces.size()))]);
+            }
+        }
+        ASSERT_TRUE(parsesLikeTheLibrary(text)) << "round " << round;
+    }
+}
+
+TEST(StoreText, DeepNestingNeedsNoDeepStack) {
+    // Far deeper than the stack of a recursive parser would allow.
+    const int depth = 200000;
+    const QByteArray deep = QByteArray(depth, '[') + QByteArray(depth, ']');
+    const QByteArray unclosed = QByteArray(depth, '[') + QByteArray(depth - 1, ']');
+    ASSERT_TRUE(parseJson(deep).is_array());
+    EXPECT_TRUE(parseJson(unclosed).is_discarded());
+    // A deep value under a key nobody reads does not spoil the settings around it.
+    EngineRig rig;
+    rig.writeData(u"settings.json"_s, QByteArray("{\"focusMin\": 50, \"later\": " + deep + "}"));
+    EXPECT_EQ(rig.start().settings().focusMin, 50);
+    EXPECT_TRUE(rig.asideFiles(u"settings.json"_s).isEmpty());
+}
+
+TEST(Stores, OnlyChangedBytesAreWrittenAgain) {
+    QTemporaryDir dir;
+    FakeClock clock;
+    StoreDirectory store(dir.path(), clock);
+    const QString path = dir.path() + u"/history.json"_s;
+    auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    ASSERT_TRUE(store.writeText(u"history.json"_s, "[1]\n"));
+    const ino_t first = inode();
+    ASSERT_NE(first, ino_t(0));
+    EXPECT_TRUE(store.writeText(u"history.json"_s, "[1]\n"));
+    EXPECT_EQ(inode(), first); // left alone
+    EXPECT_TRUE(store.writeText(u"history.json"_s, "[2]\n")); // same size, other bytes
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(EngineRig::readBytes(path), "[2]\n");
+
+    // A relaunch on the same day finds every store up to date and replaces none of them.
+    EngineRig rig;
+    rig.start().addSchedule();
+    QMap<QString, ino_t> before;
+    for (const QString& f : {u"settings.json"_s, u"lockups.json"_s, u"schedules.json"_s, u"history.json"_s}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(rig.dataDir() + u'/' + f).constData(), &st), 0) << f.toStdString();
+        before[f] = st.st_ino;
+    }
+    rig.start();
+    for (auto it = before.cbegin(); it != before.cend(); ++it) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(rig.dataDir() + u'/' + it.key()).constData(), &st), 0);
+        EXPECT_EQ(st.st_ino, it.value()) << it.key().toStdString();
+    }
 }
 
 TEST(SiteList, EveryLineBreakKindSeparatesSites) {

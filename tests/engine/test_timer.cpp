@@ -250,15 +250,28 @@ TEST_F(Timer, ChangesAreAnnouncedOneTurnLaterAndNeverToAGoneEngine) {
     EXPECT_EQ(calls, 0);
     QCoreApplication::processEvents();
     EXPECT_EQ(calls, 1);
+    // Changes made before the announcement runs share it; nothing is left waiting after it.
     e->tick();
+    e->pause();
+    e->rollOrResume();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 2);
+
+    // A change made by the listener itself is announced again, a turn later.
+    e->onChange = [&] {
+        if (++calls == 3) e->tick();
+    };
     e->tick();
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 3);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 4);
 
     e->tick();
     rig.engine.reset(); // gone before its queued announcement runs
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 3);
+    EXPECT_EQ(calls, 4);
 }
 
 TEST_F(Timer, TheOneSecondTimerDrivesTheTick) {
