@@ -29,8 +29,7 @@ int main() {
     blockpage::raiseDescriptorLimit(4096 + 128);
 
     int fd = blockpage::openListener(80);
-    if (fd < 0)
-        return fail("cannot bind :80");
+    if (fd < 0) return fail("cannot bind :80");
 
     // Port 80 is the only reason to be root; serve as nobody.
     if (geteuid() == 0) {

@@ -165,7 +165,9 @@ constexpr std::string_view kHeadEnd = "\r\n"
                                       "Connection: close\r\n"
                                       "\r\n";
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front()))
@@ -175,15 +177,15 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 // Header names hold only ASCII letters, so ASCII case folding matches any Unicode lower-casing here.
 bool startsWithNoCase(std::string_view s, std::string_view lowerPrefix) {
-    if (s.size() < lowerPrefix.size())
-        return false;
+    if (s.size() < lowerPrefix.size()) return false;
     for (std::size_t i = 0; i < lowerPrefix.size(); ++i)
-        if (lowerAscii(s[i]) != lowerPrefix[i])
-            return false;
+        if (lowerAscii(s[i]) != lowerPrefix[i]) return false;
     return true;
 }
 
@@ -191,8 +193,7 @@ bool startsWithNoCase(std::string_view s, std::string_view lowerPrefix) {
 // begins with "en", compared without case.
 bool firstPieceIsEnglish(std::string_view value) {
     std::size_t start = value.find_first_not_of(",;");
-    if (start == std::string_view::npos)
-        return false;
+    if (start == std::string_view::npos) return false;
     return startsWithNoCase(value.substr(start), "en");
 }
 
@@ -226,13 +227,10 @@ bool isValidUtf8(std::string_view bytes) {
         } else {
             return false;
         }
-        if (end - p <= extra)
-            return false;
-        if (p[1] < lo || p[1] > hi)
-            return false;
+        if (end - p <= extra) return false;
+        if (p[1] < lo || p[1] > hi) return false;
         for (int i = 2; i <= extra; ++i)
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
+            if ((p[i] & 0xC0) != 0x80) return false;
         p += extra + 1;
     }
     return true;
@@ -240,8 +238,7 @@ bool isValidUtf8(std::string_view bytes) {
 
 Request parseRequest(std::string_view bytes) {
     Request r;
-    if (!isValidUtf8(bytes))
-        return r;
+    if (!isValidUtf8(bytes)) return r;
 
     bool haveHost = false, haveLang = false;
     std::string_view rest = bytes;
@@ -271,12 +268,23 @@ int quoteIndex(std::int64_t unixSeconds) {
 void appendEscaped(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
         }
     }
 }
@@ -306,6 +314,8 @@ std::string Response::page() const {
     return s;
 }
 
-std::string Response::str() const { return head + page(); }
+std::string Response::str() const {
+    return head + page();
+}
 
 } // namespace blockpage

@@ -31,8 +31,8 @@ constexpr std::uint8_t kUnlisted = UINT8_MAX;
 constexpr std::uint64_t kListenerTag = UINT64_MAX;
 constexpr std::uint64_t kStopTag = UINT64_MAX - 1;
 
-constexpr int kListenBacklog = 4096; // the kernel trims it to net.core.somaxconn
-constexpr int kAcceptBatch = 64;     // accepts per wake-up, so held connections get their turn too
+constexpr int kListenBacklog = 4096;         // the kernel trims it to net.core.somaxconn
+constexpr int kAcceptBatch = 64;             // accepts per wake-up, so held connections get their turn too
 constexpr std::int64_t kAcceptRetryMs = 100; // pause after running out of descriptors or memory
 constexpr std::size_t kDrainLimit = 1 << 20; // most bytes discarded after answering
 constexpr std::size_t kMaxHeld = 4096;
@@ -44,7 +44,9 @@ std::int64_t monotonicMs() {
     return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
 }
 
-bool wouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK || err == EINTR; }
+bool wouldBlock(int err) {
+    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR;
+}
 
 enum class State : std::uint8_t {
     reading,  // waiting for the one read
@@ -55,9 +57,9 @@ enum class State : std::uint8_t {
 struct Conn {
     int fd = -1;
     State state = State::reading;
-    bool watched = false;     // registered with epoll
+    bool watched = false;          // registered with epoll
     std::uint8_t list = kUnlisted; // the deadline list it is in
-    bool moreMayFollow = false; // the read did not end with a complete request head
+    bool moreMayFollow = false;    // the read did not end with a complete request head
     std::uint32_t prev = kNone, next = kNone;
     std::int64_t deadline = 0;
     std::string pending; // the unsent rest of the answer
@@ -86,10 +88,8 @@ public:
 
     ~Worker() {
         for (Conn& c : conns_)
-            if (c.fd >= 0)
-                close(c.fd);
-        if (epfd_ >= 0)
-            close(epfd_);
+            if (c.fd >= 0) close(c.fd);
+        if (epfd_ >= 0) close(epfd_);
     }
 
     Worker(const Worker&) = delete;
@@ -98,33 +98,27 @@ public:
     // Returns 0 when told to stop, or the errno of a failure of the listener or of epoll.
     int run() {
         epfd_ = epoll_create1(EPOLL_CLOEXEC);
-        if (epfd_ < 0)
-            return errno;
+        if (epfd_ < 0) return errno;
         epoll_event ev{};
         ev.events = EPOLLIN;
         ev.data.u64 = kStopTag;
-        if (epoll_ctl(epfd_, EPOLL_CTL_ADD, stopFd_, &ev) != 0)
-            return errno;
+        if (epoll_ctl(epfd_, EPOLL_CTL_ADD, stopFd_, &ev) != 0) return errno;
         now_ = monotonicMs();
-        if (!watchListener())
-            return errno;
+        if (!watchListener()) return errno;
 
         epoll_event events[128];
         for (;;) {
             int n = epoll_wait(epfd_, events, 128, waitMs());
             if (n < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 return errno;
             }
             now_ = monotonicMs();
             for (int i = 0; i < n; ++i) {
                 std::uint64_t tag = events[i].data.u64;
-                if (tag == kStopTag)
-                    return 0;
+                if (tag == kStopTag) return 0;
                 if (tag == kListenerTag) {
-                    if (int err = acceptSome())
-                        return err;
+                    if (int err = acceptSome()) return err;
                 } else {
                     onEvent(std::uint32_t(tag));
                 }
@@ -157,8 +151,7 @@ private:
     }
 
     void maybeResume() {
-        if (!paused_ || resumeAt_ != 0 || active_ >= cap_ - cap_ / 16)
-            return;
+        if (!paused_ || resumeAt_ != 0 || active_ >= cap_ - cap_ / 16) return;
         if (watchListener())
             paused_ = false;
         else
@@ -169,8 +162,7 @@ private:
         std::int64_t now = monotonicMs();
         std::int64_t wait = -1;
         for (const DeadlineList& list : lists_) {
-            if (list.head == kNone)
-                continue;
+            if (list.head == kNone) continue;
             std::int64_t untilDue = std::max<std::int64_t>(0, conns_[list.head].deadline - now);
             wait = wait < 0 ? untilDue : std::min(wait, untilDue);
         }
@@ -190,8 +182,7 @@ private:
             int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
                 int err = errno;
-                if (err == EAGAIN || err == EWOULDBLOCK)
-                    return 0;
+                if (err == EAGAIN || err == EWOULDBLOCK) return 0;
                 // Errors of the one pending connection (Linux reports network errors here): next.
                 if (err == EINTR || err == ECONNABORTED || err == EPROTO || err == EPERM || err == ENETDOWN ||
                     err == ENOPROTOOPT || err == EHOSTDOWN || err == ENONET || err == EHOSTUNREACH ||
@@ -260,8 +251,7 @@ private:
 
     void unlink(std::uint32_t id) {
         Conn& c = conns_[id];
-        if (c.list == kUnlisted)
-            return;
+        if (c.list == kUnlisted) return;
         DeadlineList& list = lists_[c.list];
         if (c.prev != kNone)
             conns_[c.prev].next = c.next;
@@ -292,12 +282,17 @@ private:
     }
 
     void onEvent(std::uint32_t id) {
-        if (id >= conns_.size() || conns_[id].fd < 0)
-            return;
+        if (id >= conns_.size() || conns_[id].fd < 0) return;
         switch (conns_[id].state) {
-        case State::reading: readRequest(id); break;
-        case State::writing: writeRest(id); break;
-        case State::draining: drain(id); break;
+        case State::reading:
+            readRequest(id);
+            break;
+        case State::writing:
+            writeRest(id);
+            break;
+        case State::draining:
+            drain(id);
+            break;
         }
     }
 
@@ -306,8 +301,7 @@ private:
         Conn& c = conns_[id];
         ssize_t n = recv(c.fd, buf_, kReadSize, 0);
         if (n < 0 && wouldBlock(errno)) {
-            if (!c.watched)
-                watch(id, EPOLLIN | EPOLLRDHUP);
+            if (!c.watched) watch(id, EPOLLIN | EPOLLRDHUP);
             return;
         }
         if (n > 0) {
@@ -354,11 +348,10 @@ private:
 
     void writeRest(std::uint32_t id) {
         Conn& c = conns_[id];
-        ssize_t n = send(c.fd, c.pending.data() + c.offset, c.pending.size() - c.offset,
-                         MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n =
+            send(c.fd, c.pending.data() + c.offset, c.pending.size() - c.offset, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
-            if (!wouldBlock(errno))
-                release(id);
+            if (!wouldBlock(errno)) release(id);
             return;
         }
         c.offset += std::size_t(n);
@@ -381,8 +374,7 @@ private:
         shutdown(c.fd, SHUT_WR);
         c.state = State::draining;
         c.drained = 0;
-        if (drainSome(id))
-            watch(id, EPOLLIN | EPOLLRDHUP);
+        if (drainSome(id)) watch(id, EPOLLIN | EPOLLRDHUP);
     }
 
     void drain(std::uint32_t id) { drainSome(id); }
@@ -394,12 +386,10 @@ private:
             ssize_t n = recv(c.fd, buf_, sizeof buf_, 0);
             if (n > 0) {
                 c.drained += std::size_t(n);
-                if (c.drained > kDrainLimit)
-                    break;
+                if (c.drained > kDrainLimit) break;
                 continue;
             }
-            if (n < 0 && wouldBlock(errno))
-                return true;
+            if (n < 0 && wouldBlock(errno)) return true;
             break; // end of stream or an error
         }
         release(id);
@@ -444,8 +434,7 @@ private:
 
 int openListener(std::uint16_t port, bool deferAccept) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
+    if (fd < 0) return -1;
     int one = 1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -459,20 +448,17 @@ int openListener(std::uint16_t port, bool deferAccept) {
         return -1;
     }
     // Best effort: without it every connection still gets its answer, only at a higher cost.
-    if (deferAccept)
-        setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &one, sizeof one);
+    if (deferAccept) setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &one, sizeof one);
     return fd;
 }
 
 std::size_t raiseDescriptorLimit(std::size_t want) {
     rlimit lim{};
-    if (getrlimit(RLIMIT_NOFILE, &lim) != 0)
-        return 0;
+    if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return 0;
     if (lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < want) {
         rlimit raised = lim;
         raised.rlim_cur = lim.rlim_max == RLIM_INFINITY ? want : std::min<rlim_t>(want, lim.rlim_max);
-        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            lim = raised;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim = raised;
     }
     return lim.rlim_cur == RLIM_INFINITY ? SIZE_MAX : std::size_t(lim.rlim_cur);
 }
@@ -484,10 +470,8 @@ int dropPrivileges() {
         uid = pw->pw_uid;
         gid = pw->pw_gid;
     }
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
-        return errno;
-    if (setuid(0) == 0 || seteuid(0) == 0)
-        return EPERM;
+    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) return errno;
+    if (setuid(0) == 0 || seteuid(0) == 0) return EPERM;
     return 0;
 }
 
@@ -502,38 +486,31 @@ Server::Server(int listenFd, ServerOptions options) : d(std::make_unique<Impl>()
     d->listenFd = listenFd;
     d->options = options;
     d->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (d->stopFd < 0)
-        d->stopErr = errno;
+    if (d->stopFd < 0) d->stopErr = errno;
 }
 
 Server::~Server() {
-    if (d->stopFd >= 0)
-        close(d->stopFd);
-    if (d->listenFd >= 0)
-        close(d->listenFd);
+    if (d->stopFd >= 0) close(d->stopFd);
+    if (d->listenFd >= 0) close(d->listenFd);
 }
 
 std::uint16_t Server::port() const {
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
-    if (getsockname(d->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        return 0;
+    if (getsockname(d->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
     return ntohs(addr.sin_port);
 }
 
 void Server::stop() {
     std::uint64_t one = 1;
-    if (d->stopFd >= 0)
-        (void)!write(d->stopFd, &one, sizeof one); // stays readable: every thread sees it
+    if (d->stopFd >= 0) (void)!write(d->stopFd, &one, sizeof one); // stays readable: every thread sees it
 }
 
 int Server::run() {
-    if (d->stopFd < 0)
-        return d->stopErr;
+    if (d->stopFd < 0) return d->stopErr;
 
     unsigned threads = d->options.threads;
-    if (threads == 0)
-        threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
 
     std::size_t total = d->options.maxConnections;
     if (total == 0) {
@@ -541,14 +518,14 @@ int Server::run() {
         std::size_t soft = getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY
                                ? std::size_t(lim.rlim_cur)
                                : SIZE_MAX;
-        total = std::min(kMaxHeld, soft > 2 * kDescriptorReserve ? soft - kDescriptorReserve : kDescriptorReserve);
+        total = std::min(kMaxHeld,
+                         soft > 2 * kDescriptorReserve ? soft - kDescriptorReserve : kDescriptorReserve);
     }
     const std::size_t perThread = std::max<std::size_t>(1, total / threads);
     const std::int64_t timeoutMs = std::max<std::int64_t>(1, d->options.idleTimeout.count());
     int deferSeconds = 0;
     socklen_t len = sizeof deferSeconds;
-    if (getsockopt(d->listenFd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, &len) != 0)
-        deferSeconds = 0;
+    if (getsockopt(d->listenFd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, &len) != 0) deferSeconds = 0;
 
     std::atomic<int> failure{0};
     auto serve = [&] {

@@ -1,54 +1,112 @@
 #pragma once
 
-// Raw loopback clients and a live daemon on an ephemeral port, for the daemon's tests.
+// Raw loopback clients, and a live server on an ephemeral port, for the daemon's tests.
 
 #include "server.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace blockpage::test {
 
 // A blocking TCP connection to 127.0.0.1:port, or -1.
-int connectTo(std::uint16_t port);
+inline int connectTo(std::uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
 
-bool sendAll(int fd, std::string_view bytes);
+inline bool sendAll(int fd, std::string_view bytes) {
+    for (ssize_t n; !bytes.empty(); bytes.remove_prefix(std::size_t(n)))
+        if ((n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL)) <= 0) return false;
+    return true;
+}
+
+// True when nothing arrives (data or end of stream) within waitMs.
+inline bool staysQuiet(int fd, int waitMs) {
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, waitMs) == 0;
+}
 
 // Reads until the peer closes or timeoutMs passes without data. Sets reset when the connection ended
-// in a reset instead of an orderly close.
-std::string readToEnd(int fd, int timeoutMs = 5000, bool* reset = nullptr);
-
-// True when the socket has nothing to read and is still open after waitMs.
-bool staysQuiet(int fd, int waitMs);
+// in a reset (ECONNRESET, or EPIPE after the peer's end of stream) instead of an orderly close.
+inline std::string readToEnd(int fd, int timeoutMs = 5000, bool* reset = nullptr) {
+    std::string out;
+    char buf[4096];
+    ssize_t n = 0;
+    while (!staysQuiet(fd, timeoutMs) && (n = recv(fd, buf, sizeof buf, 0)) > 0)
+        out.append(buf, std::size_t(n));
+    if (reset) *reset = n < 0;
+    return out;
+}
 
 // Connects, sends the request, reads the whole answer, closes.
-std::string exchange(std::uint16_t port, std::string_view request);
+inline std::string exchange(std::uint16_t port, std::string_view request) {
+    int fd = connectTo(port);
+    if (fd < 0) return {};
+    sendAll(fd, request);
+    std::string reply = readToEnd(fd);
+    close(fd);
+    return reply;
+}
 
-// The answer cut into its head (up to the empty line) and its body.
+// An answer cut at the empty line that ends its head.
 struct Reply {
-    std::string head;
-    std::string body;
+    std::string head, body;
     long contentLength = -1;
 };
-Reply splitReply(const std::string& raw);
+
+inline Reply splitReply(const std::string& raw) {
+    Reply r;
+    std::size_t end = raw.find("\r\n\r\n"), field = raw.find("\r\nContent-Length: ");
+    if (end == std::string::npos) return r;
+    r.head = raw.substr(0, end + 4);
+    r.body = raw.substr(end + 4);
+    if (field < end) r.contentLength = std::stol(raw.substr(field + 18));
+    return r;
+}
 
 // A server on an ephemeral loopback port, serving on a thread of its own until destroyed.
 class LiveServer {
 public:
-    explicit LiveServer(ServerOptions options = {}, bool deferAccept = true);
-    ~LiveServer();
-    std::uint16_t port() const { return port_; }
+    explicit LiveServer(ServerOptions options = {}, bool deferAccept = true) {
+        listenFd_ = openListener(0, deferAccept);
+        if (listenFd_ < 0) throw std::runtime_error("cannot open a loopback listener");
+        server_ = std::make_unique<Server>(listenFd_, options);
+        thread_ = std::thread([this] { result_ = server_->run(); });
+    }
+    ~LiveServer() {
+        server_->stop();
+        join();
+    }
+    std::uint16_t port() const { return server_->port(); }
     int listenFd() const { return listenFd_; }
     // Waits for run() to return and gives its result.
-    int join();
+    int join() {
+        if (thread_.joinable()) thread_.join();
+        return result_;
+    }
 
 private:
     std::unique_ptr<Server> server_;
     std::thread thread_;
-    std::uint16_t port_ = 0;
     int listenFd_ = -1;
     int result_ = -1;
 };

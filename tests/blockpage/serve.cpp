@@ -21,8 +21,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     blockpage::ServerOptions options;
-    if (argc == 3)
-        options.threads = unsigned(std::atoi(argv[2]));
+    if (argc == 3) options.threads = unsigned(std::atoi(argv[2]));
     blockpage::Server server(fd, options);
     int err = server.run();
     std::fprintf(stderr, "blockpage_serve: %s\n", std::strerror(err));
