@@ -417,34 +417,8 @@ const DayStat* recordOf(const QList<DayStat>& history, const QString& day) {
 }
 } // namespace
 
-QString TimerModel::currentDay() {
-    const QDateTime now = m_platform.clock.now();
-    const QTimeZone zone = m_platform.clock.timeZone();
-    const QDateTime local = now.toTimeZone(zone);
-
-    // Until the zone's next transition, local time is UTC plus a fixed offset, so the day lasts
-    // until the next local midnight at that offset or that transition, whichever comes first.
-    // The span starts now: a clock set back at all is looked at again.
-    constexpr qint64 msPerDay = 86400000;
-    const qint64 nowMs = now.toMSecsSinceEpoch();
-    const qint64 offsetMs = qint64(local.offsetFromUtc()) * 1000;
-    const qint64 localMs = nowMs + offsetMs;
-    const qint64 dayIndex = localMs / msPerDay - (localMs % msPerDay < 0 ? 1 : 0);
-    qint64 until = (dayIndex + 1) * msPerDay - offsetMs;
-    if (zone.hasTransitions()) {
-        const QTimeZone::OffsetData next = zone.nextTransition(now);
-        if (next.atUtc.isValid()) until = std::min(until, next.atUtc.toMSecsSinceEpoch());
-    }
-    m_dayZone = zone;
-    m_dayFrom = nowMs;
-    // Should the arithmetic ever disagree with the calendar, every check takes the long way.
-    const bool agrees = QDate(1970, 1, 1).addDays(dayIndex) == local.date();
-    m_dayUntil = agrees ? until : nowMs;
-    return dayKeyOf(local);
-}
-
 void TimerModel::loadDay() {
-    m_activeDay = currentDay();
+    m_activeDay = dayKey();
     if (m_platform.defaults.string(kDayKey) == m_activeDay) {
         setTakesToday(m_platform.defaults.integer(kTakesKey));
         setFocusedSecondsToday(m_platform.defaults.integer(kFocusedKey));
@@ -485,9 +459,7 @@ void TimerModel::recordToday() {
 }
 
 void TimerModel::checkDayRollover() {
-    const qint64 now = m_platform.clock.now().toMSecsSinceEpoch();
-    if (now >= m_dayFrom && now < m_dayUntil && m_platform.clock.timeZone() == m_dayZone) return;
-    const QString today = currentDay();
+    const QString today = dayKey();
     if (today == m_activeDay) return;
     m_activeDay = today;
     // A day already in the history (the clock or the time zone moved back) keeps its totals.

@@ -6,7 +6,6 @@
 
 #include <QDateTime>
 #include <QObject>
-#include <QTimeZone>
 #include <QTimer>
 
 #include <functional>
@@ -172,8 +171,6 @@ private:
     void spendAllowance();
     void appHeld(const QString& name);
     QDateTime nextMidnight() const;
-    // The day key now, as dayKey() gives it; also notes how long it stays so (m_dayFrom...).
-    QString currentDay();
     // A store that could not be decoded is kept aside before its fallback is written.
     template <class T, class D>
     QList<T> readList(const QString& fileName, D decode, const std::function<QList<T>()>& fallback);
@@ -202,11 +199,6 @@ private:
     qint64 m_housekeeping = 0;
     QString m_lastSig;
     QString m_activeDay;
-    // While the clock reads in [m_dayFrom, m_dayUntil) ms since the epoch and the zone is
-    // m_dayZone, the day key is the one currentDay() last gave.
-    qint64 m_dayFrom = 0;
-    qint64 m_dayUntil = 0;
-    QTimeZone m_dayZone;
     bool m_changePending = false;
     QString m_lastWarnedMeeting;
     QString m_lastFiredMinute;
