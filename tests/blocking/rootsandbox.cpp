@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,22 +24,12 @@ const Mount mounts[] = {
     {u"/etc/systemd"_s, u"etc-systemd"_s},
 };
 
-// A stand-in that records its call, exits with a status set for it if any, else goes on to `rest`.
-QString stub(const QString& s, const QString& tool, const QString& rest = u"exit 0\n"_s) {
-    return u"#!/bin/sh\nprintf '%s\\n' \""_s + tool + u" $*\" >> '"_s + s + u"/calls.log'\n"_s + u"[ -f '"_s +
-           s + u"/status."_s + tool + u"' ] && exit \"$(cat '"_s + s + u"/status."_s + tool + u"')\"\n"_s +
-           rest;
-}
-
 } // namespace
 
 QString RootSandbox::unavailable() {
     static const QString reason = []() -> QString {
         if (::geteuid() != 0) return u"the root-side scripts run for real only as root"_s;
-        QProcess p;
-        p.start(u"unshare"_s, {u"--mount"_s, u"--propagation"_s, u"private"_s, u"/bin/true"_s});
-        if (!p.waitForStarted() || !p.waitForFinished() || p.exitStatus() != QProcess::NormalExit ||
-            p.exitCode() != 0)
+        if (QProcess::execute(u"unshare"_s, {u"--mount"_s, u"--propagation"_s, u"private"_s, u"/bin/true"_s}))
             return u"unshare --mount is not available here"_s;
         for (const Mount& m : mounts)
             if (!QFileInfo(m.inside).isDir()) return m.inside + u" does not exist on this machine"_s;
@@ -59,17 +50,15 @@ RootSandbox::RootSandbox() {
     QDir().mkpath(s + u"/etc-systemd/system"_s);
     QDir().mkpath(s + u"/stubs"_s);
     write(s + u"/hosts"_s, "127.0.0.1 localhost\n");
-    write(s + u"/calls.log"_s, {});
-    for (const QString& tool : {u"systemctl"_s, u"resolvectl"_s, u"nscd"_s})
-        write(s + u"/stubs/"_s + tool, stub(s, tool).toUtf8(), 0755);
-    // pkexec: records its call, hands the command the user id it would, and runs it; under a
-    // strict umask, so that the scripts must set every mode themselves.
-    write(s + u"/stubs/pkexec"_s,
-          stub(s, u"pkexec"_s,
-               u"[ \"$1\" = --disable-internal-agent ] && shift\n"_s + u"PKEXEC_UID=$(cat '"_s + s +
-                   u"/pkexec-uid' 2>/dev/null || echo 4242)\n"_s +
-                   u"export PKEXEC_UID\numask 077\nexec \"$@\"\n"_s)
-              .toUtf8(),
+    clearCalls();
+    for (const QString& tool : {u"systemctl"_s, u"resolvectl"_s, u"nscd"_s, u"pkexec"_s})
+        addStub(tool);
+    // pkexec then hands the command the user id it would and runs it; under a strict umask, so
+    // that the scripts must set every mode themselves.
+    write(pkexecStub(),
+          read(pkexecStub()) + "[ \"$1\" = --disable-internal-agent ] && shift\nPKEXEC_UID=$(cat '" +
+              s.toUtf8() + "/pkexec-uid' 2>/dev/null || echo 4242)\nexport PKEXEC_UID PATH='" + s.toUtf8() +
+              "/stubs':\"$PATH\"\numask 077\nexec \"$@\"\n",
           0755);
 
     QString inside = u"#!/bin/bash\nset -e\nmount --bind '"_s + s + u"/hosts' /etc/hosts\n"_s;
@@ -77,12 +66,20 @@ RootSandbox::RootSandbox() {
         inside += u"mount --bind '"_s + s + u'/' + m.folder + u"' "_s + m.inside + u'\n';
     inside += u"export PATH='"_s + s + u"/stubs':\"$PATH\"\nset +e\nexec \"$@\"\n"_s;
     write(s + u"/inside"_s, inside.toUtf8(), 0755);
-    write(
-        s + u"/enter"_s,
-        (u"#!/bin/sh\nexec unshare --mount --propagation private /bin/bash '"_s + s + u"/inside' \"$@\"\n"_s)
-            .toUtf8(),
-        0755);
-    write(sandboxedPkexec(), (u"#!/bin/sh\nexec '"_s + s + u"/enter' pkexec \"$@\"\n"_s).toUtf8(), 0755);
+    write(s + u"/enter"_s,
+          "#!/bin/sh\nexec unshare --mount --propagation private /bin/bash '" + s.toUtf8() +
+              "/inside' \"$@\"\n",
+          0755);
+    write(sandboxedPkexec(), "#!/bin/sh\nexec '" + s.toUtf8() + "/enter' pkexec \"$@\"\n", 0755);
+}
+
+void RootSandbox::addStub(const QString& tool) const {
+    // Records its call, then exits with the status set for it, if any.
+    const QByteArray s = path().toUtf8(), t = tool.toUtf8();
+    write(path() + u"/stubs/"_s + tool,
+          "#!/bin/sh\nprintf '%s\\n' \"" + t + " $*\" >> '" + s + "/calls.log'\nif [ -f '" + s + "/status." +
+              t + "' ]; then exit \"$(cat '" + s + "/status." + t + "')\"; fi\n",
+          0755);
 }
 
 QString RootSandbox::outside(const QString& inside) const {
@@ -93,9 +90,13 @@ QString RootSandbox::outside(const QString& inside) const {
     return inside;
 }
 
-RootSandbox::Result RootSandbox::run(const QString& command) const {
+RootSandbox::Result RootSandbox::run(const QString& command, bool isolated) const {
     QProcess p;
-    p.start(path() + u"/enter"_s, {u"/bin/bash"_s, u"-c"_s, command});
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"PATH"_s, path() + u"/stubs:"_s + env.value(u"PATH"_s));
+    p.setProcessEnvironment(env);
+    p.start(isolated ? path() + u"/enter"_s : u"/bin/bash"_s,
+            isolated ? QStringList{u"/bin/bash"_s, u"-c"_s, command} : QStringList{u"-c"_s, command});
     Result r;
     if (!p.waitForStarted() || !p.waitForFinished(120000)) return r;
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;

@@ -26,16 +26,21 @@ public:
         int status = -1;
         QByteArray out, err;
     };
-    // Runs `command` with bash inside the namespace.
-    Result run(const QString& command) const;
+    // Runs `command` with bash inside the namespace; with `isolated` false, right here, with only
+    // the stubs first on PATH.
+    Result run(const QString& command, bool isolated = true) const;
 
     // The stubs' calls, one line each ("systemctl daemon-reload"), oldest first.
     QStringList calls() const;
     void clearCalls() const;
     // Makes a stub exit with `status` (after recording its call).
     void setStubStatus(const QString& tool, int status) const;
-    // The user id the pkexec stub reports as PKEXEC_UID.
+    // Adds a stub for one more tool.
+    void addStub(const QString& tool) const;
+    // The user id the pkexec stub reports as PKEXEC_UID. The stub runs its command with the stubs
+    // first on PATH, so a PkexecRunner can use it directly outside the namespace too.
     void setPkexecUid(int uid) const;
+    QString pkexecStub() const { return path() + QStringLiteral("/stubs/pkexec"); }
     // A pkexec stand-in that enters the namespace, records its call and runs its command there.
     QString sandboxedPkexec() const { return path() + QStringLiteral("/pkexec-sandboxed"); }
 

@@ -25,7 +25,8 @@ RunningApp app(qint64 pid, const QString& id, const QString& name = {}, const QS
 
 QList<BlockedApp> blocking(const QStringList& ids) {
     QList<BlockedApp> apps;
-    for (const QString& id : ids) apps.append(BlockedApp{QUuid::createUuid(), id, id});
+    for (const QString& id : ids)
+        apps.append(BlockedApp{QUuid::createUuid(), id, id});
     return apps;
 }
 
@@ -41,8 +42,7 @@ struct AppMonitorTest : ::testing::Test {
 } // namespace
 
 TEST_F(AppMonitorTest, HoldsAnApplicationKnownByAnyBlockedIdentifierWithoutRegardToCase) {
-    ws.apps = {app(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s),
-               app(2, u"com.example.Notes"_s, u"Notes"_s),
+    ws.apps = {app(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s), app(2, u"com.example.Notes"_s, u"Notes"_s),
                app(3, u"com.discordapp.Discord"_s, u"Discord"_s, {u"discord"_s}),
                app(4, u""_s, u"Nameless"_s), // no identifier at all: never held
                app(5, u"org.Example.Unnamed"_s)};
@@ -57,42 +57,40 @@ TEST_F(AppMonitorTest, HoldsAnApplicationKnownByAnyBlockedIdentifierWithoutRegar
 }
 
 TEST_F(AppMonitorTest, NeverHoldsTheDesktopOrItselfWhateverTheLockupSays) {
-    const QStringList exempt{u"com.apple.finder"_s, u"COM.APPLE.DOCK"_s, u"com.apple.loginwindow"_s,
-                             u"com.apple.systemuiserver"_s, u"App.Oriflan.Mivra"_s, u"mivra"_s};
-    qint64 pid = 10;
-    for (const QString& id : exempt) ws.apps.append(app(pid++, id.toLower()));
-    // Blocked by its main identifier, but it is also this application under another name.
-    ws.apps.append(app(pid++, u"org.example.wrapper"_s, u"Wrapper"_s, {u"Mivra"_s}));
-    ws.apps.append(app(pid++, u"org.example.victim"_s, u"Victim"_s));
-
-    monitor.start(blocking(exempt + QStringList{u"org.example.wrapper"_s, u"org.example.victim"_s}));
+    // The wrapper is blocked by its main identifier, but it is also this application under another name.
+    ws.apps = {app(1, u"com.apple.dock"_s, u"Dock"_s),
+               app(2, u"org.example.wrapper"_s, u"Wrapper"_s, {u"Mivra"_s}),
+               app(3, u"org.example.victim"_s, u"Victim"_s)};
+    monitor.start(blocking(
+        {u"COM.APPLE.DOCK"_s, u"App.Oriflan.Mivra"_s, u"org.example.wrapper"_s, u"org.example.victim"_s}));
     monitor.sweep();
-    ws.launch(app(pid++, u"com.apple.dock"_s));
-
-    EXPECT_EQ(ws.terminated, (QList<qint64>{pid - 2}));
+    ws.launch(app(4, u"com.apple.dock"_s));
+    ws.launch(app(5, u"app.oriflan.mivra"_s));
+    EXPECT_EQ(ws.terminated, (QList<qint64>{3}));
     EXPECT_EQ(held, (QStringList{u"Victim"_s}));
 }
 
-TEST_F(AppMonitorTest, StartingWithOnlyEmptyIdentifiersStops) {
-    ws.apps = {app(1, u"slack"_s, u"Slack"_s)};
-    monitor.start(blocking({u"other"_s}));
-    ASSERT_TRUE(monitor.isWatching());
-    ASSERT_TRUE(ws.watching);
-
-    monitor.start(blocking({u""_s, u""_s}));
-    EXPECT_FALSE(monitor.isWatching());
+TEST_F(AppMonitorTest, StoppedOrGivenOnlyEmptyIdentifiersItHoldsNothing) {
+    monitor.start({}); // never started: the workspace is left untouched
     EXPECT_FALSE(ws.watching);
-    EXPECT_TRUE(monitor.blocked().isEmpty());
-    monitor.sweep();
-    emit ws.launched(app(2, u"slack"_s));
-    EXPECT_TRUE(ws.terminated.isEmpty());
+    for (bool byStop : {true, false}) {
+        SCOPED_TRACE(byStop ? "stop()" : "start() with only empty identifiers");
+        ws.apps.clear();
+        monitor.start(blocking({u"slack"_s}));
+        ASSERT_TRUE(monitor.isWatching() && ws.watching);
+        byStop ? monitor.stop() : monitor.start(blocking({u""_s, u""_s}));
+        EXPECT_FALSE(monitor.isWatching());
+        EXPECT_FALSE(ws.watching);
+        EXPECT_TRUE(monitor.blocked().isEmpty());
 
-    // Never started: an empty start leaves the workspace untouched.
-    FakeWorkspace idle;
-    AppMonitor fresh(idle);
-    fresh.start({});
-    EXPECT_FALSE(fresh.isWatching());
-    EXPECT_FALSE(idle.watching);
+        ws.apps = {app(31, u"slack"_s, u"Slack"_s)};
+        ws.launch(app(32, u"slack"_s, u"Slack"_s));
+        emit ws.launched(app(33, u"slack"_s)); // even if the workspace still announced one
+        monitor.sweep();
+        EXPECT_TRUE(ws.terminated.isEmpty());
+        EXPECT_TRUE(held.isEmpty());
+    }
+    monitor.stop(); // stopping twice is harmless
 }
 
 TEST_F(AppMonitorTest, ARunningApplicationIsHeldAtStartAndReportedOncePerSweep) {
@@ -127,22 +125,6 @@ TEST_F(AppMonitorTest, AnApplicationLaunchedWhileWatchingIsHeldAtOnce) {
     held.clear();
     ws.launch(app(24, u"slack"_s, u"Slack"_s));
     EXPECT_EQ(held, (QStringList{u"Slack"_s}));
-}
-
-TEST_F(AppMonitorTest, AfterStopNothingIsHeld) {
-    monitor.start(blocking({u"slack"_s}));
-    monitor.stop();
-    EXPECT_FALSE(monitor.isWatching());
-    EXPECT_FALSE(ws.watching);
-    EXPECT_TRUE(monitor.blocked().isEmpty());
-
-    ws.apps = {app(31, u"slack"_s, u"Slack"_s)};
-    ws.launch(app(32, u"slack"_s, u"Slack"_s));
-    emit ws.launched(app(33, u"slack"_s)); // even if the workspace still announced one
-    monitor.sweep();
-    EXPECT_TRUE(ws.terminated.isEmpty());
-    EXPECT_TRUE(held.isEmpty());
-    monitor.stop(); // stopping twice is harmless
 }
 
 TEST_F(AppMonitorTest, AnUndeliveredRequestIsForcedOneSecondLaterUnlessTheAppIsGone) {
