@@ -69,10 +69,10 @@ struct LargeData {
     QByteArray history;
 
     LargeData() {
-        Json days = Json::array();
+        QList<DayStat> days;
         QDate day(2016, 3, 2);
         for (int i = 0; i < 3650; ++i, day = day.addDays(1))
-            days.push_back(toJson(DayStat{day.toString(u"yyyy-MM-dd"_s), i % 9, (i % 9) * 1500}));
+            days.append(DayStat{day.toString(u"yyyy-MM-dd"_s), i % 9, (i % 9) * 1500});
         QList<Lockup> lockups;
         for (int l = 0; l < 50; ++l) {
             Lockup lockup{QUuid::createUuid(), u"Lockup "_s + QString::number(l), {}, {}};
@@ -82,7 +82,7 @@ struct LargeData {
         }
         history = storeText(days);
         rig.writeData(u"history.json"_s, history);
-        rig.writeData(u"lockups.json"_s, storeText(toJson(lockups)));
+        rig.writeData(u"lockups.json"_s, storeText(lockups));
         rig.installHelper();
     }
     void stop() {

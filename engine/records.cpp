@@ -7,9 +7,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-std::string utf8(const QString& s) {
-    return s.toStdString();
-}
 QString qs(const Json& j) {
     const std::string& s = j.get_ref<const std::string&>();
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -148,75 +145,6 @@ QStringList parseSiteList(const QString& text) {
 
 void Lockup::setSites(const QString& text) {
     sites = parseSiteList(text);
-}
-
-Json toJson(const Settings& s) {
-    Json j = Json::object();
-    j["focusMin"] = s.focusMin;
-    j["shortMin"] = s.shortMin;
-    j["longMin"] = s.longMin;
-    j["reel"] = s.reel;
-    j["soundOn"] = s.soundOn;
-    j["autoStartBreaks"] = s.autoStartBreaks;
-    j["autoStartTakes"] = s.autoStartTakes;
-    j["blockWebsites"] = s.blockWebsites;
-    j["blockApps"] = s.blockApps;
-    j["blockPage"] = s.blockPage;
-    j["blockDuringBreaks"] = s.blockDuringBreaks;
-    j["allowanceEnabled"] = s.allowanceEnabled;
-    j["allowanceMin"] = s.allowanceMin;
-    if (s.passwordHash) j["passwordHash"] = utf8(*s.passwordHash);
-    if (s.activeLockupID) j["activeLockupID"] = utf8(uuidText(*s.activeLockupID));
-    j["calendarEnabled"] = s.calendarEnabled;
-    j["meetingWarnEnabled"] = s.meetingWarnEnabled;
-    j["meetingWarnMinutes"] = s.meetingWarnMinutes;
-    Json muted = Json::array();
-    for (const QString& id : s.mutedCalendarIDs) muted.push_back(utf8(id));
-    j["mutedCalendarIDs"] = muted;
-    return j;
-}
-
-Json toJson(const Lockup& l) {
-    Json j = Json::object();
-    j["id"] = utf8(uuidText(l.id));
-    j["name"] = utf8(l.name);
-    Json sites = Json::array();
-    for (const QString& s : l.sites) sites.push_back(utf8(s));
-    j["sites"] = sites;
-    Json apps = Json::array();
-    for (const BlockedApp& a : l.apps) {
-        Json o = Json::object();
-        o["id"] = utf8(uuidText(a.id));
-        o["name"] = utf8(a.name);
-        o["bundleID"] = utf8(a.bundleID);
-        apps.push_back(o);
-    }
-    j["apps"] = apps;
-    return j;
-}
-
-Json toJson(const ScheduleBlock& b) {
-    Json j = Json::object();
-    j["id"] = utf8(uuidText(b.id));
-    j["enabled"] = b.enabled;
-    Json days = Json::array();
-    for (int d : b.weekdays) days.push_back(d);
-    j["weekdays"] = days;
-    j["startHour"] = b.startHour;
-    j["startMinute"] = b.startMinute;
-    j["durationMin"] = b.durationMin;
-    if (b.lockupID) j["lockupID"] = utf8(uuidText(*b.lockupID));
-    j["lockGate"] = b.lockGate;
-    j["lockKind"] = utf8(lockKindText(b.lockKind));
-    return j;
-}
-
-Json toJson(const DayStat& d) {
-    Json j = Json::object();
-    j["date"] = utf8(d.date);
-    j["takes"] = d.takes;
-    j["focusedSeconds"] = d.focusedSeconds;
-    return j;
 }
 
 SettingsDecode decodeSettings(const Json& j) {

@@ -147,16 +147,6 @@ public:
 // The site-list parser: one host per line, schemes, paths and "*." removed, lower-cased.
 QStringList parseSiteList(const QString& text);
 
-// Encoding: keys in field order, optional fields omitted when absent.
-Json toJson(const Settings& s);
-Json toJson(const Lockup& l);
-Json toJson(const ScheduleBlock& b);
-Json toJson(const DayStat& d);
-template <class T> Json toJson(const QList<T>& list) {
-    Json a = Json::array();
-    for (const T& item : list) a.push_back(toJson(item));
-    return a;
-}
 
 // Settings decode key by key: a missing or unreadable key keeps its default. `hadBadKey` tells
 // whether some listed key was present but could not be read (its value will not survive a rewrite).

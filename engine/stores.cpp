@@ -37,15 +37,6 @@ StoreDirectory::ReadResult StoreDirectory::read(const QString& fileName) const {
     return {Status::ok, std::move(j)};
 }
 
-QByteArray storeText(const Json& value) {
-    const std::string text = value.dump(2, ' ', false, Json::error_handler_t::replace);
-    return QByteArray::fromStdString(text) + '\n';
-}
-
-bool StoreDirectory::write(const QString& fileName, const Json& value) const {
-    return writeText(fileName, storeText(value));
-}
-
 bool StoreDirectory::writeText(const QString& fileName, const QByteArray& text) const {
     const QString target = path() + u'/' + fileName;
     // Most writes at start-up give back what was just read; those cost a read instead of a sync.
@@ -223,7 +214,6 @@ qsizetype textSize(const QStringList& list) {
 }
 } // namespace
 
-// The member order of each writer is that of toJson() in records.cpp.
 
 QByteArray storeText(const Settings& s) {
     PrettyWriter w(1024 + textSize(s.mutedCalendarIDs));

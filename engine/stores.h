@@ -23,8 +23,6 @@ public:
     // Reads and parses one file. Invalid JSON or text that is not UTF-8 is undecodable.
     ReadResult read(const QString& fileName) const;
 
-    // Replaces the file with the pretty-printed value; false when it could not be written.
-    bool write(const QString& fileName, const Json& value) const;
     // Replaces the file with `text` through a synced temporary file and a rename. A file that
     // already holds exactly these bytes is left alone.
     bool writeText(const QString& fileName, const QByteArray& text) const;
@@ -38,10 +36,8 @@ private:
     const Clock& m_clock;
 };
 
-// Canonical text of a store: two-space indentation, keys in field order, ending with a line end.
-QByteArray storeText(const Json& value);
-// The same text for each kind of store, written straight from the records without building a
-// Json value first: byte for byte what storeText(toJson(x)) gives.
+// Canonical text of each store, written straight from the records: two-space indentation, keys in
+// field order, optional fields omitted when absent, ending with a line end.
 QByteArray storeText(const Settings& settings);
 QByteArray storeText(const QList<Lockup>& lockups);
 QByteArray storeText(const QList<ScheduleBlock>& schedules);
