@@ -26,8 +26,6 @@ public:
     bool installed() const { return m_installed; }
     const std::optional<QString>& lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastError.value_or(QString()); }
-    const RootLayout& layout() const { return m_layout; }
-    QString stagingDirectory() const { return m_stagingDirectory; }
 
     // Re-reads the version file and publishes `installed`.
     void refresh();

@@ -64,7 +64,6 @@ public:
     Blocker& blocker() { return *m_blocker; }
     AppMonitor& appMonitor() { return *m_appMonitor; }
     QTimer& timer() { return m_timer; }
-    qint64 housekeeping() const { return m_housekeeping; }
     const QString& lastSig() const { return m_lastSig; }
     const QString& activeDay() const { return m_activeDay; }
 
@@ -200,6 +199,4 @@ private:
     QString m_lastSig;
     QString m_activeDay;
     bool m_changePending = false;
-    QString m_lastWarnedMeeting;
-    QString m_lastFiredMinute;
 };

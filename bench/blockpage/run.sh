@@ -135,23 +135,17 @@ to_ms() { # wrk prints 812.00us, 1.23ms, 1.02s
         printf "%.2f", n }'
 }
 
-rss_kb() { # resident memory of a process and its children, in kB
-    local total=0 p kb
+# Sums one figure over a process and its children: $1 the pid, $2 the /proc file, $3 an awk program.
+sum_over_tree() {
+    local total=0 p n
     for p in "$1" $(pgrep -P "$1" || true); do
-        kb=$(awk '/^VmRSS:/ { print $2 }' "/proc/$p/status" 2>/dev/null || echo 0)
-        total=$(( total + ${kb:-0} ))
+        n=$(awk "$3" "/proc/$p/$2" 2>/dev/null || echo 0)
+        total=$(( total + ${n:-0} ))
     done
     echo "$total"
 }
-
-cpu_ticks() { # user + system time of a process and its children, in clock ticks
-    local total=0 p t
-    for p in "$1" $(pgrep -P "$1" || true); do
-        t=$(awk '{ print $14 + $15 }' "/proc/$p/stat" 2>/dev/null || echo 0)
-        total=$(( total + ${t:-0} ))
-    done
-    echo "$total"
-}
+rss_kb() { sum_over_tree "$1" status '/^VmRSS:/ { print $2 }'; }       # resident memory, kB
+cpu_ticks() { sum_over_tree "$1" stat '{ print $14 + $15 }'; }         # user + system, clock ticks
 tick_us=$(( 1000000 / $(getconf CLK_TCK) ))
 
 # One wrk run against a server; prints "req/s p50 p99 cpu-us-per-request errors".

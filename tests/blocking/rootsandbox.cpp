@@ -1,5 +1,7 @@
 #include "rootsandbox.h"
 
+#include "fakes/fakes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -122,13 +124,9 @@ void RootSandbox::setPkexecUid(int uid) const {
 }
 
 bool RootSandbox::write(const QString& path, const QByteArray& bytes, int mode) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) return false;
-    f.close();
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+    return writeFile(path, bytes) && ::chmod(QFile::encodeName(path).constData(), mode) == 0;
 }
 
 QByteArray RootSandbox::read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return readFile(path);
 }

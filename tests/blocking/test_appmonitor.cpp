@@ -14,22 +14,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-RunningApp app(qint64 pid, const QString& id, const QString& name = {}, const QStringList& more = {}) {
-    RunningApp a;
-    a.pid = pid;
-    a.bundleID = id;
-    a.identifiers = id.isEmpty() ? more : QStringList{id} + more;
-    a.name = name;
-    return a;
-}
-
-QList<BlockedApp> blocking(const QStringList& ids) {
-    QList<BlockedApp> apps;
-    for (const QString& id : ids)
-        apps.append(BlockedApp{QUuid::createUuid(), id, id});
-    return apps;
-}
-
 struct AppMonitorTest : ::testing::Test {
     FakeWorkspace ws;
     AppMonitor monitor{ws};
@@ -42,11 +26,11 @@ struct AppMonitorTest : ::testing::Test {
 } // namespace
 
 TEST_F(AppMonitorTest, HoldsAnApplicationKnownByAnyBlockedIdentifierWithoutRegardToCase) {
-    ws.apps = {app(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s), app(2, u"com.example.Notes"_s, u"Notes"_s),
-               app(3, u"com.discordapp.Discord"_s, u"Discord"_s, {u"discord"_s}),
-               app(4, u""_s, u"Nameless"_s), // no identifier at all: never held
-               app(5, u"org.Example.Unnamed"_s)};
-    monitor.start(blocking({u"Com.Tinyspeck.SlackMacGap"_s, u"DISCORD"_s, u""_s, u"org.example.unnamed"_s}));
+    ws.apps = {fakeApp(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s), fakeApp(2, u"com.example.Notes"_s, u"Notes"_s),
+               fakeApp(3, u"com.discordapp.Discord"_s, u"Discord"_s, {u"discord"_s}),
+               fakeApp(4, u""_s, u"Nameless"_s), // no identifier at all: never held
+               fakeApp(5, u"org.Example.Unnamed"_s)};
+    monitor.start(blockedApps({u"Com.Tinyspeck.SlackMacGap"_s, u"DISCORD"_s, u""_s, u"org.example.unnamed"_s}));
 
     EXPECT_EQ(monitor.blocked(),
               (QSet<QString>{u"com.tinyspeck.slackmacgap"_s, u"discord"_s, u"org.example.unnamed"_s}));
@@ -58,14 +42,14 @@ TEST_F(AppMonitorTest, HoldsAnApplicationKnownByAnyBlockedIdentifierWithoutRegar
 
 TEST_F(AppMonitorTest, NeverHoldsTheDesktopOrItselfWhateverTheLockupSays) {
     // The wrapper is blocked by its main identifier, but it is also this application under another name.
-    ws.apps = {app(1, u"com.apple.dock"_s, u"Dock"_s),
-               app(2, u"org.example.wrapper"_s, u"Wrapper"_s, {u"Mivra"_s}),
-               app(3, u"org.example.victim"_s, u"Victim"_s)};
-    monitor.start(blocking(
+    ws.apps = {fakeApp(1, u"com.apple.dock"_s, u"Dock"_s),
+               fakeApp(2, u"org.example.wrapper"_s, u"Wrapper"_s, {u"Mivra"_s}),
+               fakeApp(3, u"org.example.victim"_s, u"Victim"_s)};
+    monitor.start(blockedApps(
         {u"COM.APPLE.DOCK"_s, u"App.Oriflan.Mivra"_s, u"org.example.wrapper"_s, u"org.example.victim"_s}));
     monitor.sweep();
-    ws.launch(app(4, u"com.apple.dock"_s));
-    ws.launch(app(5, u"app.oriflan.mivra"_s));
+    ws.launch(fakeApp(4, u"com.apple.dock"_s));
+    ws.launch(fakeApp(5, u"app.oriflan.mivra"_s));
     EXPECT_EQ(ws.terminated, (QList<qint64>{3}));
     EXPECT_EQ(held, (QStringList{u"Victim"_s}));
 }
@@ -76,16 +60,16 @@ TEST_F(AppMonitorTest, StoppedOrGivenOnlyEmptyIdentifiersItHoldsNothing) {
     for (bool byStop : {true, false}) {
         SCOPED_TRACE(byStop ? "stop()" : "start() with only empty identifiers");
         ws.apps.clear();
-        monitor.start(blocking({u"slack"_s}));
+        monitor.start(blockedApps({u"slack"_s}));
         ASSERT_TRUE(monitor.isWatching() && ws.watching);
-        byStop ? monitor.stop() : monitor.start(blocking({u""_s, u""_s}));
+        byStop ? monitor.stop() : monitor.start(blockedApps({u""_s, u""_s}));
         EXPECT_FALSE(monitor.isWatching());
         EXPECT_FALSE(ws.watching);
         EXPECT_TRUE(monitor.blocked().isEmpty());
 
-        ws.apps = {app(31, u"slack"_s, u"Slack"_s)};
-        ws.launch(app(32, u"slack"_s, u"Slack"_s));
-        emit ws.launched(app(33, u"slack"_s)); // even if the workspace still announced one
+        ws.apps = {fakeApp(31, u"slack"_s, u"Slack"_s)};
+        ws.launch(fakeApp(32, u"slack"_s, u"Slack"_s));
+        emit ws.launched(fakeApp(33, u"slack"_s)); // even if the workspace still announced one
         monitor.sweep();
         EXPECT_TRUE(ws.terminated.isEmpty());
         EXPECT_TRUE(held.isEmpty());
@@ -94,53 +78,53 @@ TEST_F(AppMonitorTest, StoppedOrGivenOnlyEmptyIdentifiersItHoldsNothing) {
 }
 
 TEST_F(AppMonitorTest, ARunningApplicationIsHeldAtStartAndReportedOncePerSweep) {
-    ws.apps = {app(7, u"com.hnc.discord"_s, u"Discord"_s), app(8, u"slack"_s, u"Slack"_s)};
+    ws.apps = {fakeApp(7, u"com.hnc.discord"_s, u"Discord"_s), fakeApp(8, u"slack"_s, u"Slack"_s)};
     ws.stubborn = {7}; // keeps running after each request
-    monitor.start(blocking({u"com.hnc.Discord"_s, u"slack"_s}));
+    monitor.start(blockedApps({u"com.hnc.Discord"_s, u"slack"_s}));
     EXPECT_EQ(held, (QStringList{u"Discord"_s, u"Slack"_s}));
     EXPECT_EQ(ws.terminated, (QList<qint64>{7, 8}));
 
     monitor.sweep();
     EXPECT_EQ(held, (QStringList{u"Discord"_s, u"Slack"_s, u"Discord"_s}));
     // Every start sweeps at once, even with the same set.
-    monitor.start(blocking({u"com.hnc.Discord"_s, u"slack"_s}));
+    monitor.start(blockedApps({u"com.hnc.Discord"_s, u"slack"_s}));
     EXPECT_EQ(held.count(u"Discord"_s), 3);
     EXPECT_EQ(held.count(u"Slack"_s), 1);
     EXPECT_TRUE(ws.forced.isEmpty()); // delivered requests are asked again, never forced
 }
 
 TEST_F(AppMonitorTest, AnApplicationLaunchedWhileWatchingIsHeldAtOnce) {
-    monitor.start(blocking({u"slack"_s}));
+    monitor.start(blockedApps({u"slack"_s}));
     ASSERT_TRUE(ws.watching);
-    ws.launch(app(21, u"com.example.editor"_s, u"Editor"_s));
-    ws.launch(app(22, u""_s, u"Mystery"_s));
+    ws.launch(fakeApp(21, u"com.example.editor"_s, u"Editor"_s));
+    ws.launch(fakeApp(22, u""_s, u"Mystery"_s));
     EXPECT_TRUE(ws.terminated.isEmpty());
 
-    ws.launch(app(23, u"com.slack.Slack"_s, u"Slack"_s, {u"Slack"_s}));
+    ws.launch(fakeApp(23, u"com.slack.Slack"_s, u"Slack"_s, {u"Slack"_s}));
     EXPECT_EQ(ws.terminated, (QList<qint64>{23}));
     EXPECT_EQ(held, (QStringList{u"Slack"_s}));
 
     // A second start does not watch twice: one launch, one report.
-    monitor.start(blocking({u"slack"_s}));
+    monitor.start(blockedApps({u"slack"_s}));
     held.clear();
-    ws.launch(app(24, u"slack"_s, u"Slack"_s));
+    ws.launch(fakeApp(24, u"slack"_s, u"Slack"_s));
     EXPECT_EQ(held, (QStringList{u"Slack"_s}));
 }
 
 TEST_F(AppMonitorTest, AnUndeliveredRequestIsForcedOneSecondLaterUnlessTheAppIsGone) {
-    ws.apps = {app(41, u"stuck"_s, u"Stuck"_s), app(42, u"quitter"_s, u"Quitter"_s),
-               app(43, u"stubborn"_s, u"Stubborn"_s), app(44, u"orphan"_s, u"Orphan"_s)};
+    ws.apps = {fakeApp(41, u"stuck"_s, u"Stuck"_s), fakeApp(42, u"quitter"_s, u"Quitter"_s),
+               fakeApp(43, u"stubborn"_s, u"Stubborn"_s), fakeApp(44, u"orphan"_s, u"Orphan"_s)};
     ws.undelivered = {41, 42, 44};
     ws.stubborn = {43};
 
     // A monitor that goes away before its check never forces anything.
     auto gone = std::make_unique<AppMonitor>(ws);
-    gone->start(blocking({u"orphan"_s}));
+    gone->start(blockedApps({u"orphan"_s}));
     gone.reset();
 
     QElapsedTimer clock;
     clock.start();
-    monitor.start(blocking({u"stuck"_s, u"quitter"_s, u"stubborn"_s}));
+    monitor.start(blockedApps({u"stuck"_s, u"quitter"_s, u"stubborn"_s}));
     EXPECT_EQ(held, (QStringList{u"Stuck"_s, u"Quitter"_s, u"Stubborn"_s})); // reported whatever the answer
     EXPECT_TRUE(ws.forced.isEmpty());
     ws.apps.removeIf([](const RunningApp& a) { return a.pid == 42; }); // quits by itself meanwhile
@@ -152,11 +136,11 @@ TEST_F(AppMonitorTest, AnUndeliveredRequestIsForcedOneSecondLaterUnlessTheAppIsG
 }
 
 TEST_F(AppMonitorTest, EveryStartRestartsTheTwoSecondSweep) {
-    ws.apps = {app(51, u"slack"_s, u"Slack"_s)};
+    ws.apps = {fakeApp(51, u"slack"_s, u"Slack"_s)};
     ws.stubborn = {51};
-    monitor.start(blocking({u"slack"_s}));
+    monitor.start(blockedApps({u"slack"_s}));
     QTest::qWait(800);
-    monitor.start(blocking({u"slack"_s}));
+    monitor.start(blockedApps({u"slack"_s}));
     QElapsedTimer sinceRestart;
     sinceRestart.start();
     ASSERT_EQ(held.size(), 2);

@@ -23,10 +23,10 @@ struct BlockerFile : ::testing::Test {
 
     void install(const QByteArray& version = "3\n") {
         QDir().mkpath(layout.stateDirectory);
-        EngineRig::writeBytes(layout.versionFile(), version);
+        writeFile(layout.versionFile(), version);
         blocker.refresh();
     }
-    QByteArray file() const { return EngineRig::readBytes(layout.lockupFile()); }
+    QByteArray file() const { return readFile(layout.lockupFile()); }
 };
 
 QDateTime utc(qint64 msecs) {
@@ -65,7 +65,7 @@ TEST_F(BlockerFile, SitesThatWouldReadAsDirectivesOrBreakLinesAreLeftOut) {
 
 TEST_F(BlockerFile, NothingIsTouchedBeforeTheHelperIsInstalled) {
     QDir().mkpath(layout.stateDirectory);
-    EngineRig::writeBytes(layout.lockupFile(), "left alone\n");
+    writeFile(layout.lockupFile(), "left alone\n");
     blocker.refresh();
     EXPECT_FALSE(blocker.installed());
     blocker.apply({u"a.com"_s}, std::nullopt, true);

@@ -29,7 +29,7 @@ struct Policy : ::testing::Test {
     }
     qint64 now() { return rig.clock.now().toSecsSinceEpoch(); }
     // Marks the file so a later write shows.
-    void mark() { EngineRig::writeBytes(rig.root().lockupFile(), "untouched"); }
+    void mark() { writeFile(rig.root().lockupFile(), "untouched"); }
     void setupBreak() {
         e->editSettings([](Settings& s) { s.focusMin = 0; });
         e->rollOrResume();
@@ -202,21 +202,10 @@ TEST_F(Policy, WithoutTheHelperNothingIsWrittenAndTheOutcomeIsNotRetried) {
     EXPECT_EQ(rig.lockupFile(), expected(e->lockups()[0], now() + 1505));
 }
 
-namespace {
-RunningApp discord(qint64 pid) {
-    RunningApp a;
-    a.pid = pid;
-    a.bundleID = u"com.hnc.discord"_s;
-    a.identifiers = {a.bundleID};
-    a.name = u"Discord"_s;
-    return a;
-}
-} // namespace
-
 TEST_F(Policy, HeldApplicationsAreAnnouncedWithoutSound) {
     QStringList held;
     e->onAppHeld = [&](const QString& name) { held << name; };
-    rig.workspace.apps = {discord(4242)};
+    rig.workspace.apps = {fakeApp(4242, u"com.hnc.discord"_s, u"Discord"_s)};
     e->rollOrResume();
     ASSERT_FALSE(rig.notifier.posts.isEmpty());
     EXPECT_EQ(rig.notifier.posts.last().title, u"Held Discord."_s);
@@ -225,7 +214,7 @@ TEST_F(Policy, HeldApplicationsAreAnnouncedWithoutSound) {
     EXPECT_EQ(held, QStringList{u"Discord"_s});
 
     rig.loc->setLang(Lang::fr);
-    rig.workspace.apps = {discord(4243)};
+    rig.workspace.apps = {fakeApp(4243, u"com.hnc.discord"_s, u"Discord"_s)};
     e->appMonitor().sweep();
     EXPECT_EQ(rig.notifier.posts.last().title, u"Discord écarté."_s);
     EXPECT_EQ(rig.notifier.posts.last().body, u"Plateau fermé — reste dans le cadre."_s);

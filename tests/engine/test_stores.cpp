@@ -220,7 +220,7 @@ TEST(Stores, AKilledWriterNeverLeavesAPartialFile) {
         waitpid(child, nullptr, 0);
         const auto r = store.read(u"history.json"_s);
         ASSERT_EQ(r.status, StoreDirectory::Status::ok) << "round " << round;
-        const QByteArray now = EngineRig::readBytes(dir.path() + u"/history.json"_s);
+        const QByteArray now = readFile(dir.path() + u"/history.json"_s);
         ASSERT_TRUE(now == textA || now == textB) << "round " << round;
     }
 }
@@ -229,7 +229,7 @@ TEST(Stores, AnUnwritableFolderIsSilentAndKeepsTheValueInMemory) {
     EngineRig rig;
     QDir().mkpath(rig.dir.path());
     // A file where the data folder should be: nothing can be written, start-up still completes.
-    EngineRig::writeBytes(rig.dataDir(), "not a folder");
+    writeFile(rig.dataDir(), "not a folder");
     TimerModel& e = rig.start();
     EXPECT_EQ(e.lockups().size(), 2);
     e.addLockup(u"New"_s);
@@ -462,7 +462,7 @@ TEST(Stores, OnlyChangedBytesAreWrittenAgain) {
     EXPECT_EQ(inode(), first); // left alone
     EXPECT_TRUE(store.writeText(u"history.json"_s, "[2]\n")); // same size, other bytes
     EXPECT_NE(inode(), first);
-    EXPECT_EQ(EngineRig::readBytes(path), "[2]\n");
+    EXPECT_EQ(readFile(path), "[2]\n");
 
     // A relaunch on the same day finds every store up to date and replaces none of them.
     EngineRig rig;

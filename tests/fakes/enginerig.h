@@ -42,30 +42,20 @@ struct EngineRig {
 
     // Pretends the root helper is installed, with an empty lockup file.
     void installHelper() {
-        QDir().mkpath(root().stateDirectory);
-        writeBytes(root().versionFile(), "3\n");
-        writeBytes(root().lockupFile(), "");
+        writeFile(root().versionFile(), "3\n");
+        writeFile(root().lockupFile(), "");
     }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) engine->tick();
     }
 
-    static void writeBytes(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) f.write(bytes);
-    }
-    static QByteArray readBytes(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
     void writeData(const QString& name, const QByteArray& bytes) {
-        QDir().mkpath(dataDir());
-        writeBytes(dataDir() + u'/' + name, bytes);
+        writeFile(dataDir() + u'/' + name, bytes);
     }
-    QByteArray readData(const QString& name) const { return readBytes(dataDir() + u'/' + name); }
+    QByteArray readData(const QString& name) const { return readFile(dataDir() + u'/' + name); }
     QStringList asideFiles(const QString& name) const {
         return QDir(dataDir()).entryList({name + QStringLiteral(".corrupt-*")}, QDir::Files);
     }
-    QByteArray lockupFile() const { return readBytes(root().lockupFile()); }
+    QByteArray lockupFile() const { return readFile(root().lockupFile()); }
 };

@@ -8,11 +8,45 @@
 #include "platform/sound.h"
 #include "platform/workspace.h"
 
+#include "engine/records.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QPair>
 
 #include <functional>
+
+// Writes a whole file, creating its folder; false when it could not be written.
+inline bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+// A whole file, or nothing when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A running application as the workspace would list it.
+inline RunningApp fakeApp(qint64 pid, const QString& id, const QString& name = {}, const QStringList& more = {}) {
+    RunningApp a;
+    a.pid = pid;
+    a.bundleID = id;
+    a.identifiers = id.isEmpty() ? more : QStringList{id} + more;
+    a.name = name;
+    return a;
+}
+
+// A lockup's applications, one per identifier.
+inline QList<BlockedApp> blockedApps(const QStringList& ids) {
+    QList<BlockedApp> apps;
+    for (const QString& id : ids) apps.append(BlockedApp{QUuid::createUuid(), id, id});
+    return apps;
+}
 
 class FakeClock final : public Clock {
 public:

@@ -1,6 +1,7 @@
 // The Linux workspace: how processes are recognised as applications (from /proc-style fixture
 // files), and terminating real child processes started under distinctive executable names.
 #include "blocking/appmonitor.h"
+#include "fakes/fakes.h"
 #include "platform/linux/appidentity.h"
 #include "platform/linux/procworkspace.h"
 
@@ -22,13 +23,6 @@ using namespace Qt::StringLiterals;
 using namespace AppIdentity;
 
 namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
-    f.write(bytes);
-}
 
 QByteArray envBlock(std::initializer_list<QByteArray> vars) {
     QByteArray out;
@@ -69,12 +63,6 @@ const RunningApp* findApp(const QList<RunningApp>& apps, const QString& bundleID
     return nullptr;
 }
 
-QList<BlockedApp> blocking(const QStringList& ids) {
-    QList<BlockedApp> apps;
-    for (const QString& id : ids)
-        apps.append(BlockedApp{QUuid::createUuid(), id, id});
-    return apps;
-}
 
 } // namespace
 
@@ -280,7 +268,7 @@ chrome_crashpad_handler: chrome_crashpad_handler #4300062 <- 4300062
     QStringList held;
     AppMonitor monitor(ws);
     monitor.onHold = [&](const QString& name) { held.append(name); };
-    monitor.start(blocking({u"Com.Tinyspeck.SlackMacGap"_s, u"com.hnc.Discord"_s, u"gnome-shell"_s}));
+    monitor.start(blockedApps({u"Com.Tinyspeck.SlackMacGap"_s, u"com.hnc.Discord"_s, u"gnome-shell"_s}));
     EXPECT_EQ(held, (QStringList{u"Slack"_s, u"Discord"_s}));
 }
 
@@ -375,7 +363,7 @@ TEST_F(WorkspaceRealProcesses, TheSweepTerminatesABlockedProgramButNeverVitalOne
     ws.forceTerminate(me);
 
     const QString selfName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    monitor.start(blocking(vital + QStringList{u"mivra"_s, u"MIVRA-TEST-FOCUSTHIEF"_s, selfName}));
+    monitor.start(blockedApps(vital + QStringList{u"mivra"_s, u"MIVRA-TEST-FOCUSTHIEF"_s, selfName}));
     EXPECT_EQ(held, (QStringList{u"Focus Thief"_s})); // two processes, one application
     EXPECT_TRUE(killedBy(thief1, SIGTERM));
     EXPECT_TRUE(killedBy(thief2, SIGTERM));
@@ -409,13 +397,13 @@ TEST_F(WorkspaceRealProcesses, AProgramThatIgnoresSigtermIsKilledByForceButNever
 
 TEST_F(WorkspaceRealProcesses, AnAppLaunchedFromTheDesktopIsHeldAtOnceWithItsWholeUnit) {
     // Without a systemd user session there is nothing to watch; the sweep alone does the work.
-    monitor.start(blocking({u"org.example.FocusThief"_s}));
+    monitor.start(blockedApps({u"org.example.FocusThief"_s}));
     EXPECT_FALSE(ws.isWatchingLaunches());
     monitor.stop();
 
     QDir().mkpath(tmp.path() + u"/cgroup"_s + appSlice());
     writeFile(tmp.path() + u"/applications/org.example.FocusThief.desktop"_s, desktopFile("Focus Thief"));
-    monitor.start(blocking({u"org.example.focusthief"_s, u"org.example.Chat"_s}));
+    monitor.start(blockedApps({u"org.example.focusthief"_s, u"org.example.Chat"_s}));
     ASSERT_TRUE(ws.isWatchingLaunches());
     QSignalSpy launches(&ws, &Workspace::launched);
     QList<RunningApp> launched;
