@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QColor>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+// One calendar of a store.
+struct StoreCalendar {
+    QString id;     // stable across launches; the value kept in mutedCalendarIDs
+    QString title;
+    QColor color;   // invalid when the calendar has no colour
+    QString source; // title of the account or collection the calendar belongs to
+};
+
+// How the current user answered an event's invitation.
+enum class Participation {
+    none,     // no attendee list, or no attendee that is the user
+    pending,  // needs action
+    accepted,
+    tentative,
+    declined,
+};
+
+// One event (one occurrence of a series) as a store reports it.
+struct StoreEvent {
+    QString id; // empty when the event has none
+    QString calendarId;
+    QString title;
+    QDateTime start, end;
+    bool allDay = false;
+    bool cancelled = false;
+    Participation participation = Participation::none;
+    QUrl url;
+    QString location;
+    QString notes;
+};
+
+// Read-only access to the user's calendars. Lives on the GUI thread; answers may come later but
+// always arrive on the GUI thread.
+class CalendarStore : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~CalendarStore() override = default;
+
+    // 0 not determined, 1 restricted, 2 denied, 3 full access, 4 write only.
+    virtual int authorizationStatus() const = 0;
+    // Asks for access; `done` receives whether it was granted.
+    virtual void requestAccess(std::function<void(bool granted)> done) = 0;
+
+    virtual QList<StoreCalendar> calendars() const = 0;
+    // The events of the given calendars that overlap [from, to), in the store's order. `done` may
+    // run before this returns (a store that has the answer at hand) or later.
+    virtual void events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,
+                        std::function<void(QList<StoreEvent>)> done) = 0;
+
+    // Shows the person where calendars are set up or granted (a folder, the desktop's settings).
+    virtual void openSettings() = 0;
+
+signals:
+    // The calendars or their events changed.
+    void changed();
+};
