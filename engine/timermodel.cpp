@@ -2,6 +2,7 @@
 
 #include "blocking/appmonitor.h"
 #include "blocking/blocker.h"
+#include "calendar/calendarservice.h"
 #include "engine/loc.h"
 #include "platform/clock.h"
 #include "platform/defaults.h"
@@ -30,6 +31,7 @@ TimerModel::TimerModel(const Platform& platform, QObject* parent)
     m_blocker = new Blocker(m_platform.rootLayout, m_store.path() + u"/install"_s, m_platform.runner, this);
     m_blocker->refresh();
     m_appMonitor = new AppMonitor(m_platform.workspace, this);
+    m_calendar = new CalendarService(m_platform.calendarStore, m_platform.clock, this);
 
     for (auto signal : {&TimerModel::phaseChanged, &TimerModel::remainingChanged, &TimerModel::runningChanged,
                         &TimerModel::focusedSecondsTodayChanged})

@@ -13,6 +13,7 @@
 
 class AppMonitor;
 class Blocker;
+class CalendarService;
 
 // The engine: phases and the one-second tick, the stores, the day ledger, the gate, allowance mode
 // and the blocking policy. Lives on the GUI thread for the whole life of the application.
@@ -63,6 +64,7 @@ public:
 
     Blocker& blocker() { return *m_blocker; }
     AppMonitor& appMonitor() { return *m_appMonitor; }
+    CalendarService& calendar() { return *m_calendar; }
     QTimer& timer() { return m_timer; }
     const QString& lastSig() const { return m_lastSig; }
     const QString& activeDay() const { return m_activeDay; }
@@ -194,6 +196,7 @@ private:
 
     Blocker* m_blocker = nullptr;
     AppMonitor* m_appMonitor = nullptr;
+    CalendarService* m_calendar = nullptr;
     QTimer m_timer;
     qint64 m_housekeeping = 0;
     QString m_lastSig;

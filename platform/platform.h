@@ -10,6 +10,7 @@ class Notifier;
 class Sound;
 class Workspace;
 class PrivilegedRunner;
+class CalendarStore;
 
 // The seams the engine runs on. The engine borrows them; whoever builds the engine owns them.
 struct Platform {
@@ -19,6 +20,7 @@ struct Platform {
     Sound& sound;
     Workspace& workspace;
     PrivilegedRunner& runner;
+    CalendarStore& calendarStore;
     RootLayout rootLayout;
     QString dataDirectory; // where the JSON stores live
 };

@@ -10,5 +10,5 @@ QString LinuxPlatform::dataDirectory() {
 }
 
 Platform LinuxPlatform::view() {
-    return Platform{clock, defaults, notifier, sound, workspace, runner, RootLayout::linuxLayout(), dataDirectory()};
+    return Platform{clock, defaults, notifier, sound, workspace, runner, calendarStore, RootLayout::linuxLayout(), dataDirectory()};
 }

@@ -2,6 +2,7 @@
 
 #include "platform/linux/canberrasound.h"
 #include "platform/linux/dbusnotifier.h"
+#include "platform/linux/icalstore.h"
 #include "platform/linux/pkexecrunner.h"
 #include "platform/linux/procworkspace.h"
 #include "platform/linux/settingsdefaults.h"
@@ -24,4 +25,5 @@ public:
     CanberraSound sound;
     ProcWorkspace workspace;
     PkexecRunner runner;
+    IcalCalendarStore calendarStore{defaults};
 };

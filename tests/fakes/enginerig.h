@@ -20,6 +20,7 @@ struct EngineRig {
     FakeSound sound;
     FakeWorkspace workspace;
     FakeRunner runner;
+    FakeCalendarStore calendarStore;
     std::unique_ptr<Loc> loc;
     std::unique_ptr<TimerModel> engine;
 
@@ -27,7 +28,7 @@ struct EngineRig {
     RootLayout root() const { return RootLayout::under(dir.path() + QStringLiteral("/root")); }
 
     Platform platform() {
-        return Platform{clock, defaults, notifier, sound, workspace, runner, root(), dataDir()};
+        return Platform{clock, defaults, notifier, sound, workspace, runner, calendarStore, root(), dataDir()};
     }
 
     // Starts (or restarts, as a relaunch would) the language and the engine.

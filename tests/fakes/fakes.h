@@ -1,6 +1,7 @@
 #pragma once
 
 // Fakes of the platform seams: the boundary of every engine test.
+#include "platform/calendarstore.h"
 #include "platform/clock.h"
 #include "platform/defaults.h"
 #include "platform/notifier.h"
@@ -124,4 +125,34 @@ public:
     }
     std::function<PrivilegedResult(const QString&)> handler;
     QStringList scripts;
+};
+
+// A calendar store whose calendars and events are plain records; answers at once.
+class FakeCalendarStore final : public CalendarStore {
+    Q_OBJECT
+public:
+    int authorizationStatus() const override { return status; }
+    void requestAccess(std::function<void(bool)> done) override {
+        ++accessRequests;
+        if (grantOnRequest) status = 3;
+        done(grantOnRequest);
+    }
+    QList<StoreCalendar> calendars() const override { return calendarList; }
+    void events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,
+                std::function<void(QList<StoreEvent>)> done) override {
+        ++fetches;
+        QList<StoreEvent> out;
+        for (const StoreEvent& e : eventList)
+            if (calendarIds.contains(e.calendarId) && e.end > from && e.start < to) out.append(e);
+        done(out);
+    }
+    void openSettings() override { ++settingsOpened; }
+    // Tells the service that something changed.
+    void touch() { emit changed(); }
+
+    int status = 0;
+    bool grantOnRequest = true;
+    QList<StoreCalendar> calendarList;
+    QList<StoreEvent> eventList;
+    int accessRequests = 0, fetches = 0, settingsOpened = 0;
 };

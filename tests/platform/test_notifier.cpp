@@ -83,7 +83,7 @@ TEST_F(Notifications, TheEnginePostsInTheCurrentLanguage) {
     serve(server);
     EngineRig rig;
     DBusNotifier notifier;
-    Platform p{rig.clock, rig.defaults, notifier, rig.sound, rig.workspace, rig.runner, rig.root(), rig.dataDir()};
+    Platform p{rig.clock, rig.defaults, notifier, rig.sound, rig.workspace, rig.runner, rig.calendarStore, rig.root(), rig.dataDir()};
     Loc loc(rig.defaults, {u"fr-CA"_s});
     TimerModel engine(p);
     engine.editSettings([](Settings& s) { s.focusMin = 0; });
