@@ -11,7 +11,7 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
     qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
     qt6-qpa-plugins
-    nlohmann-json3-dev libical-dev libcanberra-dev
+    nlohmann-json3-dev libical-dev libcanberra-dev libecal2.0-dev libedataserver1.2-dev evolution-data-server
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     dbus dbus-bin dbus-daemon pkexec polkitd systemd util-linux procps psmisc
     clang libclang-rt-14-dev

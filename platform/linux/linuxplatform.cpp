@@ -3,6 +3,14 @@
 #include <QDir>
 #include <QStandardPaths>
 
+LinuxPlatform::LinuxPlatform() {
+    if (EdsCalendarStore::serverAvailable()) {
+        calendarServer = std::make_unique<EdsCalendarStore>(defaults);
+        mergedCalendars = std::make_unique<MergedCalendarStore>(calendarFiles, *calendarServer);
+        calendarStore = mergedCalendars.get();
+    }
+}
+
 QString LinuxPlatform::dataDirectory() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty()) base = QDir::homePath() + QStringLiteral("/.local/share");
@@ -10,5 +18,5 @@ QString LinuxPlatform::dataDirectory() {
 }
 
 Platform LinuxPlatform::view() {
-    return Platform{clock, defaults, notifier, sound, workspace, runner, calendarStore, RootLayout::linuxLayout(), dataDirectory()};
+    return Platform{clock, defaults, notifier, sound, workspace, runner, *calendarStore, RootLayout::linuxLayout(), dataDirectory()};
 }
