@@ -11,6 +11,7 @@
 #include <QDBusConnectionInterface>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThreadPool>
@@ -87,26 +88,80 @@ struct Expansion {
     QString calendarId;
     QStringList addresses;
     QList<StoreEvent> events;
+    QList<QDateTime> recurrence; // per event: the occurrence it stands for
+    QSet<QString> series;        // UIDs of recurring events seen
 };
 
-gboolean addInstance(ICalComponent* comp, ICalTime* start, ICalTime* end, gpointer data, GCancellable*, GError**) {
-    auto* x = static_cast<Expansion*>(data);
+StoreEvent toEvent(ICalComponent* comp, ICalTime* start, ICalTime* end, const Expansion& x) {
     StoreEvent e;
     e.id = text(i_cal_component_get_uid(comp));
-    e.calendarId = x->calendarId;
+    e.calendarId = x.calendarId;
     e.title = text(i_cal_component_get_summary(comp));
     e.allDay = i_cal_time_is_date(start);
     e.start = instant(start);
     e.end = instant(end);
     if (!e.end.isValid() || e.end < e.start) e.end = e.start;
     e.cancelled = i_cal_component_get_status(comp) == I_CAL_STATUS_CANCELLED;
-    e.participation = userParticipation(comp, x->addresses);
+    e.participation = userParticipation(comp, x.addresses);
     if (Owned<ICalProperty> url(i_cal_component_get_first_property(comp, I_CAL_URL_PROPERTY)); url)
         e.url = QUrl(text(i_cal_property_get_url(url.p)));
     e.location = text(i_cal_component_get_location(comp));
     e.notes = text(i_cal_component_get_description(comp));
-    if (e.start.isValid()) x->events.append(std::move(e));
+    return e;
+}
+
+QDateTime recurrenceOf(ICalComponent* comp) {
+    if (Owned<ICalProperty> p(i_cal_component_get_first_property(comp, I_CAL_RECURRENCEID_PROPERTY)); !p) return {};
+    Owned<ICalTime> rid(i_cal_component_get_recurrenceid(comp));
+    return instant(rid.p);
+}
+
+bool isSeries(ICalComponent* comp) {
+    for (ICalPropertyKind kind : {I_CAL_RRULE_PROPERTY, I_CAL_RDATE_PROPERTY})
+        if (Owned<ICalProperty> p(i_cal_component_get_first_property(comp, kind)); p) return true;
+    return false;
+}
+
+gboolean addInstance(ICalComponent* comp, ICalTime* start, ICalTime* end, gpointer data, GCancellable*, GError**) {
+    auto* x = static_cast<Expansion*>(data);
+    StoreEvent e = toEvent(comp, start, end, *x);
+    if (!e.start.isValid()) return TRUE;
+    const QDateTime rid = recurrenceOf(comp);
+    // The library gives each generated occurrence a RECURRENCE-ID of its own; the rule stays on it.
+    if (isSeries(comp)) x->series.insert(e.id);
+    x->recurrence.append(rid.isValid() ? rid : e.start);
+    x->events.append(std::move(e));
     return TRUE;
+}
+
+// Some backends answer the range query with a series' master alone, so the library expands the
+// series without its moved or changed occurrences. Those are read by UID and put in place of the
+// occurrences they stand for.
+void applyDetached(ECalClient* client, Expansion& x, time_t from, time_t to, GCancellable* cancellable) {
+    const QDateTime windowStart = QDateTime::fromSecsSinceEpoch(from), windowEnd = QDateTime::fromSecsSinceEpoch(to);
+    for (const QString& uid : std::as_const(x.series)) {
+        GSList* objects = nullptr;
+        if (!e_cal_client_get_objects_for_uid_sync(client, uid.toUtf8().constData(), &objects, cancellable, nullptr))
+            continue;
+        for (GSList* o = objects; o; o = o->next) {
+            ICalComponent* comp = e_cal_component_get_icalcomponent(E_CAL_COMPONENT(o->data));
+            const QDateTime rid = recurrenceOf(comp);
+            if (!rid.isValid()) continue;
+            for (qsizetype i = x.events.size() - 1; i >= 0; --i) {
+                if (x.events[i].id == uid && x.recurrence[i] == rid) {
+                    x.events.removeAt(i);
+                    x.recurrence.removeAt(i);
+                }
+            }
+            Owned<ICalTime> start(i_cal_component_get_dtstart(comp)), end(i_cal_component_get_dtend(comp));
+            StoreEvent e = toEvent(comp, start.p, end.p, x);
+            if (e.start.isValid() && e.start < windowEnd && (e.end > windowStart || e.start >= windowStart)) {
+                x.events.append(std::move(e));
+                x.recurrence.append(rid);
+            }
+        }
+        g_slist_free_full(objects, g_object_unref);
+    }
 }
 
 // Runs on a worker thread: these library calls wait on the server.
@@ -118,8 +173,9 @@ QList<StoreEvent> expand(ECalClient* client, const QString& calendarId, QStringL
         own && *own)
         addresses.append(normalisedAddress(text(own)));
     g_free(own);
-    Expansion x{calendarId, addresses, {}};
+    Expansion x{calendarId, addresses, {}, {}, {}};
     e_cal_client_generate_instances_sync(client, from, to, cancellable, addInstance, &x);
+    applyDetached(client, x, from, to, cancellable);
     return x.events;
 }
 

@@ -1,0 +1,332 @@
+// The calendar server store against a real server: the source registry and the calendar factory
+// run on the private session bus this binary is started on, with every file in a temporary home.
+#include <libecal/libecal.h>
+#include <libedataserver/libedataserver.h>
+
+#include "fakes/fakes.h"
+#include "platform/linux/edscalendarstore.h"
+#include "platform/linux/mergedcalendarstore.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kRegistry = u"/usr/libexec/evolution-source-registry"_s;
+const QString kFactory = u"/usr/libexec/evolution-calendar-factory"_s;
+const char* kAccount = "mivra-test-account";
+const char* kCalendar = "mivra-test-rushes";
+const char* kQuiet = "mivra-test-quiet";
+
+bool waitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+bool onBus(const QString& prefix) {
+    const QStringList names = QDBusConnection::sessionBus().interface()->registeredServiceNames().value();
+    return std::any_of(names.begin(), names.end(), [&](const QString& n) { return n.startsWith(prefix); });
+}
+
+StoreEvent filesEvent(const QString& calendarId, const QDateTime& start) {
+    StoreEvent e;
+    e.id = u"f1"_s;
+    e.calendarId = calendarId;
+    e.title = u"From files"_s;
+    e.start = start;
+    e.end = start.addSecs(600);
+    return e;
+}
+
+QString stamp(const QDateTime& t) { return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s); }
+
+// The running server and a writing client of its own, shared by the tests in order.
+struct Server {
+    QTemporaryDir home;
+    QProcess registryProcess, factoryProcess;
+    ESourceRegistry* registry = nullptr;
+    ECalClient* writer = nullptr;
+    QString problem;
+    QDateTime now = QDateTime::currentDateTimeUtc();
+
+    void start() {
+        for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+            const QString dir = home.path() + u'/' + QString::fromLatin1(var);
+            QDir().mkpath(dir);
+            qputenv(var, dir.toUtf8());
+        }
+        qputenv("GSETTINGS_BACKEND", "memory");
+        for (QProcess* p : {&registryProcess, &factoryProcess}) {
+            p->setStandardOutputFile(QProcess::nullDevice());
+            p->setStandardErrorFile(QProcess::nullDevice());
+        }
+        registryProcess.start(kRegistry, {});
+        if (!waitUntil([] { return onBus(u"org.gnome.evolution.dataserver.Sources"_s); }, 10000)) {
+            problem = u"the source registry did not come up"_s;
+            return;
+        }
+        factoryProcess.start(kFactory, {u"--keep-running"_s});
+        if (!waitUntil([] { return onBus(u"org.gnome.evolution.dataserver.Calendar"_s); }, 10000)) {
+            problem = u"the calendar factory did not come up"_s;
+            return;
+        }
+        GError* error = nullptr;
+        registry = e_source_registry_new_sync(nullptr, &error);
+        if (!registry) return fail(error);
+
+        // An account holding the person's address, and two local calendars under it.
+        ESource* account = e_source_new_with_uid(kAccount, nullptr, nullptr);
+        e_source_set_display_name(account, "Studio account");
+        e_source_mail_identity_set_address(
+            E_SOURCE_MAIL_IDENTITY(e_source_get_extension(account, E_SOURCE_EXTENSION_MAIL_IDENTITY)), "me@example.org");
+        const bool committed = e_source_registry_commit_source_sync(registry, account, nullptr, &error);
+        g_object_unref(account);
+        if (!committed) return fail(error);
+        for (auto [uid, name, color] : {std::tuple{kCalendar, "Rushes", "#1badf8"}, std::tuple{kQuiet, "Quiet", "#00ff00"}}) {
+            ESource* source = e_source_new_with_uid(uid, nullptr, nullptr);
+            e_source_set_display_name(source, name);
+            e_source_set_parent(source, kAccount);
+            auto* cal = E_SOURCE_SELECTABLE(e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
+            e_source_backend_set_backend_name(E_SOURCE_BACKEND(cal), "local");
+            e_source_selectable_set_color(cal, color);
+            const bool ok = e_source_registry_commit_source_sync(registry, source, nullptr, &error);
+            g_object_unref(source);
+            if (!ok) return fail(error);
+        }
+        ESource* source = nullptr;
+        waitUntil([&] { return (source = e_source_registry_ref_source(registry, kCalendar)) != nullptr; }, 5000);
+        if (!source) {
+            problem = u"the new calendar never reached the registry"_s;
+            return;
+        }
+        writer = E_CAL_CLIENT(e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error));
+        g_object_unref(source);
+        if (!writer) return fail(error);
+    }
+
+    void fail(GError* error) {
+        problem = QString::fromUtf8(error ? error->message : "unknown error");
+        g_clear_error(&error);
+    }
+
+    void add(const QString& vevent, ECalObjModType detached = E_CAL_OBJ_MOD_ALL) {
+        ICalComponent* comp = i_cal_component_new_from_string(vevent.toUtf8().constData());
+        ASSERT_TRUE(comp) << vevent.toStdString();
+        GError* error = nullptr;
+        const bool ok = detached == E_CAL_OBJ_MOD_THIS
+                            ? e_cal_client_modify_object_sync(writer, comp, E_CAL_OBJ_MOD_THIS, E_CAL_OPERATION_FLAG_NONE,
+                                                              nullptr, &error)
+                            : e_cal_client_create_object_sync(writer, comp, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
+                                                              &error);
+        g_object_unref(comp);
+        EXPECT_TRUE(ok) << (error ? error->message : "");
+        g_clear_error(&error);
+    }
+
+    QString event(const QString& uid, const QString& summary, int fromMin, int toMin, const QString& extra = {}) {
+        return u"BEGIN:VEVENT\r\nUID:"_s + uid + u"\r\nSUMMARY:"_s + summary + u"\r\nDTSTART:"_s +
+               stamp(now.addSecs(fromMin * 60)) + u"\r\nDTEND:"_s + stamp(now.addSecs(toMin * 60)) + u"\r\n"_s + extra +
+               u"END:VEVENT\r\n"_s;
+    }
+
+    void stop() {
+        for (QProcess* p : {&factoryProcess, &registryProcess}) {
+            p->kill();
+            p->waitForFinished(3000);
+        }
+    }
+
+    ~Server() {
+        if (writer) g_object_unref(writer);
+        if (registry) g_object_unref(registry);
+        stop();
+    }
+};
+
+Server* server = nullptr;
+
+struct ServerStore : ::testing::Test {
+    static void SetUpTestSuite() {
+        if (!QFileInfo(kRegistry).isExecutable() || !QFileInfo(kFactory).isExecutable()) return;
+        if (!QDBusConnection::sessionBus().isConnected()) return;
+        server = new Server;
+        server->start();
+        if (!server->problem.isEmpty()) return;
+        const QString meet = u"URL:https://meet.google.com/abc-defg-hij\r\nLOCATION:Stage 4\r\n"_s;
+        server->add(server->event(u"standup"_s, u"Standup"_s, -10, 20,
+                                  meet + u"ATTENDEE;PARTSTAT=ACCEPTED:mailto:me@example.org\r\n"_s));
+        server->add(server->event(u"review"_s, u"Review"_s, 40, 70, u"DESCRIPTION:Notes on the cut\r\n"_s));
+        server->add(server->event(u"dropped"_s, u"Dropped"_s, 20, 30, u"STATUS:CANCELLED\r\n"_s));
+        server->add(server->event(u"declined"_s, u"Declined"_s, 25, 35,
+                                  u"ATTENDEE;PARTSTAT=ACCEPTED:mailto:someone@example.org\r\n"
+                                  u"ATTENDEE;PARTSTAT=DECLINED:mailto:ME@Example.org\r\n"_s));
+        // A daily series of five; the second moved an hour later, the third removed.
+        const QDateTime first = server->now.addSecs(3 * 3600);
+        server->add(server->event(u"daily"_s, u"Dailies"_s, 180, 210,
+                                  u"RRULE:FREQ=DAILY;COUNT=5\r\nEXDATE:"_s + stamp(first.addDays(2)) + u"\r\n"_s));
+        server->add(u"BEGIN:VEVENT\r\nUID:daily\r\nSUMMARY:Dailies (moved)\r\nRECURRENCE-ID:"_s + stamp(first.addDays(1)) +
+                        u"\r\nDTSTART:"_s + stamp(first.addDays(1).addSecs(3600)) + u"\r\nDTEND:"_s +
+                        stamp(first.addDays(1).addSecs(5400)) + u"\r\nEND:VEVENT\r\n"_s,
+                    E_CAL_OBJ_MOD_THIS);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        if (!server) GTEST_SKIP() << "no calendar server here (" << kRegistry.toStdString() << ") or no session bus";
+        ASSERT_TRUE(server->problem.isEmpty()) << server->problem.toStdString();
+        defaults.setValue(u"mivra.calendarAccess"_s, 3);
+    }
+
+    // The store's calendars once the registry is connected.
+    QList<StoreCalendar> calendars(EdsCalendarStore& store) {
+        store.calendars();
+        EXPECT_TRUE(waitUntil([&] { return store.isConnected(); }, 5000));
+        return store.calendars();
+    }
+    QList<StoreEvent> fetch(CalendarStore& store, const QStringList& ids) {
+        std::optional<QList<StoreEvent>> got;
+        store.events(ids, server->now.addSecs(-3600), server->now.addDays(14), [&](QList<StoreEvent> e) { got = e; });
+        EXPECT_TRUE(waitUntil([&] { return got.has_value(); }, EdsCalendarStore::answerTimeoutMs() + 2000));
+        return got.value_or(QList<StoreEvent>{});
+    }
+    static const StoreEvent* find(const QList<StoreEvent>& events, const QString& title) {
+        for (const StoreEvent& e : events)
+            if (e.title == title) return &e;
+        return nullptr;
+    }
+
+    MemoryDefaults defaults;
+};
+
+TEST_F(ServerStore, ListsEnabledCalendarsWithAccountColourAndIdentifier) {
+    EdsCalendarStore store(defaults);
+    EXPECT_TRUE(EdsCalendarStore::serverAvailable());
+    EXPECT_TRUE(store.calendars().isEmpty()) << "nothing is at hand before the registry answers";
+    const QList<StoreCalendar> all = calendars(store);
+    auto it = std::find_if(all.begin(), all.end(), [](const StoreCalendar& c) { return c.id == QLatin1StringView(kCalendar); });
+    ASSERT_NE(it, all.end());
+    EXPECT_EQ(it->title, u"Rushes"_s);
+    EXPECT_EQ(it->source, u"Studio account"_s);
+    EXPECT_EQ(it->color, QColor(0x1b, 0xad, 0xf8));
+}
+
+TEST_F(ServerStore, EventsCarryTimesLinksStatusAndTheUsersAnswer) {
+    EdsCalendarStore store(defaults);
+    calendars(store);
+    const QList<StoreEvent> events = fetch(store, {QString::fromLatin1(kCalendar)});
+
+    const StoreEvent* standup = find(events, u"Standup"_s);
+    ASSERT_TRUE(standup);
+    EXPECT_EQ(standup->calendarId, QLatin1StringView(kCalendar));
+    EXPECT_EQ(standup->id, u"standup"_s);
+    EXPECT_EQ(standup->start, server->now.addSecs(-600).addMSecs(-server->now.time().msec()));
+    EXPECT_EQ(standup->url, QUrl(u"https://meet.google.com/abc-defg-hij"_s));
+    EXPECT_EQ(standup->location, u"Stage 4"_s);
+    EXPECT_EQ(standup->participation, Participation::accepted);
+    EXPECT_FALSE(standup->cancelled);
+
+    const StoreEvent* review = find(events, u"Review"_s);
+    ASSERT_TRUE(review);
+    EXPECT_EQ(review->notes, u"Notes on the cut"_s);
+    EXPECT_EQ(review->participation, Participation::none) << "no attendee list";
+
+    ASSERT_TRUE(find(events, u"Dropped"_s));
+    EXPECT_TRUE(find(events, u"Dropped"_s)->cancelled);
+    ASSERT_TRUE(find(events, u"Declined"_s));
+    EXPECT_EQ(find(events, u"Declined"_s)->participation, Participation::declined)
+        << "the person's attendee is found whatever the letter case, not the first attendee";
+}
+
+TEST_F(ServerStore, ExpandsADailySeriesWithItsExceptions) {
+    EdsCalendarStore store(defaults);
+    calendars(store);
+    const QList<StoreEvent> events = fetch(store, {QString::fromLatin1(kCalendar)});
+    QList<QDateTime> starts;
+    for (const StoreEvent& e : events)
+        if (e.id == u"daily"_s) starts.append(e.start);
+    std::sort(starts.begin(), starts.end());
+    const QDateTime first = QDateTime::fromSecsSinceEpoch(server->now.addSecs(3 * 3600).toSecsSinceEpoch());
+    const QList<QDateTime> expected{first, first.addDays(1).addSecs(3600), first.addDays(3), first.addDays(4)};
+    EXPECT_EQ(starts, expected);
+    ASSERT_TRUE(find(events, u"Dailies (moved)"_s));
+}
+
+TEST_F(ServerStore, AnEventAddedWhileWatchingIsAnnouncedWithinTwoSeconds) {
+    EdsCalendarStore store(defaults);
+    calendars(store);
+    fetch(store, {QString::fromLatin1(kCalendar)}); // the calendar is now watched
+    QTest::qWait(300);                               // its view is running
+    QSignalSpy changed(&store, &CalendarStore::changed);
+    server->add(server->event(u"pickup"_s, u"Pickup"_s, 30, 35));
+    ASSERT_TRUE(changed.wait(2000));
+    EXPECT_TRUE(find(fetch(store, {QString::fromLatin1(kCalendar)}), u"Pickup"_s));
+}
+
+TEST_F(ServerStore, MergedWithTheFilesTheIdentifiersStayApart) {
+    EdsCalendarStore eds(defaults);
+    calendars(eds);
+    FakeCalendarStore files;
+    files.status = 3;
+    // A files calendar named like a server one must not be taken for it.
+    files.calendarList = {{QString::fromLatin1(kCalendar), u"Local rushes"_s, {}, u"Calendars"_s},
+                          {u"eds:"_s + QString::fromLatin1(kCalendar), u"Odd name"_s, {}, u"Calendars"_s}};
+    files.eventList = {filesEvent(QString::fromLatin1(kCalendar), server->now.addSecs(300))};
+    MergedCalendarStore merged(files, eds);
+    QStringList ids;
+    for (const StoreCalendar& c : merged.calendars()) ids.append(c.id);
+    EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), ids.size()) << ids.join(u", "_s).toStdString();
+    EXPECT_TRUE(ids.contains(QString::fromLatin1(kCalendar))) << "files identifiers stay as they were";
+    EXPECT_TRUE(ids.contains(MergedCalendarStore::serverId(QString::fromLatin1(kCalendar))));
+
+    const QList<StoreEvent> events = fetch(merged, ids);
+    const StoreEvent* fromFiles = find(events, u"From files"_s);
+    const StoreEvent* fromServer = find(events, u"Review"_s);
+    ASSERT_TRUE(fromFiles && fromServer);
+    EXPECT_EQ(fromFiles->calendarId, QString::fromLatin1(kCalendar));
+    EXPECT_EQ(fromServer->calendarId, MergedCalendarStore::serverId(QString::fromLatin1(kCalendar)));
+    EXPECT_TRUE(std::is_sorted(events.begin(), events.end(),
+                               [](const StoreEvent& a, const StoreEvent& b) { return a.start < b.start; }));
+}
+
+// Last: the server goes away for good.
+TEST_F(ServerStore, TheServerStoppingLeavesTheFilesWorking) {
+    EdsCalendarStore eds(defaults);
+    calendars(eds);
+    FakeCalendarStore files;
+    files.status = 3;
+    files.calendarList = {{u"home"_s, u"Home"_s, {}, u"Calendars"_s}};
+    files.eventList = {filesEvent(u"home"_s, server->now.addSecs(300))};
+    MergedCalendarStore merged(files, eds);
+    const QStringList ids{u"home"_s, MergedCalendarStore::serverId(QString::fromLatin1(kCalendar))};
+    ASSERT_TRUE(find(fetch(merged, ids), u"Review"_s));
+
+    server->stop();
+    QTest::qWait(300);
+    QElapsedTimer t;
+    t.start();
+    const QList<StoreEvent> after = fetch(merged, ids);
+    EXPECT_TRUE(find(after, u"From files"_s));
+    EXPECT_FALSE(find(after, u"Review"_s));
+    EXPECT_LT(t.elapsed(), EdsCalendarStore::answerTimeoutMs() + 1000);
+    // Asked again, with the server still gone: still an answer, still no crash.
+    EXPECT_TRUE(find(fetch(merged, ids), u"From files"_s));
+}
+
+} // namespace
