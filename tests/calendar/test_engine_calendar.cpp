@@ -3,6 +3,7 @@
 #include "calendar/calendarservice.h"
 #include "calendar/scheduledtakes.h"
 #include "fakes/enginerig.h"
+#include "printers.h"
 
 #include <QCoreApplication>
 
