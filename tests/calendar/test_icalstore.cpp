@@ -215,7 +215,6 @@ TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
     EXPECT_TRUE(byTitle(events, u"Daily sync"_s)); // the good items are still there
     int storms = 0;
     for (const StoreEvent& e : events) storms += e.id == u"storm"_s;
-    EXPECT_GT(storms, 0);
     EXPECT_LE(storms, 1000); // a series gives a bounded number of occurrences
     const StoreEvent* back = byTitle(events, u"Backwards"_s);
     ASSERT_TRUE(back);
