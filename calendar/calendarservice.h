@@ -37,14 +37,15 @@ public:
 
     bool operator==(const UpcomingEvent&) const = default;
 
+    // The texts read the start in the time zone of `now`: pass the user's local now (Clock::localNow).
     // "in progress", "in 5 min", "at 9:05 AM", "tomorrow at 9:05 AM", "Tue at 9:05 AM" (and French).
-    QString relativeText(const QDateTime& now) const;
+    Q_INVOKABLE QString relativeText(const QDateTime& now) const;
     // "now", "in 5m", "9:05am", "tmw 9:05am", "Tue 9:05am" (and French).
-    QString shortRelative(const QDateTime& now) const;
+    Q_INVOKABLE QString shortRelative(const QDateTime& now) const;
     // The tray's label: the relative part, after the title cut to `maxTitle` when `withTitle`.
-    QString statusLabel(bool withTitle, int maxTitle, const QDateTime& now) const;
+    Q_INVOKABLE QString statusLabel(bool withTitle, int maxTitle, const QDateTime& now) const;
     // The id and the start in whole seconds since 1970: "id|1767225600".
-    QString warnKey() const;
+    Q_INVOKABLE QString warnKey() const;
 };
 
 // A calendar as the settings panel lists it.
@@ -94,10 +95,14 @@ public:
 
     void configure(bool enabled, const QSet<QString>& muted);
     void activate();
-    void refreshEvents();
-    void requestAccess();
+    // Fetches the events of the watched calendars and publishes the current and next meeting.
+    Q_INVOKABLE void refreshEvents();
+    // Asks the store for access; the answer is handled on a later turn of the event loop.
+    Q_INVOKABLE void requestAccess();
     QList<CalendarInfo> allCalendars() const;
-    void openPrivacySettings();
+    // allCalendars() for the views.
+    Q_INVOKABLE QVariantList calendarList() const;
+    Q_INVOKABLE void openPrivacySettings();
 
 signals:
     void currentEventChanged();
@@ -108,6 +113,7 @@ signals:
     void calendarsChanged();
 
 private:
+    void storeChanged();
     QVariant currentEventValue() const;
     QVariant nextEventValue() const;
     void publish(std::optional<UpcomingEvent> current, std::optional<UpcomingEvent> next);

@@ -3,6 +3,8 @@
 #include "blocking/appmonitor.h"
 #include "blocking/blocker.h"
 #include "calendar/calendarservice.h"
+#include "calendar/meetingwarning.h"
+#include "calendar/scheduledtakes.h"
 #include "engine/loc.h"
 #include "platform/clock.h"
 #include "platform/defaults.h"
@@ -56,11 +58,19 @@ TimerModel::TimerModel(const Platform& platform, QObject* parent)
     m_timer.start();
 
     syncBlocking(true);
+
+    m_calendar->onChange = [self] {
+        if (self) self->notifyChange();
+    };
+    m_calendar->configure(m_settings.calendarEnabled, QSet<QString>(m_settings.mutedCalendarIDs.begin(),
+                                                                    m_settings.mutedCalendarIDs.end()));
+    if (m_calendar->status() == 3) m_calendar->refreshEvents();
 }
 
 TimerModel::~TimerModel() {
     m_timer.stop();
     m_appMonitor->onHold = nullptr;
+    m_calendar->onChange = nullptr;
 }
 
 template <class T> void TimerModel::assign(T& field, const T& value, void (TimerModel::*signal)()) {
@@ -163,6 +173,8 @@ void TimerModel::settingsChanged() {
     if (m_phase == Phase::standby && !m_running) setRemaining(m_settings.focusMin * 60);
     emit allowanceLeftChanged();
     syncBlocking(true);
+    m_calendar->configure(m_settings.calendarEnabled,
+                          QSet<QString>(m_settings.mutedCalendarIDs.begin(), m_settings.mutedCalendarIDs.end()));
 }
 
 void TimerModel::writeLockups() {
@@ -249,7 +261,11 @@ void TimerModel::tick() {
     }
     if (m_openSetActive) spendAllowance();
     ++m_housekeeping;
-    if (m_housekeeping % 20 == 0) checkDayRollover();
+    if (m_housekeeping % 20 == 0) {
+        checkDayRollover();
+        checkScheduledTakes();
+    }
+    checkMeetingWarning();
 }
 
 void TimerModel::rollOrResume() {
@@ -473,6 +489,21 @@ void TimerModel::checkDayRollover() {
     recordToday();
     syncBlocking(true);
     notifyChange();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Calendar
+
+void TimerModel::checkMeetingWarning() {
+    const auto warning =
+        meetingWarningFor(m_settings, m_calendar->nextEvent(), m_platform.clock.now(), m_lastWarnedMeeting);
+    if (!warning) return;
+    m_lastWarnedMeeting = warning->key;
+    notify(warning->title, warning->body, true);
+}
+
+void TimerModel::checkScheduledTakes() {
+    ::checkScheduledTakes(*this, m_platform.clock, m_lastFiredMinute);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -114,6 +114,13 @@ public:
     void recordToday();
     void checkDayRollover();
 
+    // Calendar: the warning before the next meeting (every tick) and the weekly scheduled takes
+    // (every twentieth tick).
+    void checkMeetingWarning();
+    void checkScheduledTakes();
+    const QString& lastWarnedMeeting() const { return m_lastWarnedMeeting; }
+    const QString& lastFiredMinute() const { return m_lastFiredMinute; }
+
     // Gate.
     static QString hashPassword(const QString& password);
     bool gateAllows(const std::optional<QString>& password) const;
@@ -202,4 +209,6 @@ private:
     QString m_lastSig;
     QString m_activeDay;
     bool m_changePending = false;
+    QString m_lastWarnedMeeting;
+    QString m_lastFiredMinute;
 };

@@ -2,6 +2,8 @@
 
 #include "platform/linux/edscalendarstore.h"
 
+#include <QSet>
+
 #include <algorithm>
 #include <memory>
 
@@ -27,6 +29,14 @@ Side sideOf(const QString& id, QString* inner) {
     return id.isEmpty() ? Side::unknown : Side::files;
 }
 
+// The files store also reads the server's own local calendars (its folder per calendar UID); such
+// a calendar is shown once, from the server, while the server lists it.
+QString serverCopyOf(const QString& filesId) {
+    static const QString head = u"evolution:"_s, tail = u"/calendar.ics"_s;
+    if (!filesId.startsWith(head) || !filesId.endsWith(tail)) return {};
+    return filesId.mid(head.size(), filesId.size() - head.size() - tail.size());
+}
+
 QList<StoreEvent> renamed(QList<StoreEvent> events, QString (*rename)(const QString&)) {
     for (StoreEvent& e : events) e.calendarId = rename(e.calendarId);
     return events;
@@ -50,12 +60,16 @@ int MergedCalendarStore::authorizationStatus() const { return m_files.authorizat
 void MergedCalendarStore::requestAccess(std::function<void(bool)> done) { m_files.requestAccess(std::move(done)); }
 
 QList<StoreCalendar> MergedCalendarStore::calendars() const {
+    const QList<StoreCalendar> server = m_server.calendars();
+    QSet<QString> served;
+    for (const StoreCalendar& c : server) served.insert(c.id);
     QList<StoreCalendar> all;
     for (StoreCalendar c : m_files.calendars()) {
+        if (const QString copy = serverCopyOf(c.id); !copy.isEmpty() && served.contains(copy)) continue;
         c.id = filesId(c.id);
         all.append(std::move(c));
     }
-    for (StoreCalendar c : m_server.calendars()) {
+    for (StoreCalendar c : server) {
         c.id = serverId(c.id);
         all.append(std::move(c));
     }
@@ -64,11 +78,15 @@ QList<StoreCalendar> MergedCalendarStore::calendars() const {
 
 void MergedCalendarStore::events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,
                                  std::function<void(QList<StoreEvent>)> done) {
+    QSet<QString> served;
+    for (const StoreCalendar& c : m_server.calendars()) served.insert(c.id);
     QStringList files, server;
     for (const QString& id : calendarIds) {
         QString inner;
         switch (sideOf(id, &inner)) {
-        case Side::files: files.append(inner); break;
+        case Side::files:
+            if (const QString copy = serverCopyOf(inner); copy.isEmpty() || !served.contains(copy)) files.append(inner);
+            break;
         case Side::server: server.append(inner); break;
         case Side::unknown: break;
         }

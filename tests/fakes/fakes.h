@@ -141,10 +141,13 @@ public:
     void events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,
                 std::function<void(QList<StoreEvent>)> done) override {
         ++fetches;
+        lastFrom = from;
+        lastTo = to;
         QList<StoreEvent> out;
         for (const StoreEvent& e : eventList)
             if (calendarIds.contains(e.calendarId) && e.end > from && e.start < to) out.append(e);
-        done(out);
+        if (holdAnswers) held.append([done, out] { done(out); });
+        else done(out);
     }
     void openSettings() override { ++settingsOpened; }
     // Tells the service that something changed.
@@ -155,4 +158,8 @@ public:
     QList<StoreCalendar> calendarList;
     QList<StoreEvent> eventList;
     int accessRequests = 0, fetches = 0, settingsOpened = 0;
+    QDateTime lastFrom, lastTo;
+    // While set, answers wait in `held` until the test runs them, as a slow store's would.
+    bool holdAnswers = false;
+    QList<std::function<void()>> held;
 };
