@@ -3,6 +3,7 @@
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 
+#include "calendar/calendarservice.h"
 #include "fakes/fakes.h"
 #include "platform/linux/edscalendarstore.h"
 #include "platform/linux/mergedcalendarstore.h"
@@ -274,9 +275,42 @@ TEST_F(ServerStore, AnEventAddedWhileWatchingIsAnnouncedWithinTwoSeconds) {
     fetch(store, {QString::fromLatin1(kCalendar)}); // the calendar is now watched
     QTest::qWait(300);                               // its view is running
     QSignalSpy changed(&store, &CalendarStore::changed);
-    server->add(server->event(u"pickup"_s, u"Pickup"_s, 30, 35));
+    server->add(server->event(u"wrap"_s, u"Wrap party"_s, 5 * 1440, 5 * 1440 + 120));
     ASSERT_TRUE(changed.wait(2000));
-    EXPECT_TRUE(find(fetch(store, {QString::fromLatin1(kCalendar)}), u"Pickup"_s));
+    EXPECT_TRUE(find(fetch(store, {QString::fromLatin1(kCalendar)}), u"Wrap party"_s));
+}
+
+TEST_F(ServerStore, TheServiceShowsTheMeetingInProgressAndTheNextAndFollowsChanges) {
+    EdsCalendarStore eds(defaults);
+    FakeCalendarStore files;
+    files.status = 3;
+    files.calendarList = {{u"home"_s, u"Home"_s, {}, u"Calendars"_s}};
+    files.eventList = {filesEvent(u"home"_s, server->now.addSecs(50 * 60))};
+    MergedCalendarStore merged(files, eds);
+    FakeClock clock(server->now);
+    CalendarService service(merged, clock);
+    service.configure(true, {});
+    const auto title = [](const std::optional<UpcomingEvent>& e) { return e ? e->title : QString(); };
+    // Dropped (cancelled, +20 min) and Declined (+25 min) come before Review and are left out.
+    ASSERT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"Review"_s; }, 5000)) << title(service.nextEvent()).toStdString();
+    EXPECT_EQ(title(service.currentEvent()), u"Standup"_s);
+    EXPECT_EQ(service.currentEvent()->calendarTitle, u"Rushes"_s);
+    EXPECT_EQ(service.currentEvent()->joinURL, QUrl(u"https://meet.google.com/abc-defg-hij"_s));
+
+    // Added while watching: shown without waiting for the periodic refresh.
+    QElapsedTimer t;
+    t.start();
+    server->add(server->event(u"pickup"_s, u"Pickup"_s, 30, 35));
+    EXPECT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"Pickup"_s; }, 2000));
+    EXPECT_LT(t.elapsed(), 2000);
+
+    // Muted, the server's calendar no longer counts; the files' meeting is next.
+    service.configure(true, {MergedCalendarStore::serverId(QString::fromLatin1(kCalendar))});
+    EXPECT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"From files"_s; }, 2000));
+    EXPECT_FALSE(service.currentEvent());
+    QStringList listed;
+    for (const CalendarInfo& c : service.allCalendars()) listed.append(c.id);
+    EXPECT_TRUE(listed.contains(MergedCalendarStore::serverId(QString::fromLatin1(kCalendar)))) << "muted ones stay listed";
 }
 
 TEST_F(ServerStore, MergedWithTheFilesTheIdentifiersStayApart) {
@@ -316,6 +350,10 @@ TEST_F(ServerStore, TheServerStoppingLeavesTheFilesWorking) {
     MergedCalendarStore merged(files, eds);
     const QStringList ids{u"home"_s, MergedCalendarStore::serverId(QString::fromLatin1(kCalendar))};
     ASSERT_TRUE(find(fetch(merged, ids), u"Review"_s));
+    FakeClock clock(server->now);
+    CalendarService service(merged, clock);
+    service.configure(true, {});
+    ASSERT_TRUE(waitUntil([&] { return service.currentEvent().has_value(); }, 5000));
 
     server->stop();
     QTest::qWait(300);
@@ -327,6 +365,9 @@ TEST_F(ServerStore, TheServerStoppingLeavesTheFilesWorking) {
     EXPECT_LT(t.elapsed(), EdsCalendarStore::answerTimeoutMs() + 1000);
     // Asked again, with the server still gone: still an answer, still no crash.
     EXPECT_TRUE(find(fetch(merged, ids), u"From files"_s));
+    service.refreshEvents();
+    EXPECT_TRUE(waitUntil([&] { return !service.currentEvent() && service.nextEvent() && service.nextEvent()->title == u"From files"_s; },
+                          EdsCalendarStore::answerTimeoutMs() + 1000));
 }
 
 } // namespace
