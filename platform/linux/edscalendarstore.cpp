@@ -246,10 +246,7 @@ struct EdsCalendarStore::Impl {
         }
         Impl* d = (*guard)->d.get();
         d->connecting = false;
-        if (!registry) {
-            emit d->q->unavailable();
-            return;
-        }
+        if (!registry) return; // no server: the store stays empty
         d->registry = registry;
         for (const char* signal : {"source-added", "source-removed", "source-changed", "source-enabled", "source-disabled"})
             g_signal_connect_swapped(registry, signal, G_CALLBACK(&Impl::sourcesChanged), d);

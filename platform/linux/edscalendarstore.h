@@ -36,10 +36,6 @@ public:
     bool isConnected() const;
     static int answerTimeoutMs() { return 8000; }
 
-signals:
-    // The registry could not be reached; the store stays empty.
-    void unavailable();
-
 private:
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -161,6 +161,19 @@ struct Server {
 
 Server* server = nullptr;
 
+// Before the server runs: not offered, and a store made anyway answers at once, empty.
+TEST(NoServer, NotOfferedAndAStoreMadeAnywayAnswersEmpty) {
+    if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+    EXPECT_FALSE(EdsCalendarStore::serverAvailable());
+    MemoryDefaults defaults;
+    EdsCalendarStore store(defaults);
+    EXPECT_TRUE(store.calendars().isEmpty());
+    bool answered = false;
+    store.events({u"anything"_s}, QDateTime::currentDateTimeUtc(), QDateTime::currentDateTimeUtc().addDays(1),
+                 [&](QList<StoreEvent> e) { answered = e.isEmpty(); });
+    EXPECT_TRUE(answered);
+}
+
 struct ServerStore : ::testing::Test {
     static void SetUpTestSuite() {
         if (!QFileInfo(kRegistry).isExecutable() || !QFileInfo(kFactory).isExecutable()) return;
