@@ -191,6 +191,8 @@ void listFree(GList* list) { g_list_free_full(list, g_object_unref); }
 
 struct EdsCalendarStore::Impl {
     explicit Impl(EdsCalendarStore* owner) : q(owner) {
+        // Few workers: a server that hangs holds these, not the application's shared pool.
+        workers.setMaxThreadCount(2);
         debounce.setSingleShot(true);
         debounce.setInterval(kDebounceMs);
         QObject::connect(&debounce, &QTimer::timeout, q, &CalendarStore::changed);
@@ -228,6 +230,7 @@ struct EdsCalendarStore::Impl {
     QHash<quint64, Request> requests;
     quint64 nextRequest = 1;
     QTimer debounce;
+    QThreadPool workers; // last member: destroyed first, once the cancelled calls have returned
 
     void connectRegistry() {
         if (registry || connecting) return;
@@ -444,7 +447,7 @@ struct EdsCalendarStore::Impl {
         g_object_ref(client);
         g_object_ref(cancellable);
         GCancellable* cancel = cancellable;
-        QThreadPool::globalInstance()->start([guard = QPointer<EdsCalendarStore>(q), id, uid, client, cancel, from, to,
+        workers.start([guard = QPointer<EdsCalendarStore>(q), id, uid, client, cancel, from, to,
                                               mine = addresses.value(uid)] {
             QList<StoreEvent> events = expand(client, uid, mine, from, to, cancel);
             QMetaObject::invokeMethod(
