@@ -253,19 +253,19 @@ Participation IcalEvent::participationOf(const QStringList& owners) const {
     return Participation::none;
 }
 
+void IcalEvent::occurrences(qint64 fromMs, qint64 toMs, const std::function<void(qint64, qint64)>& out) const {
+    if (recurrence) {
+        std::vector<IcalRecurrence::Occurrence> found;
+        recurrence->occurrences(fromMs, toMs, found);
+        for (const auto& o : found) out(o.start, o.end);
+    } else if ((endMs > fromMs && startMs < toMs) || (endMs == startMs && startMs >= fromMs && startMs < toMs)) {
+        out(startMs, endMs);
+    }
+}
+
 void IcalFile::occurrences(qint64 fromMs, qint64 toMs,
                            const std::function<void(const IcalEvent&, qint64, qint64)>& out) const {
-    std::vector<IcalRecurrence::Occurrence> found;
-    for (const IcalEvent& e : events) {
-        if (e.recurrence) {
-            found.clear();
-            e.recurrence->occurrences(fromMs, toMs, found);
-            for (const auto& o : found) out(e, o.start, o.end);
-        } else if ((e.endMs > fromMs && e.startMs < toMs) ||
-                   (e.endMs == e.startMs && e.startMs >= fromMs && e.startMs < toMs)) {
-            out(e, e.startMs, e.endMs);
-        }
-    }
+    for (const IcalEvent& e : events) e.occurrences(fromMs, toMs, [&](qint64 s, qint64 end) { out(e, s, end); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -42,6 +42,10 @@ struct IcalEvent {
     IcalEvent(IcalEvent&&) noexcept;
     IcalEvent& operator=(IcalEvent&&) noexcept;
 
+    // The event's occurrences overlapping [fromMs, toMs), in time order: itself, or its series
+    // expanded without its excluded and overridden dates.
+    void occurrences(qint64 fromMs, qint64 toMs, const std::function<void(qint64 startMs, qint64 endMs)>& out) const;
+
     // How the first of the `owners` among the attendees answered; none when none of them is listed.
     Participation participationOf(const QStringList& owners) const;
 };

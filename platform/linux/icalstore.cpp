@@ -22,6 +22,9 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <strings.h>
 
 using namespace Qt::StringLiterals;
@@ -32,6 +35,8 @@ const QString kAccessKey = u"mivra.calendarAccess"_s;
 constexpr qint64 kMaxFileSize = 256LL * 1024 * 1024;
 // A burst of changes is told once, after the folders are quiet, and at the latest after this long.
 constexpr int kMaxSettleMs = 3000;
+// Items written in place (not replaced, so their folder does not change) are seen within this time.
+constexpr qint64 kRecheckMs = 5 * 60 * 1000;
 
 QString dataHome() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -132,7 +137,13 @@ struct IcalCalendarStore::Impl {
         qint64 size = -1;
         qint64 mtimeNs = -1;
         std::shared_ptr<const IcalFile> content;
+        quint64 seen = 0; // the scan that last found the file
     };
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    using FileMap = std::unordered_map<std::string, FileEntry, NameHash, std::equal_to<>>;
     struct Cal {
         StoreCalendar info;
         QString folder;    // the collection's folder, or the folder holding the plain file
@@ -140,7 +151,21 @@ struct IcalCalendarStore::Impl {
         QString folderTitle;
         bool evolution = false;
         QStringList owners;
-        std::map<QString, FileEntry> files; // by file name
+        FileMap files;             // by file name as the file system spells it
+        quint64 generation = 0;
+        // Checking every item's size and time is skipped while the folder itself did not change,
+        // nothing was told by the watcher and the last check is recent.
+        qint64 folderMtimeNs = -1;
+        QElapsedTimer sinceCheck;
+        bool dirty = true;
+        // The events of all files: single ones by start, series apart; rebuilt when a file changes.
+        struct Single {
+            qint64 start, end;
+            const IcalEvent* event;
+        };
+        std::vector<Single> singles;
+        std::vector<const IcalEvent*> series;
+        qint64 longest = 0;
     };
 
     QList<CalendarRoot> roots;
@@ -167,53 +192,97 @@ struct IcalCalendarStore::Impl {
         if (id == localId) return;
         localId = id;
         local = QTimeZone::systemTimeZone();
-        for (auto& [_, cal] : cals) cal.files.clear();
+        for (auto& [_, cal] : cals) {
+            cal.files.clear();
+            cal.dirty = true;
+        }
     }
 
     // Brings a calendar's files up to date: only files whose size or modification time changed are
     // read again, files gone are forgotten.
     void sync(Cal& cal) {
-        if (!cal.plainFile.isEmpty()) {
-            struct stat st {};
-            FileEntry& e = cal.files[cal.plainFile];
-            if (::stat(QFile::encodeName(cal.folder + u'/' + cal.plainFile).constData(), &st) != 0 ||
-                !S_ISREG(st.st_mode)) {
-                e = FileEntry{-1, -1, std::make_shared<IcalFile>()};
-                return;
-            }
-            const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime)
-                e = FileEntry{st.st_size, mtime, read(cal.folder + u'/' + cal.plainFile, st.st_size)};
-            return;
-        }
         const QByteArray folder = QFile::encodeName(cal.folder);
-        DIR* dir = ::opendir(folder.constData());
-        if (!dir) {
-            cal.files.clear();
-            return;
-        }
-        const int fd = ::dirfd(dir);
-        QSet<QString> seen;
-        while (dirent* ent = ::readdir(dir)) {
-            const char* raw = ent->d_name;
-            const size_t len = std::strlen(raw);
-            if (len < 5 || ::strcasecmp(raw + len - 4, ".ics") != 0) continue;
+        if (cal.plainFile.isEmpty()) {
             struct stat st {};
-            if (::fstatat(fd, raw, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-            const QString name = QFile::decodeName(raw);
-            seen.insert(name);
-            const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-            FileEntry& e = cal.files[name];
-            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime)
-                e = FileEntry{st.st_size, mtime, read(cal.folder + u'/' + name, st.st_size)};
+            const qint64 mtime = ::stat(folder.constData(), &st) == 0
+                                     ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec
+                                     : -2;
+            if (!cal.dirty && mtime == cal.folderMtimeNs && cal.sinceCheck.isValid() &&
+                cal.sinceCheck.elapsed() < kRecheckMs)
+                return;
+            cal.folderMtimeNs = mtime;
+            cal.sinceCheck.start();
+            cal.dirty = false;
         }
-        ::closedir(dir);
-        if (static_cast<qsizetype>(cal.files.size()) != seen.size()) {
-            for (auto it = cal.files.begin(); it != cal.files.end();) {
-                if (seen.contains(it->first)) ++it;
-                else it = cal.files.erase(it);
+        const quint64 generation = ++cal.generation;
+        bool changedSet = false;
+        // Re-reads a file when it is new or its size or modification time changed.
+        auto check = [&](std::string_view name, const struct stat& st) {
+            const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            auto it = cal.files.find(name);
+            if (it == cal.files.end()) {
+                it = cal.files.emplace(std::string(name), FileEntry{}).first;
+                changedSet = true;
+            }
+            FileEntry& e = it->second;
+            e.seen = generation;
+            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime) {
+                const QString path = cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+                e.size = st.st_size;
+                e.mtimeNs = mtime;
+                e.content = read(path, st.st_size);
+                changedSet = true;
+            }
+        };
+        if (!cal.plainFile.isEmpty()) {
+            const QByteArray name = QFile::encodeName(cal.plainFile);
+            struct stat st {};
+            const QByteArray path = folder + '/' + name;
+            if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+                check(std::string_view(name.constData(), size_t(name.size())), st);
+        } else if (DIR* dir = ::opendir(folder.constData())) {
+            const int fd = ::dirfd(dir);
+            while (dirent* ent = ::readdir(dir)) {
+                const std::string_view name(ent->d_name);
+                if (name.size() < 5 || ::strcasecmp(name.data() + name.size() - 4, ".ics") != 0) continue;
+                struct stat st {};
+                if (::fstatat(fd, ent->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+                check(name, st);
+            }
+            ::closedir(dir);
+        }
+        for (auto it = cal.files.begin(); it != cal.files.end();) {
+            if (it->second.seen == generation) {
+                ++it;
+            } else {
+                it = cal.files.erase(it);
+                changedSet = true;
             }
         }
+        if (changedSet) index(cal);
+    }
+
+    static void index(Cal& cal) {
+        std::vector<const std::string*> names;
+        for (const auto& [name, entry] : cal.files) names.push_back(&name);
+        std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+        cal.singles.clear();
+        cal.series.clear();
+        cal.longest = 0;
+        for (const std::string* name : names) {
+            const FileEntry& entry = cal.files.find(*name)->second;
+            if (!entry.content) continue;
+            for (const IcalEvent& e : entry.content->events) {
+                if (e.recurrence) {
+                    cal.series.push_back(&e);
+                } else {
+                    cal.singles.push_back({e.startMs, e.endMs, &e});
+                    cal.longest = std::max(cal.longest, e.endMs - e.startMs);
+                }
+            }
+        }
+        std::stable_sort(cal.singles.begin(), cal.singles.end(),
+                         [](const Cal::Single& a, const Cal::Single& b) { return a.start < b.start; });
     }
 
     // One calendar found by the scan; an earlier one with the same identifier keeps its files.
@@ -238,7 +307,8 @@ struct IcalCalendarStore::Impl {
 
     void describePlain(Cal& cal, const QString& fallbackTitle, const QString& source) {
         sync(cal);
-        const auto& content = cal.files.begin()->second.content;
+        const auto it = cal.files.begin();
+        const std::shared_ptr<const IcalFile> content = it == cal.files.end() ? nullptr : it->second.content;
         QString title;
         QColor color;
         if (cal.evolution) evolutionSource(QFileInfo(cal.folder).fileName(), title, color);
@@ -337,6 +407,7 @@ IcalCalendarStore::IcalCalendarStore(Defaults& defaults, QList<CalendarRoot> roo
         emit changed();
     });
     const auto changedOnDisk = [this] {
+        for (auto& [_, cal] : d->cals) cal.dirty = true;
         if (!d->firstChange.isValid()) d->firstChange.start();
         // Quiet folders are told after the settle time; a stream of changes at the latest after
         // kMaxSettleMs, so a sync tool writing for minutes still shows its progress.
@@ -395,24 +466,32 @@ void IcalCalendarStore::events(const QStringList& calendarIds, const QDateTime& 
         if (it == d->cals.end()) continue;
         Impl::Cal& cal = it->second;
         d->sync(cal);
-        for (const auto& [_, entry] : cal.files) {
-            if (!entry.content) continue;
-            entry.content->occurrences(fromMs, toMs, [&](const IcalEvent& e, qint64 start, qint64 end) {
-                StoreEvent s;
-                s.id = e.uid;
-                s.calendarId = id;
-                s.title = e.title;
-                s.start = QDateTime::fromMSecsSinceEpoch(start, QTimeZone::utc());
-                s.end = QDateTime::fromMSecsSinceEpoch(end, QTimeZone::utc());
-                s.allDay = e.allDay;
-                s.cancelled = e.cancelled;
-                s.participation = e.attendees.isEmpty() ? Participation::none : e.participationOf(cal.owners);
-                s.url = e.url;
-                s.location = e.location;
-                s.notes = e.notes;
-                out.append(std::move(s));
-            });
+        auto emitOne = [&](const IcalEvent& e, qint64 start, qint64 end) {
+            StoreEvent s;
+            s.id = e.uid;
+            s.calendarId = id;
+            s.title = e.title;
+            s.start = QDateTime::fromMSecsSinceEpoch(start, QTimeZone::utc());
+            s.end = QDateTime::fromMSecsSinceEpoch(end, QTimeZone::utc());
+            s.allDay = e.allDay;
+            s.cancelled = e.cancelled;
+            s.participation = e.attendees.isEmpty() ? Participation::none : e.participationOf(cal.owners);
+            s.url = e.url;
+            s.location = e.location;
+            s.notes = e.notes;
+            out.append(std::move(s));
+        };
+        // Single events that may overlap: those starting before the end and no longer ago than the
+        // longest event lasts.
+        const qint64 earliest = fromMs - std::min(cal.longest, fromMs - INT64_MIN / 2);
+        auto first = std::lower_bound(cal.singles.begin(), cal.singles.end(), earliest,
+                                      [](const Impl::Cal::Single& s, qint64 t) { return s.start < t; });
+        for (auto it = first; it != cal.singles.end() && it->start < toMs; ++it) {
+            const bool overlaps = it->end > fromMs || (it->end == it->start && it->start >= fromMs);
+            if (overlaps) emitOne(*it->event, it->start, it->end);
         }
+        for (const IcalEvent* e : cal.series)
+            e->occurrences(fromMs, toMs, [&](qint64 start, qint64 end) { emitOne(*e, start, end); });
     }
     done(std::move(out));
 }
