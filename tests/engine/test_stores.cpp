@@ -170,31 +170,20 @@ TEST(Stores, AFileBeyondTheLimitsIsKeptAsideUnread) {
     EXPECT_EQ(QDir(rig.dataDir()).entryList({kLockups + u".corrupt-*"_s}, QDir::System).size(), 1);
 }
 
-TEST(Stores, RecordsComeBackAsTheyWereWritten) {
+TEST(Stores, IdentifiersAreReadInEitherCaseAndWrittenUpperCase) {
     EngineRig rig;
     rig.writeData(kSchedules, "[" + schedule("7c9e6679-7425-40de-944b-e07fc1f90ae7",
                                              R"("lockKind": "password", "lockupID": "0f8fad5b-d9cb-469f-a165-70867728950e")") +
                                   ", " + schedule(kId, R"("lockKind": "none")") + "]");
     TimerModel& e = rig.start();
-    QList<ScheduleBlock> schedules = e.schedules();
-    ASSERT_EQ(schedules.size(), 2);
-    EXPECT_EQ(schedules[0].lockKind, LockKind::password);
-    EXPECT_EQ(schedules[0].lockupID, QUuid::fromString(QLatin1StringView(kId)));
-    schedules[0].weekdays = {2, 6};
-    e.setSchedules(schedules);
-    QList<Lockup> lockups = e.lockups();
-    lockups[1].name = u"Pas de nouvelles, « bonnes nouvelles » 📰"_s;
-    lockups[1].sites << u"exemple.fr"_s << u"exemple.fr"_s;
-    e.setLockups(lockups);
-
-    // Identifiers are written upper-case; an absent lockup is left out, never written as null.
+    ASSERT_EQ(e.schedules().size(), 2);
+    EXPECT_EQ(e.schedules()[0].lockupID, QUuid::fromString(QLatin1StringView(kId)));
+    e.addSchedule();
     const QByteArray written = rig.readData(kSchedules);
     EXPECT_TRUE(written.contains("\"7C9E6679-7425-40DE-944B-E07FC1F90AE7\""));
-    EXPECT_FALSE(parse(written)[1].contains("lockupID"));
-    EXPECT_FALSE(written.contains("null"));
-    rig.start();
-    EXPECT_EQ(rig.engine->schedules(), schedules);
-    EXPECT_EQ(rig.engine->lockups(), lockups);
+    EXPECT_TRUE(written.contains(QByteArray("\"lockupID\": \"").append(kId)));
+    EXPECT_FALSE(parse(written)[1].contains("lockupID")); // absent, and never written as null
+    EXPECT_EQ(rig.start().schedules(), e.schedules());
 }
 
 TEST(Stores, AKilledWriterNeverLeavesAPartialFile) {
@@ -232,7 +221,9 @@ TEST(Stores, OnlyChangedBytesAreWrittenAgainAndWriteErrorsAreSilent) {
         EXPECT_NE(it.value(), ino_t(0));
         EXPECT_EQ(inodeOf(rig.dataDir() + u'/' + it.key()), it.value()) << it.key().toStdString();
     }
-    rig.engine->addSchedule(); // same size, other bytes
+    QList<ScheduleBlock> changed = rig.engine->schedules();
+    changed[0].startHour = 8; // same size, other bytes
+    rig.engine->setSchedules(changed);
     EXPECT_NE(inodeOf(rig.dataDir() + u'/' + kSchedules), before[kSchedules]);
 
     // A file where the data folder should be: nothing can be written, and start-up still completes.
@@ -274,71 +265,37 @@ TEST(Stores, LockupAndScheduleEditing) {
     EXPECT_EQ(parse(rig.readData(kSchedules)), Json::array());
 }
 
-namespace {
-// Every character a name can hold that needs care: quotes, backslashes, each control character,
-// DEL, accents, a character outside the BMP, and an unpaired surrogate.
-QString awkwardText() {
-    QString s = u"Quote \" back \\ slash / ÉTÉ 📰 "_s;
-    for (char16_t c = 0; c < 0x20; ++c) s += QChar(c);
-    return s + QChar(0x7F) + QChar(0xD800);
-}
-
-// The same value as the library prints it, pretty, with two spaces.
-QByteArray printedByTheLibrary(const QByteArray& text) {
-    return QByteArray::fromStdString(parse(text).dump(2, ' ', false, Json::error_handler_t::replace)) + '\n';
-}
-
-QList<Lockup> awkwardLockups() {
-    Lockup a{QUuid::createUuid(), awkwardText(), {u"a.com"_s, u"x\"y\\z"_s, u"ü.example"_s, QString()}, {}};
-    a.apps << BlockedApp{QUuid::createUuid(), u"Tab\there"_s, u"org.example.\u2028App"_s}
-           << BlockedApp{QUuid::createUuid(), QString(), QString()};
-    return {a, Lockup{QUuid::createUuid(), QString(), {}, {}}};
-}
-} // namespace
-
-TEST(StoreText, EveryKindOfStoreIsPrintedAsTheLibraryPrintsIt) {
+TEST(StoreText, EveryStoreIsPrintedAsTheLibraryPrintsItAndReadsBack) {
+    // Every character a text can hold that needs care: quotes, backslashes, each control
+    // character, DEL, accents and a character outside the BMP.
+    QString awkward = u"Quote \" back \\ slash / ÉTÉ 📰 "_s;
+    for (char16_t c = 0; c < 0x20; ++c) awkward += QChar(c);
+    awkward += QChar(0x7F);
     Settings s;
-    EXPECT_EQ(storeText(s), printedByTheLibrary(storeText(s)));
-    s.focusMin = std::numeric_limits<qint64>::min();
-    s.meetingWarnMinutes = std::numeric_limits<qint64>::max();
-    s.soundOn = false;
-    s.passwordHash = awkwardText();
-    s.activeLockupID = QUuid::createUuid();
-    s.mutedCalendarIDs = {awkwardText(), QString(), u"work"_s};
-    EXPECT_EQ(storeText(s), printedByTheLibrary(storeText(s)));
+    s.focusMin = 7, s.soundOn = false, s.passwordHash = awkward, s.activeLockupID = QUuid::createUuid();
+    s.mutedCalendarIDs = {awkward, QString(), u"𝄞"_s};
+    const QList<Lockup> lockups{{QUuid::createUuid(), awkward, {u"a.com"_s, u"x\"y\\z"_s, u"ü.example"_s, QString()},
+                                 {{QUuid::createUuid(), u"Tab\there"_s, u"org.example.\u2028App"_s}, {QUuid::createUuid(), {}, {}}}},
+                                {QUuid::createUuid(), {}, {}, {}}};
+    const QList<ScheduleBlock> schedules{
+        {QUuid::createUuid(), true, {1, 4, 7}, 9, 0, 25, QUuid::createUuid(), true, LockKind::password},
+        {QUuid::createUuid(), false, {}, -1, 55, 0, std::nullopt, false, LockKind::none}};
+    const QList<DayStat> history{{u"2026-03-01"_s, 0, 0}, {awkward, 3, kMaxDayTotal}};
+    const qint64 low = std::numeric_limits<qint64>::min(), high = std::numeric_limits<qint64>::max();
+    for (const QByteArray& text : {storeText(Settings()), storeText(s), storeText(lockups), storeText(seedLockups()),
+                                   storeText(QList<Lockup>()), storeText(schedules), storeText(history),
+                                   storeText(QList<DayStat>{{u"x"_s, low, high}})})
+        EXPECT_EQ(text, QByteArray::fromStdString(parse(text).dump(2, ' ', false)) + '\n');
 
-    EXPECT_EQ(storeText(QList<Lockup>()), "[]\n");
-    for (const QList<Lockup>& lockups : {awkwardLockups(), seedLockups()})
-        EXPECT_EQ(storeText(lockups), printedByTheLibrary(storeText(lockups)));
-
-    ScheduleBlock with{QUuid::createUuid(), true, {1, 4, 7}, 9, 0, 25, QUuid::createUuid(), true, LockKind::password};
-    ScheduleBlock without{QUuid::createUuid(), true, {}, -3, 0, 25, std::nullopt, false, LockKind::none};
-    const QList<ScheduleBlock> schedules{with, without};
-    EXPECT_EQ(storeText(schedules), printedByTheLibrary(storeText(schedules)));
-    EXPECT_EQ(storeText(QList<ScheduleBlock>()), "[]\n");
-
-    const QList<DayStat> history{{u"2026-03-01"_s, 0, 0}, {awkwardText(), -1, 1LL << 40}};
-    EXPECT_EQ(storeText(history), printedByTheLibrary(storeText(history)));
-}
-
-TEST(StoreText, AwkwardTextComesBackAsItWasWritten) {
-    QList<Lockup> lockups = awkwardLockups();
-    const QByteArray text = storeText(lockups);
-    EXPECT_TRUE(text.contains(R"(Quote \" back \\ slash / ÉTÉ 📰 \u0000\u0001)"));
-    EXPECT_TRUE(text.contains(R"(\b\t\n\u000b\f\r)"));
-    const auto back = decodeLockups(parseJson(text, kMaxStoreDepth));
-    ASSERT_TRUE(back.has_value());
-    // An unpaired surrogate has no UTF-8 form; it is written as a question mark.
-    lockups[0].name.chop(1);
-    lockups[0].name += u'?';
-    EXPECT_EQ(*back, lockups);
-
-    Settings s;
-    s.passwordHash = u"\"\\\u0001🔑"_s;
-    s.mutedCalendarIDs = {u"a\nb"_s, u"𝄞"_s};
-    const SettingsDecode d = decodeSettings(parseJson(storeText(s), kMaxStoreDepth));
+    const auto back = [](const QByteArray& text) { return parseJson(text, kMaxStoreDepth); };
+    const SettingsDecode d = decodeSettings(back(storeText(s)));
     EXPECT_FALSE(d.hadBadKey);
     EXPECT_EQ(d.settings, s);
+    EXPECT_EQ(decodeLockups(back(storeText(lockups))), lockups);
+    EXPECT_EQ(decodeSchedules(back(storeText(schedules))), schedules);
+    EXPECT_EQ(decodeHistory(back(storeText(history))), history);
+    // An unpaired surrogate has no UTF-8 form: it is written as a question mark.
+    EXPECT_TRUE(storeText(QList<DayStat>{{u"a"_s + QChar(0xD800), 0, 0}}).contains("\"a?\""));
 }
 
 TEST(SiteList, LinesSchemesPathsAndWildcards) {
