@@ -13,39 +13,29 @@ const QList<QByteArray> kExtremes = {"-9223372036854775808", "-1", "0", "1", "15
                                      "9223372036854775807", "18446744073709551615"};
 
 // Where a number is kept: a file with "%" in its place, or a day counter of the defaults.
-struct Place {
-    QString where;
-    QByteArray text;
+const QByteArray kBlock = R"([{"id": "7C9E6679-7425-40DE-944B-E07FC1F90AE7", "enabled": true, "lockGate": true,
+    "lockKind": "timer", )";
+const QList<QPair<QString, QByteArray>> kPlaces = {
+    {u"settings.json"_s, R"({"allowanceEnabled": true, "focusMin": %})"},
+    {u"settings.json"_s, R"({"allowanceEnabled": true, "shortMin": %})"},
+    {u"settings.json"_s, R"({"allowanceEnabled": true, "longMin": %})"},
+    {u"settings.json"_s, R"({"allowanceEnabled": true, "reel": %})"},
+    {u"settings.json"_s, R"({"allowanceEnabled": true, "allowanceMin": %})"},
+    {u"settings.json"_s, R"({"allowanceEnabled": true, "meetingWarnMinutes": %})"},
+    {u"schedules.json"_s, kBlock + R"("weekdays": [%], "startHour": 9, "startMinute": 0, "durationMin": 25}])"},
+    {u"schedules.json"_s, kBlock + R"("weekdays": [2], "startHour": %, "startMinute": 0, "durationMin": 25}])"},
+    {u"schedules.json"_s, kBlock + R"("weekdays": [2], "startHour": 9, "startMinute": %, "durationMin": 25}])"},
+    {u"schedules.json"_s, kBlock + R"("weekdays": [2], "startHour": 9, "startMinute": 0, "durationMin": %}])"},
+    {u"history.json"_s, R"([{"date": "2026-03-02", "takes": %, "focusedSeconds": 0}])"},
+    {u"history.json"_s, R"([{"date": "2026-03-02", "takes": 0, "focusedSeconds": %}])"},
+    {u"mivra.takes"_s, {}}, {u"mivra.focused"_s, {}}, {u"mivra.allowanceUsed"_s, {}}, {u"mivra.day"_s, {}},
 };
-
-// The text of `where` with the number under test at `at` and plain values elsewhere.
-Place place(const QString& where, QByteArray text, const QByteArray& at) {
-    for (const char* p : {"<W>", "<H>", "<M>", "<D>", "<T>", "<F>"})
-        text.replace(p, p == at ? "%" : qstrcmp(p, "<D>") == 0 ? "25" : qstrcmp(p, "<W>") == 0 ? "2" : "0");
-    return {where, text};
-}
-
-QList<Place> places() {
-    QList<Place> out;
-    for (const char* key : {"focusMin", "shortMin", "longMin", "reel", "allowanceMin", "meetingWarnMinutes"})
-        out.append({u"settings.json"_s, R"({"allowanceEnabled": true, ")" + QByteArray(key) + R"(": %})"});
-    const QByteArray block = R"([{"id": "7C9E6679-7425-40DE-944B-E07FC1F90AE7", "enabled": true, "lockGate": true,
-        "lockKind": "timer", "weekdays": [<W>], "startHour": <H>, "startMinute": <M>, "durationMin": <D>}])";
-    for (const char* at : {"<W>", "<H>", "<M>", "<D>"}) out.append(place(u"schedules.json"_s, block, at));
-    const QByteArray day = R"([{"date": "2026-03-02", "takes": <T>, "focusedSeconds": <F>}])";
-    for (const char* at : {"<T>", "<F>"}) out.append(place(u"history.json"_s, day, at));
-    for (const QString& key : {u"mivra.takes"_s, u"mivra.focused"_s, u"mivra.allowanceUsed"_s, u"mivra.day"_s})
-        out.append({key, {}});
-    return out;
-}
 
 void expectSound(EngineRig& rig, const std::string& what) {
     const TimerModel& e = *rig.engine;
-    EXPECT_GE(e.remaining(), 0) << what;
-    EXPECT_GE(e.takesToday(), 0) << what;
-    EXPECT_GE(e.focusedSecondsToday(), 0) << what;
-    EXPECT_GE(e.allowanceUsedSeconds(), 0) << what;
-    EXPECT_GE(e.allowanceLeft(), 0) << what;
+    EXPECT_TRUE(e.remaining() >= 0 && e.takesToday() >= 0 && e.focusedSecondsToday() >= 0 &&
+                e.allowanceUsedSeconds() >= 0 && e.allowanceLeft() >= 0)
+        << what;
     for (const DayStat& d : e.history()) EXPECT_TRUE(d.takes >= 0 && d.focusedSeconds >= 0) << what;
     EXPECT_FALSE(QString(e.clockText() + e.focusedText()).contains(u'-')) << what;
     // A block always ends after now, never at the epoch.
@@ -83,31 +73,23 @@ void exercise(EngineRig& rig, const std::string& what) {
 } // namespace
 
 TEST(Bounds, NoStoredNumberOverflowsOrChangesSign) {
-    for (const Place& place : places()) {
+    for (const auto& [where, pattern] : kPlaces) {
         for (const QByteArray& n : kExtremes) {
             EngineRig rig;
-            const QByteArray text = QByteArray(place.text).replace('%', n);
-            const std::string what = place.where.toStdString() + " " + (text.isEmpty() ? n : text).toStdString();
+            const QByteArray text = QByteArray(pattern).replace('%', n);
+            const std::string what = where.toStdString() + " " + (text.isEmpty() ? n : text).toStdString();
             rig.installHelper();
-            if (place.text.isEmpty()) {
-                bool inRange = false;
-                const qint64 value = n.toLongLong(&inRange);
-                rig.defaults.setValue(u"mivra.day"_s, u"2026-03-02"_s);
-                rig.defaults.setValue(place.where, inRange ? QVariant(value) : QVariant(QString::fromLatin1(n)));
-            } else {
-                rig.writeData(place.where, text);
-            }
-            if (place.where != u"settings.json"_s) rig.writeData(u"settings.json"_s, R"({"allowanceEnabled": true})");
+            bool inRange = false;
+            const qint64 value = n.toLongLong(&inRange);
+            if (!text.isEmpty()) rig.writeData(where, text);
+            else rig.defaults.setValue(where, inRange ? QVariant(value) : QVariant(QString::fromLatin1(n)));
+            if (text.isEmpty() && where != u"mivra.day"_s) rig.defaults.setValue(u"mivra.day"_s, u"2026-03-02"_s);
+            if (where != u"settings.json"_s) rig.writeData(u"settings.json"_s, R"({"allowanceEnabled": true})");
             rig.start();
-            // A valid value is kept as it is; one brought within bounds is also kept aside.
-            if (!place.text.isEmpty()) {
-                if (n != "-1") {
-                    EXPECT_EQ(rig.asideFiles(place.where).isEmpty(), n == "0" || n == "1") << what;
-                }
-                if (place.where == u"schedules.json"_s) {
-                    EXPECT_EQ(rig.engine->schedules().size(), 1) << what;
-                }
-            }
+            // A valid value is kept as it is; one brought within bounds is kept aside too.
+            const bool valid = n == "0" || n == "1";
+            EXPECT_TRUE(text.isEmpty() || n == "-1" || rig.asideFiles(where).isEmpty() == valid) << what;
+            EXPECT_TRUE(where != u"schedules.json"_s || rig.engine->schedules().size() == 1) << what;
             exercise(rig, what);
         }
     }

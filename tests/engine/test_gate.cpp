@@ -54,7 +54,7 @@ TEST_F(Gate, EachLockOpensOnlyAsItShouldAndTheNextTakeIsLockedAgain) {
     };
     int counted = 0;
     for (const Case& c : cases) {
-        const std::string what = lockKindText(c.lock).toStdString() + " " + c.attempt.value_or(u"(none)"_s).toStdString();
+        const std::string what = QString(lockKindText(c.lock) + u' ' + c.attempt.value_or(u"-"_s)).toStdString();
         e->setPassword(c.stored);
         e->setPendingLock(c.lock);
         e->rollOrResume();
