@@ -13,18 +13,15 @@ QString qs(const Json& j) {
 }
 
 // Typed reads that fail instead of converting: a string is never a number, a float never an Int.
+// An integer beyond the 64-bit range reads as the nearest end; the bounds of the field follow.
 bool readInt(const Json& j, qint64& out) {
-    if (j.is_number_integer() && !j.is_number_unsigned()) {
-        out = j.get<qint64>();
-        return true;
-    }
     if (j.is_number_unsigned()) {
-        const auto u = j.get<std::uint64_t>();
-        if (u > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max())) return false;
-        out = static_cast<qint64>(u);
+        out = qint64(std::min<std::uint64_t>(j.get<std::uint64_t>(), std::numeric_limits<qint64>::max()));
         return true;
     }
-    return false;
+    if (!j.is_number_integer()) return false;
+    out = j.get<qint64>();
+    return true;
 }
 bool readBool(const Json& j, bool& out) {
     if (!j.is_boolean()) return false;
@@ -58,6 +55,26 @@ bool readStringList(const Json& j, QStringList& out) {
 template <class T, class F> bool member(const Json& obj, const char* key, T& out, F read) {
     auto it = obj.find(key);
     return it != obj.end() && read(*it, out);
+}
+
+// An optional member: missing and null are both absent; any other value must read.
+template <class T, class F> bool optionalMember(const Json& obj, const char* key, std::optional<T>& out, F read) {
+    auto it = obj.find(key);
+    if (it == obj.end() || it->is_null()) {
+        out.reset();
+        return true;
+    }
+    T value;
+    if (!read(*it, value)) return false;
+    out = value;
+    return true;
+}
+
+bool bound(qint64& v, qint64 lo, qint64 hi) {
+    const qint64 c = std::clamp(v, lo, hi);
+    if (c == v) return false;
+    v = c;
+    return true;
 }
 } // namespace
 
@@ -172,20 +189,13 @@ SettingsDecode decodeSettings(const Json& j) {
     field("blockDuringBreaks", s.blockDuringBreaks, readBool);
     field("allowanceEnabled", s.allowanceEnabled, readBool);
     field("allowanceMin", s.allowanceMin, readInt);
-    if (auto it = j.find("passwordHash"); it != j.end()) {
-        QString hash;
-        if (readString(*it, hash)) s.passwordHash = hash;
-        else out.hadBadKey = true;
-    }
-    if (auto it = j.find("activeLockupID"); it != j.end()) {
-        QUuid id;
-        if (readUuid(*it, id)) s.activeLockupID = id;
-        else out.hadBadKey = true;
-    }
+    if (!optionalMember(j, "passwordHash", s.passwordHash, readString)) out.hadBadKey = true;
+    if (!optionalMember(j, "activeLockupID", s.activeLockupID, readUuid)) out.hadBadKey = true;
     field("calendarEnabled", s.calendarEnabled, readBool);
     field("meetingWarnEnabled", s.meetingWarnEnabled, readBool);
     field("meetingWarnMinutes", s.meetingWarnMinutes, readInt);
     field("mutedCalendarIDs", s.mutedCalendarIDs, readStringList);
+    if (boundNumbers(s)) out.hadBadKey = true;
     return out;
 }
 
@@ -212,8 +222,9 @@ bool readWeekdays(const Json& j, QList<int>& out) {
     QList<int> days;
     for (const Json& e : j) {
         qint64 d = 0;
-        if (!readInt(e, d) || d < std::numeric_limits<int>::min() || d > std::numeric_limits<int>::max())
-            return false;
+        if (!readInt(e, d)) return false;
+        // Beyond the range of an int only the side matters: boundNumbers() takes it from there.
+        d = std::clamp<qint64>(d, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
         if (!days.contains(int(d))) days.append(int(d));
     }
     std::sort(days.begin(), days.end());
@@ -236,39 +247,69 @@ bool readSchedule(const Json& j, ScheduleBlock& b) {
         !member(j, "durationMin", b.durationMin, readInt) || !member(j, "lockGate", b.lockGate, readBool) ||
         !member(j, "lockKind", b.lockKind, readLockKind))
         return false;
-    if (auto it = j.find("lockupID"); it != j.end()) {
-        QUuid id;
-        if (!readUuid(*it, id)) return false;
-        b.lockupID = id;
-    }
-    return true;
+    return optionalMember(j, "lockupID", b.lockupID, readUuid);
 }
 bool readDayStat(const Json& j, DayStat& d) {
     return j.is_object() && member(j, "date", d.date, readString) && member(j, "takes", d.takes, readInt) &&
            member(j, "focusedSeconds", d.focusedSeconds, readInt);
 }
 
-template <class T, class F> std::optional<QList<T>> decodeList(const Json& j, F read) {
+template <class T, class F> std::optional<QList<T>> decodeList(const Json& j, F read, bool* bounded) {
     if (!j.is_array()) return std::nullopt;
     QList<T> list;
     list.reserve(qsizetype(j.size()));
+    bool moved = false;
     for (const Json& e : j) {
         T item;
         if (!read(e, item)) return std::nullopt;
+        if constexpr (!std::is_same_v<T, Lockup>) moved |= boundNumbers(item);
         list.append(std::move(item));
     }
+    if (bounded) *bounded = moved;
     return list;
 }
 } // namespace
 
-std::optional<QList<Lockup>> decodeLockups(const Json& j) {
-    return decodeList<Lockup>(j, readLockup);
+bool boundNumbers(Settings& s) {
+    bool moved = false;
+    for (qint64* n : {&s.focusMin, &s.shortMin, &s.longMin, &s.reel, &s.allowanceMin, &s.meetingWarnMinutes})
+        moved |= bound(*n, 0, kMaxMinutes);
+    return moved;
 }
-std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j) {
-    return decodeList<ScheduleBlock>(j, readSchedule);
+
+bool boundNumbers(ScheduleBlock& b) {
+    // Weekdays outside 1 to 7 never match: they become 0 or 8, which never match either.
+    bool moved = false;
+    QList<int> days;
+    for (int d : b.weekdays) {
+        const int day = std::clamp(d, 0, 8);
+        moved |= day != d;
+        if (!days.contains(day)) days.append(day);
+    }
+    if (moved) {
+        std::sort(days.begin(), days.end());
+        b.weekdays = days;
+    }
+    moved |= bound(b.startHour, -1, 24);
+    moved |= bound(b.startMinute, -1, 60);
+    moved |= bound(b.durationMin, 0, kMaxMinutes);
+    return moved;
 }
-std::optional<QList<DayStat>> decodeHistory(const Json& j) {
-    return decodeList<DayStat>(j, readDayStat);
+
+bool boundNumbers(DayStat& d) {
+    bool moved = bound(d.takes, 0, kMaxDayTotal);
+    moved |= bound(d.focusedSeconds, 0, kMaxDayTotal);
+    return moved;
+}
+
+std::optional<QList<Lockup>> decodeLockups(const Json& j, bool* bounded) {
+    return decodeList<Lockup>(j, readLockup, bounded);
+}
+std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j, bool* bounded) {
+    return decodeList<ScheduleBlock>(j, readSchedule, bounded);
+}
+std::optional<QList<DayStat>> decodeHistory(const Json& j, bool* bounded) {
+    return decodeList<DayStat>(j, readDayStat, bounded);
 }
 
 QList<Lockup> seedLockups() {

@@ -144,12 +144,26 @@ public:
     bool operator==(const DayStat&) const = default;
 };
 
+// Bounds of the stored numbers. Every Int read from a store or from the day counters is brought
+// within them, and so are the settings on every change, so that no length, sum or expiry derived
+// from them can overflow or change sign: lengths up to a million minutes (about two years), day
+// totals up to 2^40. Schedule hours, minutes and weekdays that can never match a clock are kept
+// just outside the clock's range, where they still never match.
+constexpr qint64 kMaxMinutes = 1'000'000;
+constexpr qint64 kMaxDayTotal = qint64(1) << 40;
+
+// Brings the numbers of a record within their bounds; true when one of them moved.
+bool boundNumbers(Settings& s);
+bool boundNumbers(ScheduleBlock& b);
+bool boundNumbers(DayStat& d);
+
 // The site-list parser: one host per line, schemes, paths and "*." removed, lower-cased.
 QStringList parseSiteList(const QString& text);
 
 
-// Settings decode key by key: a missing or unreadable key keeps its default. `hadBadKey` tells
-// whether some listed key was present but could not be read (its value will not survive a rewrite).
+// Settings decode key by key: a missing or unreadable key keeps its default; a null optional is
+// absent. `hadBadKey` tells whether some listed key was present but could not be read as it stands
+// (unreadable, or a number out of bounds): its value will not survive a rewrite.
 struct SettingsDecode {
     Settings settings;
     bool decoded = false;  // the top level was an object
@@ -157,10 +171,11 @@ struct SettingsDecode {
 };
 SettingsDecode decodeSettings(const Json& j);
 
-// Lists decode strictly: one bad element fails the whole list.
-std::optional<QList<Lockup>> decodeLockups(const Json& j);
-std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j);
-std::optional<QList<DayStat>> decodeHistory(const Json& j);
+// Lists decode strictly: one bad element fails the whole list. A null optional is absent. Numbers
+// out of bounds are brought within them and `bounded`, when given, is set.
+std::optional<QList<Lockup>> decodeLockups(const Json& j, bool* bounded = nullptr);
+std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j, bool* bounded = nullptr);
+std::optional<QList<DayStat>> decodeHistory(const Json& j, bool* bounded = nullptr);
 
 // The two lockups of a first launch, named in the current interface language.
 QList<Lockup> seedLockups();

@@ -1,6 +1,6 @@
 #include "engine/stores.h"
 
-#include "platform/clock.h"
+#include "engine/userzone.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,14 +8,8 @@
 #include <QSaveFile>
 #include <QVarLengthArray>
 
-#include <array>
 #include <charconv>
-#include <clocale>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <string>
-#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -27,12 +21,18 @@ QString StoreDirectory::path() const {
 }
 
 StoreDirectory::ReadResult StoreDirectory::read(const QString& fileName) const {
-    QFile f(path() + u'/' + fileName);
-    if (!f.exists()) return {Status::missing, {}};
-    if (!f.open(QIODevice::ReadOnly)) return {Status::undecodable, {}};
-    const QByteArray bytes = f.readAll();
+    const QString file = path() + u'/' + fileName;
+    const QFileInfo info(file);
+    if (!info.exists()) return {Status::missing, {}};
+    // Only a regular file is a store: a pipe would stall the launch, a device would never end.
+    QFile f(file);
+    if (!info.isFile() || !f.open(QIODevice::ReadOnly)) return {Status::undecodable, {}};
+    const qint64 size = f.size();
+    if (size > kMaxStoreBytes) return {Status::undecodable, {}};
+    const QByteArray bytes = f.read(size + 1); // one byte more tells of a file that grew meanwhile
+    if (bytes.size() > size) return {Status::undecodable, {}};
     // The parser rejects ill-formed UTF-8 inside strings as well as malformed JSON.
-    Json j = parseJson(bytes);
+    Json j = parseJson(bytes, kMaxStoreDepth);
     if (j.is_discarded()) return {Status::undecodable, {}};
     return {Status::ok, std::move(j)};
 }
@@ -54,7 +54,7 @@ bool StoreDirectory::writeText(const QString& fileName, const QByteArray& text) 
 QString StoreDirectory::keepAside(const QString& fileName) const {
     const QString from = path() + u'/' + fileName;
     if (!QFileInfo::exists(from)) return {};
-    const QString stamp = m_clock.localNow().toString(u"yyyyMMdd-HHmmss"_s);
+    const QString stamp = userLocalNow(m_clock).toString(u"yyyyMMdd-HHmmss"_s);
     QString to = from + u".corrupt-"_s + stamp;
     for (int n = 2; QFileInfo::exists(to); ++n) to = from + u".corrupt-"_s + stamp + u'-' + QString::number(n);
     return QFile::rename(from, to) ? to : QString();
@@ -308,290 +308,33 @@ QByteArray storeText(const QList<DayStat>& history) {
 // Reading
 
 namespace {
-// The bytes a string takes over without a second look: printable ASCII but the quote and the
-// backslash.
-constexpr auto kPlain = [] {
-    std::array<bool, 256> plain{};
-    for (int c = 0x20; c < 0x80; ++c) plain[size_t(c)] = c != '"' && c != '\\';
-    return plain;
-}();
-
-class Parser {
+// The library's own tree builder, stopped at the first container nested deeper than the limit, so
+// that a hostile file costs neither a deep stack nor a tree of millions of empty arrays.
+class DepthLimitedBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
 public:
-    explicit Parser(QByteArrayView text) : m_p(text.data()), m_end(text.data() + text.size()) {}
+    DepthLimitedBuilder(Json& root, int maxDepth) : json_sax_dom_parser(root, false), m_left(maxDepth) {}
 
-    Json parse() {
-        Json root;
-        if (!skipByteOrderMark() || !document(root)) return Json(Json::value_t::discarded);
-        return root;
+    bool start_object(std::size_t n) { return enter() && json_sax_dom_parser::start_object(n); }
+    bool start_array(std::size_t n) { return enter() && json_sax_dom_parser::start_array(n); }
+    bool end_object() {
+        ++m_left;
+        return json_sax_dom_parser::end_object();
+    }
+    bool end_array() {
+        ++m_left;
+        return json_sax_dom_parser::end_array();
     }
 
 private:
-    bool skipByteOrderMark() {
-        if (m_p == m_end || byte(*m_p) != 0xEF) return true;
-        if (m_end - m_p < 3 || byte(m_p[1]) != 0xBB || byte(m_p[2]) != 0xBF) return false;
-        m_p += 3;
-        return true;
-    }
-
-    void skipSpace() {
-        while (m_p != m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t')) ++m_p;
-    }
-    bool next(char c) {
-        skipSpace();
-        if (m_p == m_end || *m_p != c) return false;
-        ++m_p;
-        return true;
-    }
-    static unsigned byte(char c) { return static_cast<unsigned char>(c); }
-
-    // Without recursion: `open` holds the containers being filled, innermost last; `slot` is where
-    // the next value goes.
-    bool document(Json& root) {
-        std::vector<Json*> open;
-        Json* slot = &root;
-        for (;;) {
-            skipSpace();
-            if (m_p == m_end) return false;
-            switch (*m_p) {
-            case '{':
-                ++m_p;
-                *slot = Json::object();
-                if (next('}')) break;
-                slot->get_ref<Json::object_t&>().reserve(4);
-                open.push_back(slot);
-                if (!(slot = member(*slot))) return false;
-                continue;
-            case '[':
-                ++m_p;
-                *slot = Json::array();
-                if (next(']')) break;
-                open.push_back(slot);
-                slot = &slot->get_ref<Json::array_t&>().emplace_back();
-                continue;
-            case '"': {
-                std::string s;
-                if (!string(s)) return false;
-                *slot = std::move(s);
-                break;
-            }
-            case 't':
-                if (!literal("true")) return false;
-                *slot = true;
-                break;
-            case 'f':
-                if (!literal("false")) return false;
-                *slot = false;
-                break;
-            case 'n':
-                if (!literal("null")) return false;
-                *slot = nullptr;
-                break;
-            default:
-                if (!number(*slot)) return false;
-            }
-            // A value is complete: close every container that ends here, then find the next slot.
-            for (;;) {
-                if (open.empty()) {
-                    // As in the library, a NUL byte ends the text: what follows it is not read.
-                    skipSpace();
-                    return m_p == m_end || *m_p == '\0';
-                }
-                Json& container = *open.back();
-                if (container.is_array()) {
-                    if (next(',')) {
-                        slot = &container.get_ref<Json::array_t&>().emplace_back();
-                        break;
-                    }
-                    if (m_p == m_end || *m_p != ']') return false;
-                } else {
-                    if (next(',')) {
-                        if (!(slot = member(container))) return false;
-                        break;
-                    }
-                    if (m_p == m_end || *m_p != '}') return false;
-                }
-                ++m_p;
-                open.pop_back();
-            }
-        }
-    }
-
-    // Reads `"key":` and gives the member's place; a repeated key gets its first place back.
-    Json* member(Json& object) {
-        std::string key;
-        skipSpace();
-        if (m_p == m_end || *m_p != '"' || !string(key) || !next(':')) return nullptr;
-        return &object[std::move(key)];
-    }
-
-    bool literal(std::string_view word) {
-        if (m_end - m_p < qsizetype(word.size()) || std::string_view(m_p, word.size()) != word) return false;
-        m_p += word.size();
-        return true;
-    }
-
-    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-    bool digits() {
-        if (m_p == m_end || !isDigit(*m_p)) return false;
-        while (m_p != m_end && isDigit(*m_p)) ++m_p;
-        return true;
-    }
-
-    bool number(Json& out) {
-        const char* const start = m_p;
-        if (*m_p == '-') ++m_p;
-        if (m_p == m_end) return false;
-        if (*m_p == '0') ++m_p;
-        else if (!digits()) return false;
-        bool integral = true;
-        if (m_p != m_end && *m_p == '.') {
-            ++m_p;
-            integral = false;
-            if (!digits()) return false;
-        }
-        if (m_p != m_end && (*m_p == 'e' || *m_p == 'E')) {
-            ++m_p;
-            integral = false;
-            if (m_p != m_end && (*m_p == '+' || *m_p == '-')) ++m_p;
-            if (!digits()) return false;
-        }
-        if (integral) {
-            if (*start == '-') {
-                Json::number_integer_t n = 0;
-                if (std::from_chars(start, m_p, n).ec == std::errc()) {
-                    out = n;
-                    return true;
-                }
-            } else {
-                Json::number_unsigned_t n = 0;
-                if (std::from_chars(start, m_p, n).ec == std::errc()) {
-                    out = n;
-                    return true;
-                }
-            }
-        }
-        // Floats, and integers out of range, as strtod reads them in the C locale; one too large
-        // for a double is an error.
-        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-        const std::string text(start, m_p);
-        const double d = strtod_l(text.c_str(), nullptr, cLocale);
-        if (!std::isfinite(d)) return false;
-        out = Json::number_float_t(d);
-        return true;
-    }
-
-    static int hexValue(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    }
-    // The four hex digits after "\u", or -1.
-    int hex4() {
-        if (m_end - m_p < 4) return -1;
-        int v = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int h = hexValue(m_p[i]);
-            if (h < 0) return -1;
-            v = v * 16 + h;
-        }
-        m_p += 4;
-        return v;
-    }
-
-    static void appendUtf8(std::string& out, char32_t cp) {
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | (cp >> 6));
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | (cp >> 12));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | (cp >> 18));
-            out += char(0x80 | ((cp >> 12) & 0x3F));
-            out += char(0x80 | ((cp >> 6) & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-
-    // The length of the well-formed UTF-8 sequence of two to four bytes at m_p, or 0.
-    qsizetype utf8Sequence() const {
-        const qsizetype left = m_end - m_p;
-        const auto at = [&](qsizetype i) { return byte(m_p[i]); };
-        const auto tail = [&](qsizetype i, int lo = 0x80, int hi = 0xBF) {
-            return i < left && at(i) >= unsigned(lo) && at(i) <= unsigned(hi);
-        };
-        const unsigned b = at(0);
-        if (b >= 0xC2 && b <= 0xDF) return tail(1) ? 2 : 0;
-        if (b == 0xE0) return tail(1, 0xA0) && tail(2) ? 3 : 0;
-        if (b == 0xED) return tail(1, 0x80, 0x9F) && tail(2) ? 3 : 0;
-        if (b >= 0xE1 && b <= 0xEF) return tail(1) && tail(2) ? 3 : 0;
-        if (b == 0xF0) return tail(1, 0x90) && tail(2) && tail(3) ? 4 : 0;
-        if (b >= 0xF1 && b <= 0xF3) return tail(1) && tail(2) && tail(3) ? 4 : 0;
-        if (b == 0xF4) return tail(1, 0x80, 0x8F) && tail(2) && tail(3) ? 4 : 0;
-        return 0;
-    }
-
-    // At the opening quote; leaves m_p after the closing one.
-    bool string(std::string& out) {
-        ++m_p;
-        const char* run = m_p; // bytes taken over as they are
-        for (;;) {
-            while (m_p != m_end && kPlain[byte(*m_p)]) ++m_p;
-            if (m_p == m_end) return false;
-            const auto c = byte(*m_p);
-            if (c == '"') {
-                out.append(run, m_p);
-                ++m_p;
-                return true;
-            }
-            if (c < 0x20) return false;
-            if (c != '\\') {
-                const qsizetype n = utf8Sequence();
-                if (n == 0) return false;
-                m_p += n;
-                continue;
-            }
-            out.append(run, m_p);
-            if (++m_p == m_end) return false;
-            switch (*m_p++) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case '/': out += '/'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                const int unit = hex4();
-                if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) return false;
-                char32_t cp = char32_t(unit);
-                if (unit >= 0xD800 && unit <= 0xDBFF) {
-                    if (m_end - m_p < 2 || m_p[0] != '\\' || m_p[1] != 'u') return false;
-                    m_p += 2;
-                    const int low = hex4();
-                    if (low < 0xDC00 || low > 0xDFFF) return false;
-                    cp = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(low) - 0xDC00);
-                }
-                appendUtf8(out, cp);
-                break;
-            }
-            default: return false;
-            }
-            run = m_p;
-        }
-    }
-
-    const char* m_p;
-    const char* const m_end;
+    bool enter() { return m_left-- > 0; }
+    int m_left;
 };
 } // namespace
 
-Json parseJson(QByteArrayView text) {
-    return Parser(text).parse();
+Json parseJson(QByteArrayView text, int maxDepth) {
+    Json root;
+    DepthLimitedBuilder builder(root, maxDepth);
+    if (!Json::sax_parse(text.begin(), text.end(), &builder) || builder.is_errored())
+        return Json(Json::value_t::discarded);
+    return root;
 }

@@ -20,7 +20,8 @@ public:
         Status status = Status::missing;
         Json json;
     };
-    // Reads and parses one file. Invalid JSON or text that is not UTF-8 is undecodable.
+    // Reads and parses one file. Invalid JSON, text that is not UTF-8, a file that is not a regular
+    // file and one beyond the limits below are undecodable.
     ReadResult read(const QString& fileName) const;
 
     // Replaces the file with `text` through a synced temporary file and a rename. A file that
@@ -43,10 +44,11 @@ QByteArray storeText(const QList<Lockup>& lockups);
 QByteArray storeText(const QList<ScheduleBlock>& schedules);
 QByteArray storeText(const QList<DayStat>& history);
 
-// Parses JSON text with the rules of Json::parse (without exceptions): RFC 8259 syntax with an
-// optional leading UTF-8 byte order mark, well-formed UTF-8 in strings, escaped surrogates only in
-// pairs, non-negative integers as unsigned and negative ones as signed (each falling back to a
-// float when out of range), no float too large for a double, a repeated key keeping its first
-// place and its last value, and a NUL byte after the value ending the text. Anything else gives a
-// discarded value. Nesting depth is limited only by memory.
-Json parseJson(QByteArrayView text);
+// What a store may cost to read. Real stores are a few hundred kilobytes and four levels deep; a
+// file beyond either limit is undecodable, like malformed JSON.
+constexpr qsizetype kMaxStoreBytes = 16 * 1024 * 1024;
+constexpr int kMaxStoreDepth = 64;
+
+// Parses JSON text as Json::parse does, without exceptions, giving a discarded value for malformed
+// text and for containers nested deeper than `maxDepth`.
+Json parseJson(QByteArrayView text, int maxDepth);

@@ -6,6 +6,7 @@
 #include "calendar/meetingwarning.h"
 #include "calendar/scheduledtakes.h"
 #include "engine/loc.h"
+#include "engine/userzone.h"
 #include "platform/clock.h"
 #include "platform/defaults.h"
 #include "platform/notifier.h"
@@ -135,7 +136,12 @@ template <class T, class D>
 QList<T> TimerModel::readList(const QString& fileName, D decode, const std::function<QList<T>()>& fallback) {
     const auto file = m_store.read(fileName);
     if (file.status == StoreDirectory::Status::ok) {
-        if (auto list = decode(file.json)) return *list;
+        bool bounded = false;
+        if (auto list = decode(file.json, &bounded)) {
+            // Numbers brought within bounds will not survive the rewrite: the original is kept.
+            if (bounded) m_store.keepAside(fileName);
+            return *list;
+        }
     }
     if (file.status != StoreDirectory::Status::missing) m_store.keepAside(fileName);
     return fallback();
@@ -169,6 +175,7 @@ void TimerModel::editSettings(const std::function<void(Settings&)>& edit) {
 }
 
 void TimerModel::settingsChanged() {
+    if (boundNumbers(m_settings)) emit settingsValueChanged();
     m_store.writeText(kSettingsFile, storeText(m_settings));
     if (m_phase == Phase::standby && !m_running) setRemaining(m_settings.focusMin * 60);
     emit allowanceLeftChanged();
@@ -285,7 +292,7 @@ void TimerModel::pause() {
 void TimerModel::startTake(qint64 minutes, bool useFocusLength) {
     setPhase(Phase::rolling);
     if (useFocusLength) minutes = m_settings.focusMin;
-    setRemaining(minutes * 60);
+    setRemaining(std::clamp<qint64>(minutes, 0, kMaxMinutes) * 60);
     setGate(m_pendingLock != LockKind::none, m_pendingLock);
     setRunning(true);
     syncBlocking(false);
@@ -424,7 +431,7 @@ QString dayKeyOf(const QDateTime& local) {
 } // namespace
 
 QString TimerModel::dayKey() const {
-    return dayKeyOf(m_platform.clock.localNow());
+    return dayKeyOf(userLocalNow(m_platform.clock));
 }
 
 namespace {
@@ -438,9 +445,12 @@ const DayStat* recordOf(const QList<DayStat>& history, const QString& day) {
 void TimerModel::loadDay() {
     m_activeDay = dayKey();
     if (m_platform.defaults.string(kDayKey) == m_activeDay) {
-        setTakesToday(m_platform.defaults.integer(kTakesKey));
-        setFocusedSecondsToday(m_platform.defaults.integer(kFocusedKey));
-        setAllowanceUsedSeconds(m_platform.defaults.integer(kAllowanceKey));
+        const auto stored = [this](const QString& key) {
+            return std::clamp<qint64>(m_platform.defaults.integer(key), 0, kMaxDayTotal);
+        };
+        setTakesToday(stored(kTakesKey));
+        setFocusedSecondsToday(stored(kFocusedKey));
+        setAllowanceUsedSeconds(stored(kAllowanceKey));
         return;
     }
     // The counters belong to another day. A record of today in the history (the clock went back, or
@@ -601,10 +611,8 @@ bool TimerModel::blockingActive() const {
 }
 
 QDateTime TimerModel::nextMidnight() const {
-    const QDateTime now = m_platform.clock.localNow();
-    const QDateTime midnight(now.date().addDays(1), QTime(0, 0), m_platform.clock.timeZone());
-    if (!midnight.isValid()) return m_platform.clock.now().addSecs(28800);
-    return midnight;
+    const QDateTime now = m_platform.clock.now();
+    return startOfNextDay(now, userTimeZone(m_platform.clock)).value_or(now.addSecs(28800));
 }
 
 std::optional<QDateTime> TimerModel::blockExpiry() const {

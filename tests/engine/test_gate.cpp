@@ -3,8 +3,6 @@
 #include "blocking/appmonitor.h"
 #include "fakes/enginerig.h"
 
-#include <QSignalSpy>
-
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -13,102 +11,82 @@ namespace {
 struct Gate : ::testing::Test {
     EngineRig rig;
     TimerModel* e = nullptr;
+    QList<bool> syncs;
     void SetUp() override {
         rig.installHelper();
         e = &rig.start();
         e->editSettings([](Settings& s) { s.focusMin = 1; });
+        QObject::connect(e, &TimerModel::blockingSynced, [this](bool force) { syncs << force; });
     }
-    void finishTake() {
-        while (e->phase() == Phase::rolling) e->tick();
+    void allowance() {
+        e->editSettings([](Settings& s) { s.focusMin = 25, s.allowanceEnabled = true; });
+        syncs.clear();
     }
 };
 } // namespace
 
-TEST_F(Gate, PasswordDigestIsLowerCaseHexSha256OfTheExactText) {
-    EXPECT_EQ(TimerModel::hashPassword(u"abc"_s),
-              u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_s);
+TEST_F(Gate, PasswordDigestIsLowerCaseHexSha256OfTheExactUtf8Text) {
+    EXPECT_EQ(TimerModel::hashPassword(u"abc"_s), u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_s);
     EXPECT_NE(TimerModel::hashPassword(u"abc "_s), TimerModel::hashPassword(u"abc"_s));
-    // UTF-8 bytes, not Latin-1 or UTF-16.
     EXPECT_EQ(TimerModel::hashPassword(u"é"_s), TimerModel::hashPassword(QString::fromUtf8("\xc3\xa9")));
     EXPECT_NE(TimerModel::hashPassword(u"é"_s), TimerModel::hashPassword(u"e\u0301"_s));
 }
 
-TEST_F(Gate, ATimerLockRefusesEveryPasswordUntilTheTakeCompletes) {
-    e->setPassword(u"secret"_s);
-    e->setPendingLock(LockKind::timer);
-    e->rollOrResume();
-    EXPECT_TRUE(e->gateLocked());
-    for (const std::optional<QString>& p : {std::optional<QString>(), std::optional<QString>(u"secret"_s),
-                                            std::optional<QString>(u""_s)}) {
-        EXPECT_FALSE(e->cutTake(p));
-        EXPECT_FALSE(e->authorizeQuit(p));
+TEST_F(Gate, EachLockOpensOnlyAsItShouldAndTheNextTakeIsLockedAgain) {
+    struct Case {
+        LockKind lock;
+        QString stored; // empty: no password
+        std::optional<QString> attempt;
+        bool opens;
+    };
+    const QString secret = u"open sesame"_s;
+    const QList<Case> cases = {
+        {LockKind::none, {}, std::nullopt, true},
+        {LockKind::timer, secret, secret, false},
+        {LockKind::timer, secret, std::nullopt, false},
+        {LockKind::timer, secret, u""_s, false},
+        {LockKind::password, secret, secret, true},
+        {LockKind::password, secret, u"open sesame "_s, false},
+        {LockKind::password, secret, u"Open sesame"_s, false},
+        {LockKind::password, secret, std::nullopt, false},
+        // Without a stored password a password lock can only be waited out.
+        {LockKind::password, {}, u""_s, false},
+    };
+    int counted = 0;
+    for (const Case& c : cases) {
+        const std::string what = QString(lockKindText(c.lock) + u' ' + c.attempt.value_or(u"-"_s)).toStdString();
+        e->setPassword(c.stored);
+        e->setPendingLock(c.lock);
+        e->rollOrResume();
+        EXPECT_EQ(e->authorizeQuit(c.attempt), c.opens) << what;
+        EXPECT_EQ(e->gateLocked(), c.lock != LockKind::none) << what; // quitting leaves the gate as it is
+        EXPECT_EQ(e->cutTake(c.attempt), c.opens) << what;
+        if (!c.opens) {
+            e->pause();
+            rig.ticks(100);
+            EXPECT_TRUE(e->gateLocked()) << what; // a paused take stays locked
+            e->rollOrResume();
+            while (e->phase() == Phase::rolling) e->tick();
+            ++counted;
+            EXPECT_FALSE(e->gateLocked());
+            EXPECT_TRUE(e->authorizeQuit(std::nullopt));
+            EXPECT_TRUE(e->cutTake(std::nullopt));
+        }
+        EXPECT_EQ(e->phase(), Phase::standby) << what;
+        EXPECT_EQ(e->pendingLock(), c.lock) << what;
     }
-    EXPECT_EQ(e->phase(), Phase::rolling);
-    e->pause();
-    rig.ticks(10000);
-    EXPECT_TRUE(e->gateLocked()); // a paused take stays locked
-    e->rollOrResume();
-    finishTake();
-    EXPECT_FALSE(e->gateLocked());
-    EXPECT_EQ(e->lockKind(), LockKind::none);
-    EXPECT_TRUE(e->authorizeQuit(std::nullopt));
-    EXPECT_EQ(e->pendingLock(), LockKind::timer); // the next take is locked again
-    e->skipBreak();
-    e->rollOrResume();
-    EXPECT_EQ(e->lockKind(), LockKind::timer);
-}
-
-TEST_F(Gate, APasswordLockOpensOnlyForTheExactPassword) {
-    e->setPassword(u"open sesame"_s);
-    EXPECT_EQ(e->settings().passwordHash, TimerModel::hashPassword(u"open sesame"_s));
-    e->setPendingLock(LockKind::password);
-    e->rollOrResume();
-    EXPECT_FALSE(e->cutTake(std::nullopt));
-    EXPECT_FALSE(e->cutTake(u"open sesame "_s));
-    EXPECT_FALSE(e->cutTake(u"Open sesame"_s));
-    EXPECT_FALSE(e->authorizeQuit(u"wrong"_s));
-    EXPECT_EQ(e->phase(), Phase::rolling);
-    EXPECT_TRUE(e->authorizeQuit(u"open sesame"_s));
-    EXPECT_TRUE(e->gateLocked()); // quitting leaves the gate as it is
-    EXPECT_TRUE(e->cutTake(u"open sesame"_s));
-    EXPECT_EQ(e->phase(), Phase::standby);
-    EXPECT_FALSE(e->gateLocked());
-    EXPECT_EQ(e->takesToday(), 0); // a cut take is not counted
-    EXPECT_EQ(e->pendingLock(), LockKind::password);
-}
-
-TEST_F(Gate, WithoutAStoredPasswordAPasswordLockCanOnlyBeWaitedOut) {
-    e->setPassword(u"x"_s);
-    e->setPendingLock(LockKind::password);
-    e->rollOrResume();
-    e->setPassword(u""_s);
-    EXPECT_FALSE(e->settings().passwordHash.has_value());
-    EXPECT_FALSE(e->cutTake(u""_s));
-    EXPECT_FALSE(e->cutTake(u"x"_s));
-    EXPECT_TRUE(e->gateLocked());
-    finishTake();
-    EXPECT_FALSE(e->gateLocked());
-    EXPECT_TRUE(e->cutTake(std::nullopt));
-}
-
-TEST_F(Gate, AnOpenGateCutsAndQuitsWithoutAPassword) {
-    e->rollOrResume();
-    EXPECT_FALSE(e->gateLocked());
-    EXPECT_TRUE(e->cutTake(std::nullopt));
-    EXPECT_EQ(e->phase(), Phase::standby);
-    EXPECT_EQ(e->remaining(), 60);
+    EXPECT_EQ(e->takesToday(), counted); // a cut take is not counted
 }
 
 TEST_F(Gate, QuittingReleasesTheBlockOnlyOutsideAllowanceMode) {
     e->rollOrResume();
     EXPECT_FALSE(rig.lockupFile().isEmpty());
-    EXPECT_TRUE(e->appMonitor().isWatching() || !e->appMonitor().blocked().isEmpty());
     ASSERT_TRUE(e->authorizeQuit(std::nullopt));
     EXPECT_TRUE(rig.lockupFile().isEmpty());
     EXPECT_TRUE(e->appMonitor().blocked().isEmpty());
 
     e->resetToStandby();
-    e->editSettings([](Settings& s) { s.allowanceEnabled = true; });
+    allowance();
     const QByteArray allDay = rig.lockupFile();
     ASSERT_FALSE(allDay.isEmpty());
     ASSERT_TRUE(e->authorizeQuit(std::nullopt));
@@ -116,102 +94,69 @@ TEST_F(Gate, QuittingReleasesTheBlockOnlyOutsideAllowanceMode) {
     EXPECT_TRUE(e->appMonitor().blocked().isEmpty());
 }
 
-namespace {
-struct Allowance : ::testing::Test {
-    EngineRig rig;
-    TimerModel* e = nullptr;
-    QList<bool> syncs;
-    void SetUp() override {
-        rig.installHelper();
-        e = &rig.start();
-        e->editSettings([](Settings& s) { s.allowanceEnabled = true; });
-        QObject::connect(e, &TimerModel::blockingSynced, [this](bool force) { syncs << force; });
-    }
-};
-} // namespace
-
-TEST_F(Allowance, ThirtyMinutesRunOutAfterExactly1800Ticks) {
+TEST_F(Gate, ThirtyMinutesOfAllowanceRunOutAfterExactly1800Ticks) {
+    allowance();
     EXPECT_EQ(e->allowanceLeft(), 1800);
     const QByteArray closed = rig.lockupFile();
     ASSERT_TRUE(closed.startsWith("#redirect 127.0.0.1\n#expires "));
     e->openSet();
-    EXPECT_TRUE(e->openSetActive());
     EXPECT_TRUE(rig.lockupFile().isEmpty()); // standby: opening the set lifts the block
-    EXPECT_EQ(syncs, QList<bool>{false});
     rig.ticks(1799);
     EXPECT_TRUE(e->openSetActive());
     EXPECT_EQ(e->allowanceLeft(), 1);
     e->tick();
     EXPECT_FALSE(e->openSetActive());
-    EXPECT_EQ(e->allowanceLeft(), 0);
     EXPECT_EQ(rig.lockupFile(), closed); // blocked again until the next midnight
-    EXPECT_EQ(syncs.count(false), 2);
+    EXPECT_EQ(syncs, (QList<bool>{false, false}));
     EXPECT_EQ(rig.defaults.value(u"mivra.allowanceUsed"_s).toLongLong(), 1800);
     e->openSet(); // nothing left
     EXPECT_FALSE(e->openSetActive());
 }
 
-TEST_F(Allowance, NoBudgetOrNoModeMeansTheSetStaysClosed) {
+TEST_F(Gate, TheOpenSetNeedsTheModeAndABudgetAndClosesOnlyWhenSpent) {
+    e->openSet(); // the mode is off
+    allowance();
     e->editSettings([](Settings& s) { s.allowanceMin = 0; });
-    syncs.clear();
-    e->openSet();
-    EXPECT_FALSE(e->openSetActive());
-    e->editSettings([](Settings& s) {
-        s.allowanceMin = 30;
-        s.allowanceEnabled = false;
-    });
     e->openSet();
     EXPECT_FALSE(e->openSetActive());
     EXPECT_EQ(syncs, QList<bool>{true}); // the settings change only
-}
 
-TEST_F(Allowance, LoweringTheBudgetBelowWhatWasSpentClosesAtTheNextTick) {
+    e->editSettings([](Settings& s) { s.allowanceMin = 30; });
     e->openSet();
     rig.ticks(120);
-    e->editSettings([](Settings& s) { s.allowanceMin = 1; });
+    e->editSettings([](Settings& s) { s.allowanceEnabled = false; }); // does not close an open set
+    rig.ticks(10);
+    EXPECT_TRUE(e->openSetActive());
+    e->editSettings([](Settings& s) { s.allowanceMin = 1; }); // below what was spent
     EXPECT_EQ(e->allowanceLeft(), 0);
     EXPECT_TRUE(e->openSetActive());
     e->tick();
     EXPECT_FALSE(e->openSetActive());
-    EXPECT_EQ(e->allowanceUsedSeconds(), 121);
+    EXPECT_EQ(e->allowanceUsedSeconds(), 131);
 }
 
-TEST_F(Allowance, TurningTheModeOffLeavesAnOpenSetSpending) {
-    e->openSet();
-    e->editSettings([](Settings& s) { s.allowanceEnabled = false; });
-    rig.ticks(10);
-    EXPECT_TRUE(e->openSetActive());
-    EXPECT_EQ(e->allowanceUsedSeconds(), 10);
-    e->closeSet();
-    EXPECT_FALSE(e->openSetActive());
-}
-
-TEST_F(Allowance, ARelaunchRestoresWhatWasSavedAndClosesTheSet) {
+TEST_F(Gate, TheAllowanceSurvivesARelaunchAndATakeKeepsItsBlock) {
+    allowance();
     e->openSet();
     rig.ticks(603);
-    TimerModel& again = rig.start();
-    EXPECT_EQ(again.allowanceUsedSeconds(), 600);
-    EXPECT_FALSE(again.openSetActive());
-    EXPECT_EQ(again.allowanceLeft(), 1200);
-}
+    e = &rig.start();
+    EXPECT_EQ(e->allowanceUsedSeconds(), 600); // saved every fifth second
+    EXPECT_FALSE(e->openSetActive());
 
-TEST_F(Allowance, DuringATakeTheOpenSetSpendsButKeepsTheBlock) {
     e->rollOrResume();
     const QByteArray take = rig.lockupFile();
     e->openSet();
     EXPECT_EQ(rig.lockupFile(), take);
     rig.ticks(10);
-    EXPECT_EQ(e->allowanceUsedSeconds(), 10);
+    EXPECT_EQ(e->allowanceUsedSeconds(), 610);
 }
 
-TEST_F(Allowance, AnOpenSetKeepsSpendingAcrossMidnightWithAFreshBudget) {
-    rig.clock.set(QDateTime(QDate(2026, 3, 2), QTime(23, 59, 0), QTimeZone::utc()));
+TEST_F(Gate, AnOpenSetKeepsSpendingAcrossMidnightWithAFreshBudget) {
+    allowance();
+    rig.clock.set(utcTime(2026, 3, 2, 23, 59, 0));
     e->openSet();
     syncs.clear();
-    for (int i = 0; i < 80; ++i) {
-        rig.clock.advance(1);
-        e->tick();
-    }
+    rig.liveTicks(80);
     EXPECT_TRUE(e->openSetActive());
     EXPECT_LT(e->allowanceUsedSeconds(), 60); // restarted at the rollover, still spending
     EXPECT_GT(e->allowanceUsedSeconds(), 0);

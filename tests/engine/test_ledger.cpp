@@ -1,5 +1,5 @@
 // The day ledger on a fake clock: launches on the same and the next day, midnight with a take
-// running, a take completing just after midnight, duplicate records, and a clock moving back.
+// running, duplicate records, a clock moving back, time zones, and where the day ends.
 #include "fakes/enginerig.h"
 
 #include <QSignalSpy>
@@ -10,18 +10,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 QDateTime at(int day, int h, int m, int s = 0) {
-    return QDateTime(QDate(2026, 3, day), QTime(h, m, s), QTimeZone::utc());
+    return utcTime(2026, 3, day, h, m, s);
 }
 
 struct Ledger : ::testing::Test {
     EngineRig rig;
-    // One tick of the engine with one second of wall-clock time.
-    void tickLive(int n = 1) {
-        for (int i = 0; i < n; ++i) {
-            rig.clock.advance(1);
-            rig.engine->tick();
-        }
-    }
     const DayStat* record(const QString& day) {
         for (const DayStat& d : rig.engine->history())
             if (d.date == day) return &d;
@@ -37,35 +30,24 @@ struct Ledger : ::testing::Test {
 };
 } // namespace
 
-TEST_F(Ledger, FirstLaunchEverRecordsAnEmptyDayAndSavesNothing) {
-    TimerModel& e = rig.start();
-    EXPECT_EQ(e.takesToday(), 0);
-    EXPECT_EQ(e.focusedSecondsToday(), 0);
-    EXPECT_EQ(e.activeDay(), u"2026-03-02"_s);
-    EXPECT_FALSE(rig.defaults.contains(u"mivra.day"_s));
-    ASSERT_EQ(e.history().size(), 1);
-    EXPECT_EQ(e.history()[0], (DayStat{u"2026-03-02"_s, 0, 0}));
-}
-
-TEST_F(Ledger, RelaunchesOnTheSameDayAndOnTheNext) {
-    rig.start().editSettings([](Settings& s) { s.focusMin = 1; });
+TEST_F(Ledger, LaunchesOnTheFirstTheSameAndTheNextDay) {
+    TimerModel& first = rig.start();
+    EXPECT_EQ(first.activeDay(), u"2026-03-02"_s);
+    EXPECT_EQ(first.history(), (QList<DayStat>{{u"2026-03-02"_s, 0, 0}}));
+    EXPECT_FALSE(rig.defaults.contains(u"mivra.day"_s)); // nothing saved before a take
+    first.editSettings([](Settings& s) { s.focusMin = 1; });
     runTakes(2);
-    EXPECT_EQ(rig.defaults.value(u"mivra.takes"_s).toLongLong(), 2);
 
     TimerModel& same = rig.start();
     EXPECT_EQ(same.takesToday(), 2);
     EXPECT_EQ(same.focusedSecondsToday(), 120);
-    ASSERT_EQ(same.history().size(), 1);
-    EXPECT_EQ(same.history()[0], (DayStat{u"2026-03-02"_s, 2, 120}));
+    EXPECT_EQ(same.history(), (QList<DayStat>{{u"2026-03-02"_s, 2, 120}}));
 
     rig.clock.advance(24 * 3600);
     TimerModel& next = rig.start();
     EXPECT_EQ(next.takesToday(), 0);
     EXPECT_EQ(next.focusedSecondsToday(), 0);
-    ASSERT_EQ(next.history().size(), 2);
-    EXPECT_EQ(next.history()[0], (DayStat{u"2026-03-02"_s, 2, 120}));
-    EXPECT_EQ(next.history()[1], (DayStat{u"2026-03-03"_s, 0, 0}));
-    // What is on disk matches what is in memory.
+    EXPECT_EQ(next.history(), (QList<DayStat>{{u"2026-03-02"_s, 2, 120}, {u"2026-03-03"_s, 0, 0}}));
     EXPECT_TRUE(rig.readData(u"history.json"_s).contains("\"2026-03-03\""));
 }
 
@@ -76,50 +58,34 @@ TEST_F(Ledger, ATakeRunningAcrossMidnightIsCountedOnTheNewDay) {
     rig.clock.set(at(2, 23, 59, 30));
     TimerModel& e = rig.start();
     e.rollOrResume();
-    int secondsAfterMidnight = -1;
-    for (int i = 0; i < 120 && secondsAfterMidnight < 0; ++i) {
-        tickLive();
-        if (e.takesToday() == 0) secondsAfterMidnight = int(at(3, 0, 0).secsTo(rig.clock.now()));
-    }
-    ASSERT_GE(secondsAfterMidnight, 0);
-    EXPECT_LE(secondsAfterMidnight, 20);
+    QSignalSpy syncs(&e, &TimerModel::blockingSynced);
+    while (e.takesToday() != 0 && rig.clock.now() < at(3, 0, 30)) rig.liveTicks(1);
+    // Within 20 seconds of midnight: totals zeroed, a new record, blocking re-derived with force.
+    EXPECT_LE(at(3, 0, 0).secsTo(rig.clock.now()), 20);
+    EXPECT_EQ(e.takesToday(), 0);
     EXPECT_EQ(e.phase(), Phase::rolling);
-    ASSERT_NE(record(u"2026-03-03"_s), nullptr);
+    EXPECT_TRUE(e.running());
+    ASSERT_EQ(syncs.size(), 1);
+    EXPECT_TRUE(syncs[0][0].toBool());
     EXPECT_EQ(*record(u"2026-03-03"_s), (DayStat{u"2026-03-03"_s, 0, 0}));
     EXPECT_EQ(*record(u"2026-03-02"_s), (DayStat{u"2026-03-02"_s, 2, 3000}));
 
-    while (e.phase() == Phase::rolling) tickLive();
-    EXPECT_EQ(e.takesToday(), 1);
+    while (e.phase() == Phase::rolling) rig.liveTicks(1);
     EXPECT_EQ(record(u"2026-03-03"_s)->takes, 1);
     EXPECT_EQ(record(u"2026-03-02"_s)->takes, 2);
     EXPECT_EQ(rig.defaults.value(u"mivra.day"_s).toString(), u"2026-03-03"_s);
 }
 
 TEST_F(Ledger, ATakeCompletingBeforeTheRolloverCheckCountsOnItsOwnDay) {
-    rig.clock.set(at(2, 23, 59, 0));
-    TimerModel& e = rig.start();
-    e.editSettings([](Settings& s) { s.focusMin = 1; });
-    e.rollOrResume();
-    tickLive(60); // the 60th tick lands on midnight: the take ends, then the day rolls over
-    EXPECT_EQ(rig.clock.now(), at(3, 0, 0));
-    ASSERT_NE(record(u"2026-03-02"_s), nullptr);
+    rig.clock.set(at(2, 23, 58, 57));
+    rig.start().editSettings([](Settings& s) { s.focusMin = 1; });
+    rig.liveTicks(5);
+    rig.engine->rollOrResume();
+    rig.liveTicks(60); // a check at 23:59:57, the end at 00:00:02, the next check at 00:00:17
+    EXPECT_EQ(*record(u"2026-03-02"_s), (DayStat{u"2026-03-02"_s, 1, 60}));
+    rig.liveTicks(20);
     EXPECT_EQ(record(u"2026-03-02"_s)->takes, 1);
-    EXPECT_EQ(record(u"2026-03-02"_s)->focusedSeconds, 60);
-    ASSERT_NE(record(u"2026-03-03"_s), nullptr);
     EXPECT_EQ(record(u"2026-03-03"_s)->takes, 0);
-    EXPECT_EQ(e.takesToday(), 0);
-
-    // The same, with the check some seconds after midnight.
-    rig.clock.set(at(3, 23, 58, 57));
-    e.skipBreak();
-    tickLive(5);
-    e.rollOrResume();
-    tickLive(60); // a check at 23:59:57, the end at 00:00:02, the next check at 00:00:17
-    EXPECT_EQ(e.activeDay(), u"2026-03-03"_s);
-    EXPECT_EQ(record(u"2026-03-03"_s)->takes, 1);
-    tickLive(20);
-    EXPECT_EQ(record(u"2026-03-03"_s)->takes, 1);
-    EXPECT_EQ(record(u"2026-03-04"_s)->takes, 0);
 }
 
 TEST_F(Ledger, OnlyTheFirstOfTwoRecordsForTodayChanges) {
@@ -127,12 +93,9 @@ TEST_F(Ledger, OnlyTheFirstOfTwoRecordsForTodayChanges) {
                                          {"date": "2026-03-02", "takes": 5, "focusedSeconds": 300}])");
     rig.defaults.setValue(u"mivra.day"_s, u"2026-03-02"_s);
     rig.defaults.setValue(u"mivra.takes"_s, 3);
-    TimerModel& e = rig.start();
-    e.editSettings([](Settings& s) { s.focusMin = 1; });
+    rig.start().editSettings([](Settings& s) { s.focusMin = 1; });
     runTakes(1);
-    ASSERT_EQ(e.history().size(), 2);
-    EXPECT_EQ(e.history()[0].takes, 4);
-    EXPECT_EQ(e.history()[1], (DayStat{u"2026-03-02"_s, 5, 300}));
+    EXPECT_EQ(rig.engine->history(), (QList<DayStat>{{u"2026-03-02"_s, 4, 60}, {u"2026-03-02"_s, 5, 300}}));
 }
 
 TEST_F(Ledger, ADayKeyMovingBackRestoresThatDaysRecord) {
@@ -141,78 +104,81 @@ TEST_F(Ledger, ADayKeyMovingBackRestoresThatDaysRecord) {
     e.editSettings([](Settings& s) { s.focusMin = 1; });
     runTakes(1);
     rig.clock.set(at(1, 18, 0)); // the clock goes back a day
-    tickLive(20);
+    rig.liveTicks(20);
     EXPECT_EQ(e.activeDay(), u"2026-03-01"_s);
     EXPECT_EQ(e.takesToday(), 2);
     EXPECT_EQ(e.focusedSecondsToday(), 3000);
-    EXPECT_EQ(*record(u"2026-03-01"_s), (DayStat{u"2026-03-01"_s, 2, 3000}));
     EXPECT_EQ(*record(u"2026-03-02"_s), (DayStat{u"2026-03-02"_s, 1, 60}));
     runTakes(1);
     EXPECT_EQ(record(u"2026-03-01"_s)->takes, 3);
 
     // A launch whose stored counters are of another day still finds today's record.
     rig.defaults.setValue(u"mivra.day"_s, u"2026-02-10"_s);
-    TimerModel& again = rig.start();
-    EXPECT_EQ(again.takesToday(), 3);
-    EXPECT_EQ(record(u"2026-03-01"_s)->takes, 3);
+    EXPECT_EQ(rig.start().takesToday(), 3);
 }
 
-TEST_F(Ledger, DayKeysFollowTheUserTimeZone) {
-    rig.clock.set(at(2, 23, 30));
-    rig.clock.setZone(QTimeZone("Europe/Paris"));
-    TimerModel& e = rig.start();
-    EXPECT_EQ(e.dayKey(), u"2026-03-03"_s);
-    rig.clock.setZone(QTimeZone("America/Montreal"));
-    EXPECT_EQ(e.dayKey(), u"2026-03-02"_s);
-}
-
-TEST_F(Ledger, TheRolloverSyncsBlockingWithForceAndKeepsThePhase) {
-    rig.clock.set(at(2, 23, 59, 50));
-    TimerModel& e = rig.start();
-    e.rollOrResume();
-    QSignalSpy spy(&e, &TimerModel::blockingSynced);
-    tickLive(20);
-    ASSERT_EQ(spy.size(), 1);
-    EXPECT_TRUE(spy[0][0].toBool());
-    EXPECT_EQ(e.phase(), Phase::rolling);
-    EXPECT_TRUE(e.running());
-}
-
-TEST_F(Ledger, AZoneChangeIsSeenAtTheNextCheck) {
-    rig.clock.set(at(2, 23, 30));
-    TimerModel& e = rig.start();
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-03-02"_s);
-    rig.clock.setZone(QTimeZone("Europe/Paris")); // already past midnight there
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-03-03"_s);
-    rig.clock.setZone(QTimeZone("America/Montreal")); // the evening before
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-03-02"_s);
-}
-
-TEST_F(Ledger, DaysEndAtLocalMidnightOnDaysOf23And25Hours) {
-    auto utc = [](int month, int day, int h, int m, int s = 0) {
-        return QDateTime(QDate(2026, month, day), QTime(h, m, s), QTimeZone::utc());
+TEST_F(Ledger, TheDayIsTheUsersOwnAndEndsAtItsLocalMidnight) {
+    struct Step {
+        const char* zone;
+        QDateTime now;
+        const char* day;
     };
-    rig.clock.setZone(QTimeZone("Europe/Paris"));
-    // On 29 March the clocks there go from 02:00 to 03:00.
-    rig.clock.set(utc(3, 28, 23, 30)); // 00:30 local
+    const auto utc = [](int mo, int d, int h, int mi, int s = 0) { return utcTime(2026, mo, d, h, mi, s); };
+    const QList<Step> steps = {
+        {"UTC", utc(3, 2, 23, 30), "2026-03-02"},
+        {"Europe/Paris", utc(3, 2, 23, 30), "2026-03-03"}, // a zone change is seen at the next check
+        {"America/Montreal", utc(3, 2, 23, 30), "2026-03-02"}, // and back
+        // Paris on the 23-hour day of spring and the 25-hour day of autumn.
+        {"Europe/Paris", utc(3, 28, 23, 30), "2026-03-29"},
+        {"Europe/Paris", utc(3, 29, 22, 0, 5), "2026-03-30"},
+        {"Europe/Paris", utc(10, 24, 22, 30), "2026-10-25"},
+        {"Europe/Paris", utc(10, 25, 22, 30), "2026-10-25"},
+        {"Europe/Paris", utc(10, 25, 23, 0, 5), "2026-10-26"},
+        // A zone the system does not know (a typo, a retired name, no tzdata) counts as UTC.
+        {"Nowhere/Atlantis", utc(10, 26, 23, 50), "2026-10-26"},
+        {"Nowhere/Atlantis", utc(10, 27, 0, 0, 5), "2026-10-27"},
+    };
     TimerModel& e = rig.start();
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-03-29"_s);
-    rig.clock.set(utc(3, 29, 22, 0, 5)); // 00:00:05 local on the 30th
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-03-30"_s);
+    for (const Step& s : steps) {
+        rig.clock.setZone(QTimeZone(s.zone));
+        rig.clock.set(s.now);
+        rig.liveTicks(20);
+        EXPECT_EQ(e.activeDay(), QLatin1StringView(s.day)) << s.zone << " " << s.now.toString(Qt::ISODate).toStdString();
+        EXPECT_NE(record(QString::fromLatin1(s.day)), nullptr);
+    }
+    // The counters of an unknown zone's day are not restored on a later day.
+    e.editSettings([](Settings& s) { s.focusMin = 1; });
+    runTakes(1);
+    rig.clock.advance(24 * 3600);
+    EXPECT_EQ(rig.start().takesToday(), 0);
+    EXPECT_EQ(rig.engine->activeDay(), u"2026-10-28"_s);
+}
 
-    // On 25 October they go from 03:00 back to 02:00.
-    rig.clock.set(utc(10, 24, 22, 30)); // 00:30 local
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-10-25"_s);
-    rig.clock.set(utc(10, 25, 22, 30)); // 23:30 local: 24 hours on, the same day
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-10-25"_s);
-    rig.clock.set(utc(10, 25, 23, 0, 5)); // 00:00:05 local on the 26th
-    tickLive(20);
-    EXPECT_EQ(e.activeDay(), u"2026-10-26"_s);
+TEST_F(Ledger, AnAllowanceBlockLastsUntilTheFirstInstantOfTheNextDay) {
+    struct Case {
+        const char* zone;
+        QDateTime now, expiry;
+    };
+    const QList<Case> cases = {
+        {"Europe/Paris", utcTime(2026, 3, 28, 9, 0), utcTime(2026, 3, 28, 23, 0)},
+        {"Asia/Kolkata", utcTime(2026, 3, 2, 20, 0), utcTime(2026, 3, 3, 18, 30)},
+        // Zones whose clocks jump from 23:59:59 to 01:00: the next day begins at that jump.
+        {"America/Havana", utcTime(2026, 3, 7, 20, 0), utcTime(2026, 3, 8, 5, 0)},
+        {"America/Santiago", utcTime(2026, 9, 5, 20, 0), utcTime(2026, 9, 6, 4, 0)},
+        {"Asia/Beirut", utcTime(2026, 3, 28, 10, 0), utcTime(2026, 3, 28, 22, 0)},
+        {"Africa/Cairo", utcTime(2026, 4, 23, 10, 0), utcTime(2026, 4, 23, 22, 0)},
+        // Samoa skipped 30 December 2011 altogether.
+        {"Pacific/Apia", utcTime(2011, 12, 29, 20, 0), utcTime(2011, 12, 30, 10, 0)},
+        {"Nowhere/Atlantis", utcTime(2026, 3, 2, 20, 0), utcTime(2026, 3, 3, 0, 0)},
+    };
+    rig.installHelper();
+    TimerModel& e = rig.start();
+    e.editSettings([](Settings& s) { s.allowanceEnabled = true; });
+    for (const Case& c : cases) {
+        rig.clock.setZone(QTimeZone(c.zone));
+        rig.clock.set(c.now);
+        e.syncBlocking(true);
+        EXPECT_EQ(e.blockExpiry(), c.expiry) << c.zone;
+        EXPECT_TRUE(rig.lockupFile().contains(QByteArray("#expires " + QByteArray::number(c.expiry.toSecsSinceEpoch()) + '\n')));
+    }
 }

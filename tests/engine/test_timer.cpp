@@ -1,5 +1,5 @@
-// The phase machine on a fake clock: reels, breaks, the texts, notifications, and which operations
-// re-derive blocking.
+// The phase machine on a fake clock: reels, take lengths, breaks, the texts, notifications, and
+// which operations re-derive blocking.
 #include "fakes/enginerig.h"
 
 #include <QSignalSpy>
@@ -14,11 +14,7 @@ struct Timer : ::testing::Test {
     TimerModel* e = nullptr;
     void SetUp() override {
         e = &rig.start();
-        e->editSettings([](Settings& s) {
-            s.focusMin = 1;
-            s.shortMin = 1;
-            s.longMin = 2;
-        });
+        e->editSettings([](Settings& s) { s.focusMin = 1, s.shortMin = 1, s.longMin = 2; });
     }
     // Runs the current take to its end.
     void completeTake() {
@@ -35,182 +31,113 @@ struct Timer : ::testing::Test {
 };
 } // namespace
 
-TEST_F(Timer, AReelOfFourEndsInAWrapAndTheCountGoesOn) {
-    QList<Phase> breaks;
-    for (int i = 0; i < 9; ++i) {
-        completeTake();
-        breaks << e->phase();
-        e->skipBreak();
-    }
-    EXPECT_EQ(breaks, (QList<Phase>{Phase::setup, Phase::setup, Phase::setup, Phase::wrap, Phase::setup,
-                                    Phase::setup, Phase::setup, Phase::wrap, Phase::setup}));
-    EXPECT_EQ(e->takesToday(), 9);
-    EXPECT_EQ(e->focusedSecondsToday(), 9 * 60);
-}
-
-TEST_F(Timer, AReelBelowOneCountsAsOne) {
-    for (qint64 reel : {0, -2}) {
+TEST_F(Timer, EveryReelthTakeEndsInAWrapAndABelowOneReelCountsAsOne) {
+    const QList<QPair<qint64, QList<Phase>>> cases = {
+        {4, {Phase::setup, Phase::setup, Phase::setup, Phase::wrap, Phase::setup, Phase::setup, Phase::setup,
+             Phase::wrap, Phase::setup}},
+        {0, {Phase::wrap, Phase::wrap}},
+    };
+    for (const auto& [reel, expected] : cases) {
         e->editSettings([&](Settings& s) { s.reel = reel; });
-        completeTake();
-        EXPECT_EQ(e->phase(), Phase::wrap) << reel;
-        EXPECT_EQ(e->remaining(), 120);
-        e->skipBreak();
+        QList<Phase> breaks;
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            completeTake();
+            breaks << e->phase();
+            EXPECT_EQ(e->remaining(), e->phase() == Phase::wrap ? 120 : 60);
+            e->skipBreak();
+        }
+        EXPECT_EQ(breaks, expected) << reel;
     }
+    EXPECT_EQ(e->takesToday(), 11);
+    EXPECT_EQ(e->focusedSecondsToday(), 11 * 60);
 }
 
-TEST_F(Timer, ATakeOfLengthZeroEndsAtTheFirstTickAndIsCounted) {
+TEST_F(Timer, TakeLengthsAndWhatTheyCredit) {
     e->editSettings([](Settings& s) { s.focusMin = 0; });
     e->rollOrResume();
     EXPECT_EQ(e->remaining(), 0);
-    e->tick();
+    e->tick(); // a take of length zero ends at the first tick and is counted
     EXPECT_EQ(e->phase(), Phase::setup);
     EXPECT_EQ(e->takesToday(), 1);
     EXPECT_EQ(e->focusedSecondsToday(), 0);
-}
 
-TEST_F(Timer, AScheduledLengthCreditsTheConfiguredTakeLength) {
+    // A scheduled take runs for its own length and credits the configured one.
     e->editSettings([](Settings& s) { s.focusMin = 25; });
+    e->skipBreak();
+    EXPECT_EQ(e->remaining(), 1500); // idle: a changed length shows at once
     e->startTake(50, false);
-    EXPECT_EQ(e->remaining(), 3000);
     rig.ticks(2999);
     EXPECT_EQ(e->phase(), Phase::rolling);
+    e->pause();
+    e->editSettings([](Settings& s) { s.focusMin = 45; });
+    EXPECT_EQ(e->remaining(), 1); // not while a take is paused
+    e->rollOrResume();
     e->tick();
-    EXPECT_EQ(e->phase(), Phase::setup);
-    EXPECT_EQ(e->focusedSecondsToday(), 1500);
+    EXPECT_EQ(e->focusedSecondsToday(), 45 * 60);
 }
 
-TEST_F(Timer, BreaksFollowTheAutoStartSettings) {
+TEST_F(Timer, BreaksFollowTheAutoStartSettingsAndOnlyBreaksCanBeSkipped) {
+    e->skipBreak();
+    EXPECT_EQ(e->phase(), Phase::standby);
     e->editSettings([](Settings& s) { s.autoStartBreaks = false; });
+    e->rollOrResume();
+    e->skipBreak();
+    EXPECT_EQ(e->phase(), Phase::rolling);
     completeTake();
     EXPECT_EQ(e->phase(), Phase::setup);
-    EXPECT_FALSE(e->running());
     rig.ticks(5);
-    EXPECT_EQ(e->remaining(), 60); // paused at full length
+    EXPECT_EQ(e->remaining(), 60); // waiting at full length
     EXPECT_EQ(e->primaryLabel(), u"Resume"_s);
     e->rollOrResume();
-    EXPECT_TRUE(e->running());
     EXPECT_EQ(e->primaryLabel(), u"Hold"_s);
     rig.ticks(60);
     EXPECT_EQ(e->phase(), Phase::standby); // announced, not rolling on
     EXPECT_FALSE(e->running());
-    EXPECT_EQ(e->remaining(), 60);
+    EXPECT_EQ(e->primaryLabel(), u"Roll"_s);
 
-    e->editSettings([](Settings& s) {
-        s.autoStartTakes = true;
-        s.autoStartBreaks = true;
-    });
+    e->editSettings([](Settings& s) { s.autoStartTakes = true, s.autoStartBreaks = true; });
     completeTake();
+    EXPECT_TRUE(e->running());
     rig.notifier.posts.clear();
     e->skipBreak(); // a skip announces nothing and rolls on straight away
     EXPECT_TRUE(rig.notifier.posts.isEmpty());
     EXPECT_EQ(e->phase(), Phase::rolling);
     EXPECT_TRUE(e->running());
-    EXPECT_EQ(e->remaining(), 60);
-}
-
-TEST_F(Timer, PauseAndResumeKeepTheClockAndTheGate) {
-    e->editSettings([](Settings& s) { s.focusMin = 25; });
-    e->setPendingLock(LockKind::timer);
-    e->rollOrResume();
-    rig.ticks(25 * 60 - (12 * 60 + 34));
-    EXPECT_EQ(e->clockText(), u"12:34"_s);
-    e->pause();
-    rig.ticks(100);
-    EXPECT_EQ(e->clockText(), u"12:34"_s);
-    EXPECT_EQ(e->primaryLabel(), u"Roll"_s);
-    e->rollOrResume();
-    EXPECT_EQ(e->phase(), Phase::rolling);
-    EXPECT_EQ(e->clockText(), u"12:34"_s);
-    EXPECT_TRUE(e->gateLocked());
-    EXPECT_EQ(e->lockKind(), LockKind::timer);
-}
-
-TEST_F(Timer, SkipOnlyLeavesBreaks) {
-    e->skipBreak();
-    EXPECT_EQ(e->phase(), Phase::standby);
-    e->rollOrResume();
-    e->skipBreak();
-    EXPECT_EQ(e->phase(), Phase::rolling);
-}
-
-TEST_F(Timer, TakeLengthChangesShowAtOnceOnlyWhileIdle) {
-    e->editSettings([](Settings& s) { s.focusMin = 30; });
-    EXPECT_EQ(e->remaining(), 1800);
-    e->rollOrResume();
-    rig.ticks(10);
-    e->pause();
-    e->editSettings([](Settings& s) { s.focusMin = 45; });
-    EXPECT_EQ(e->remaining(), 1790);
 }
 
 TEST_F(Timer, ClockAndFocusedTexts) {
-    e->editSettings([](Settings& s) { s.focusMin = 90; });
-    EXPECT_EQ(e->clockText(), u"90:00"_s);
-    e->editSettings([](Settings& s) { s.focusMin = 0; });
-    EXPECT_EQ(e->clockText(), u"0:00"_s);
-
-    struct Case {
-        qint64 seconds;
-        QString text;
-    };
-    for (const Case& c : {Case{0, u"0 min"_s}, Case{59, u"0 min"_s}, Case{3599, u"59 min"_s},
-                          Case{3600, u"1h 00m"_s}, Case{65 * 60, u"1h 05m"_s}, Case{36000 + 61, u"10h 01m"_s}}) {
+    for (const auto& [minutes, text] : {std::pair{90, u"90:00"_s}, std::pair{0, u"0:00"_s}}) {
+        e->editSettings([&](Settings& s) { s.focusMin = minutes; });
+        EXPECT_EQ(e->clockText(), text);
+    }
+    for (const auto& [seconds, text] : {std::pair{0, u"0 min"_s}, {59, u"0 min"_s}, {3599, u"59 min"_s},
+                                        {3600, u"1h 00m"_s}, {65 * 60, u"1h 05m"_s}, {36061, u"10h 01m"_s}}) {
         rig.defaults.setValue(u"mivra.day"_s, u"2026-03-02"_s);
-        rig.defaults.setValue(u"mivra.focused"_s, c.seconds);
-        EXPECT_EQ(rig.start().focusedText(), c.text) << c.seconds;
+        rig.defaults.setValue(u"mivra.focused"_s, seconds);
+        EXPECT_EQ(rig.start().focusedText(), text) << seconds;
     }
 }
 
-TEST_F(Timer, StatusTextsFollowTheLanguage) {
+TEST_F(Timer, TextsAndNotificationsInTheLanguageOfTheMoment) {
     QSignalSpy texts(e, &TimerModel::textsChanged);
     rig.loc->setLang(Lang::fr);
     EXPECT_GE(texts.size(), 1);
-    EXPECT_EQ(e->phaseTitle(), u"EN ATTENTE"_s);
-    EXPECT_EQ(e->primaryLabel(), u"Tourne"_s);
     e->rollOrResume();
     EXPECT_EQ(e->phaseTitle(), u"ÇA TOURNE"_s);
-    EXPECT_EQ(e->phaseSubtitle(), u"La caméra tourne. Reste dans le cadre."_s);
-    EXPECT_EQ(e->primaryLabel(), u"Pause"_s);
-    rig.loc->setLang(Lang::en);
-    EXPECT_EQ(e->phaseTitle(), u"ROLLING"_s);
     for (int i = 0; i < 3; ++i) {
         completeTake();
         e->skipBreak();
     }
-    completeTake();
-    EXPECT_EQ(e->phaseTitle(), u"THAT'S A WRAP"_s);
-    rig.loc->setLang(Lang::fr);
-    EXPECT_EQ(e->phaseTitle(), u"DANS LA BOÎTE"_s);
-    EXPECT_EQ(lockKindLabel(LockKind::password), u"Verrouiller par mot de passe"_s);
-}
-
-TEST_F(Timer, NotificationsInTheLanguageOfTheMoment) {
-    completeTake();
-    ASSERT_EQ(rig.notifier.posts.size(), 1);
-    EXPECT_EQ(rig.notifier.posts[0].title, u"Cut! Take 1 printed."_s);
-    EXPECT_EQ(rig.notifier.posts[0].body, u"Nice take. Reset for the next."_s);
-    EXPECT_EQ(rig.sound.plays, 1);
-
-    rig.loc->setLang(Lang::fr);
-    rig.ticks(60); // the setup runs out
-    ASSERT_EQ(rig.notifier.posts.size(), 2);
-    EXPECT_EQ(rig.notifier.posts[1].title, u"On reprend à un."_s);
-    EXPECT_EQ(rig.notifier.posts[1].body, u"En attente — tourne quand t'es prêt."_s);
-
     e->editSettings([](Settings& s) { s.soundOn = false; });
-    for (int i = 0; i < 3; ++i) {
-        completeTake();
-        e->skipBreak();
-    }
-    EXPECT_EQ(rig.notifier.posts.last().title, u"Coupez ! Mivra 4 imprimée."_s);
-    EXPECT_EQ(rig.notifier.posts.last().body, u"Une bobine complète — on emballe."_s);
-    EXPECT_EQ(rig.sound.plays, 2); // silent since sound was switched off
-
     rig.loc->setLang(Lang::en);
-    e->editSettings([](Settings& s) { s.reel = 5; });
     completeTake();
-    EXPECT_EQ(rig.notifier.posts.last().body, u"A full reel — time to wrap."_s);
-    EXPECT_EQ(rig.notifier.posts.last().title, u"Cut! Take 5 printed."_s);
+    ASSERT_EQ(rig.notifier.posts.size(), 4);
+    EXPECT_EQ(rig.notifier.posts[2].title, u"Coupez ! Mivra 3 imprimée."_s);
+    EXPECT_EQ(rig.notifier.posts[3].title, u"Cut! Take 4 printed."_s);
+    EXPECT_EQ(rig.notifier.posts[3].body, u"A full reel — time to wrap."_s);
+    EXPECT_EQ(rig.sound.plays, 3); // silent since sound was switched off
+    rig.ticks(120); // the wrap runs out
+    EXPECT_EQ(rig.notifier.posts.last().title, u"Back to one."_s);
 }
 
 TEST_F(Timer, WhoReDerivesBlockingAndWithWhichForce) {
@@ -222,18 +149,15 @@ TEST_F(Timer, WhoReDerivesBlockingAndWithWhichForce) {
     rig.ticks(59); // ticks without a phase change
     EXPECT_EQ(syncs(spy), QList<bool>{});
     e->tick(); // the take ends
-    EXPECT_EQ(syncs(spy), QList<bool>{false});
     e->skipBreak();
-    EXPECT_EQ(syncs(spy), QList<bool>{false});
+    EXPECT_EQ(syncs(spy), (QList<bool>{false, false}));
     e->editSettings([](Settings& s) { s.autoStartTakes = true; });
     EXPECT_EQ(syncs(spy), QList<bool>{true});
     completeTake();
     spy.clear();
     rig.ticks(60); // the setup ends and a take starts by itself
-    EXPECT_EQ(syncs(spy), (QList<bool>{false}));
-    EXPECT_EQ(e->phase(), Phase::rolling);
     e->resetToStandby();
-    EXPECT_EQ(syncs(spy), QList<bool>{false});
+    EXPECT_EQ(syncs(spy), (QList<bool>{false, false}));
     e->setLockups(e->lockups());
     e->addLockup(u"x"_s); // the new lockup, then choosing it
     EXPECT_EQ(syncs(spy), (QList<bool>{true, true, true}));
@@ -245,37 +169,28 @@ TEST_F(Timer, WhoReDerivesBlockingAndWithWhichForce) {
 
 TEST_F(Timer, ChangesAreAnnouncedOneTurnLaterAndNeverToAGoneEngine) {
     int calls = 0;
-    e->onChange = [&] { ++calls; };
+    e->onChange = [&] {
+        if (++calls == 2) e->tick(); // a change made by the listener is announced again
+    };
     e->rollOrResume();
-    EXPECT_EQ(calls, 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 1);
-    // Changes made before the announcement runs share it; nothing is left waiting after it.
     e->tick();
+    EXPECT_EQ(calls, 0);
+    QCoreApplication::processEvents(); // changes made before the announcement share it
+    EXPECT_EQ(calls, 1);
     e->pause();
     e->rollOrResume();
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 2);
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 2);
-
-    // A change made by the listener itself is announced again, a turn later.
-    e->onChange = [&] {
-        if (++calls == 3) e->tick();
-    };
-    e->tick();
+    EXPECT_EQ(calls, 3);
     QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 4);
-
+    EXPECT_EQ(calls, 3);
     e->tick();
     rig.engine.reset(); // gone before its queued announcement runs
     QCoreApplication::processEvents();
-    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(calls, 3);
 }
 
 TEST_F(Timer, TheOneSecondTimerDrivesTheTick) {
-    EXPECT_TRUE(e->timer().isActive());
     EXPECT_EQ(e->timer().interval(), 1000);
     e->rollOrResume();
     QSignalSpy spy(e, &TimerModel::remainingChanged);

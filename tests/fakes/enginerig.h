@@ -12,8 +12,14 @@
 
 #include <memory>
 
+inline QDateTime utcTime(int y, int mo, int d, int h, int mi, int s = 0) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc());
+}
+
 struct EngineRig {
-    QTemporaryDir dir;
+    // In memory where the system offers it: every store write is synced to disk.
+    QTemporaryDir dir{QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/mivra-test-XXXXXX")
+                                                                 : QDir::tempPath() + QStringLiteral("/mivra-test-XXXXXX")};
     FakeClock clock;
     MemoryDefaults defaults;
     FakeNotifier notifier;
@@ -49,6 +55,13 @@ struct EngineRig {
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) engine->tick();
+    }
+    // Ticks as the timer gives them: each one a second of wall-clock time later.
+    void liveTicks(int n) {
+        for (int i = 0; i < n; ++i) {
+            clock.advance(1);
+            engine->tick();
+        }
     }
 
     void writeData(const QString& name, const QByteArray& bytes) {
