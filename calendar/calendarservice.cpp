@@ -197,11 +197,11 @@ void CalendarService::refreshEvents() {
             if (!next && e->start > now) next = e;
             if (current && next) break;
         }
-        auto convert = [&watched](const StoreEvent* e) -> std::optional<UpcomingEvent> {
+        auto convert = [&watched, &self](const StoreEvent* e) -> std::optional<UpcomingEvent> {
             if (!e) return std::nullopt;
             const StoreCalendar cal = watched.value(e->calendarId);
             UpcomingEvent u;
-            u.id = e->id.isEmpty() ? QUuid::createUuid().toString(QUuid::WithoutBraces) : e->id;
+            u.id = e->id;
             u.title = e->title.isEmpty() ? pick(u"Untitled"_s, u"Sans titre"_s) : e->title;
             u.start = e->start;
             u.end = e->end;
@@ -209,10 +209,31 @@ void CalendarService::refreshEvents() {
             u.calendarColorHex = colorText(cal.color);
             u.joinURL = detectJoinURL(e->url, e->location, e->notes);
             if (!e->location.isEmpty()) u.location = e->location;
+            if (u.id.isEmpty()) u.id = self->identifierFor(u);
             return u;
         };
         self->publish(convert(current), convert(next));
     });
+}
+
+QString CalendarService::identifierFor(const UpcomingEvent& e) const {
+    // An event the store gives no identifier gets a fresh one, except that the meeting already
+    // shown keeps its own: otherwise every refresh would replace it, and warn about it again.
+    for (const auto* shown : {&m_current, &m_next}) {
+        if (!*shown || !m_generatedIds.contains((*shown)->id)) continue;
+        UpcomingEvent same = e;
+        same.id = (*shown)->id;
+        if (same == **shown) return same.id;
+    }
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (m_generatedIds.size() > 64) { // only those still shown can be asked for again
+        QSet<QString> kept;
+        for (const auto* shown : {&m_current, &m_next})
+            if (*shown && m_generatedIds.contains((*shown)->id)) kept.insert((*shown)->id);
+        m_generatedIds = kept;
+    }
+    m_generatedIds.insert(id);
+    return id;
 }
 
 void CalendarService::requestAccess() {

@@ -114,6 +114,7 @@ signals:
 
 private:
     void storeChanged();
+    QString identifierFor(const UpcomingEvent& withoutId) const;
     QVariant currentEventValue() const;
     QVariant nextEventValue() const;
     void publish(std::optional<UpcomingEvent> current, std::optional<UpcomingEvent> next);
@@ -129,6 +130,7 @@ private:
     bool m_enabled = true;
     QSet<QString> m_muted;
     quint64 m_generation = 0; // answers to older fetches are dropped
+    mutable QSet<QString> m_generatedIds; // identifiers made for events that had none
 };
 
 Q_DECLARE_METATYPE(UpcomingEvent)

@@ -156,6 +156,20 @@ TEST_F(CalendarRig, MovedOrInterleavedMeetingsAreWarnedAgain) {
     EXPECT_EQ(rig.notifier.posts.size(), 4);
 }
 
+TEST_F(CalendarRig, AMeetingWithoutIdentifierIsWarnedOnce) {
+    rig.calendarStore.eventList = {meeting(QString(), 200)};
+    start();
+    for (int i = 0; i < 3; ++i) {
+        refresh();
+        rig.ticks(1);
+    }
+    EXPECT_EQ(rig.notifier.posts.size(), 1);
+    rig.calendarStore.eventList.first().start = rig.clock.now().addSecs(100); // moved: a new meeting
+    refresh();
+    rig.ticks(1);
+    EXPECT_EQ(rig.notifier.posts.size(), 2);
+}
+
 TEST_F(CalendarRig, LockedTakeStillGetsTheWarningAndGoesOn) {
     rig.calendarStore.eventList = {meeting(u"sync"_s, 180)};
     start();

@@ -186,7 +186,8 @@ TEST_F(Store, OnlyChangedFilesAreReadAgain) {
 TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
     const QString work = root() + u"/work/"_s;
     writeFile(work + u"garbage.ics"_s, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:nonsense\nRRULE:FREQ=\n");
-    writeFile(work + u"binary.ics"_s, QByteArray("\0\xff\xfe BEGIN:VEVENT", 18));
+    static const char binary[] = "\0\xff\xfe BEGIN:VEVENT";
+    writeFile(work + u"binary.ics"_s, QByteArray(binary, sizeof binary - 1));
     writeFile(work + u"empty.ics"_s, "");
     writeFile(work + u"storm.ics"_s,
               "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:storm\nSUMMARY:Storm\nDTSTART:20200101T000000Z\n"
