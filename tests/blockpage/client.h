@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -56,6 +57,16 @@ inline std::string readToEnd(int fd, int timeoutMs = 5000, bool* reset = nullptr
     if (reset) *reset = n < 0;
     return out;
 }
+
+// Descriptors closed when the test ends, whatever its outcome.
+struct Sockets {
+    std::vector<int> fds;
+    ~Sockets() {
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
+    }
+    int operator[](std::size_t i) const { return fds.at(i); }
+};
 
 // Connects, sends the request, reads the whole answer, closes.
 inline std::string exchange(std::uint16_t port, std::string_view request) {
