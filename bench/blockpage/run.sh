@@ -6,7 +6,7 @@
 #
 # BUILD_DIR holds mivra-blockpage (default: build/release, else build/dev). As root with port 80 free
 # the real daemon is measured on 127.0.0.1:80; otherwise the same server code is run on a free port
-# through tests/blockpage/blockpage_serve (built with the tests).
+# through blockpage_serve (serve.cpp here, built with the tests into tests/blockpage).
 #
 # Settings (environment): DURATION seconds per run (5); ROUNDS (3), each a run of the daemon, of
 # nginx, and of each again while IDLE (1000) silent connections are held; CONNECTIONS wrk keeps busy

@@ -12,8 +12,10 @@ listen backlog or waiting for a retransmitted SYN counts. Prints "p50 p90 p99 ma
 the times in milliseconds.
 """
 
+import os
 import resource
 import selectors
+import signal
 import socket
 import sys
 import threading
@@ -71,7 +73,6 @@ def main():
 
     seconds = float(sys.argv[4]) if len(sys.argv) > 4 else 20
     interval = 0.02
-    done = threading.Event()
     held = selectors.DefaultSelector()
 
     def open_silent():
@@ -86,20 +87,20 @@ def main():
             return
         held.register(s, selectors.EVENT_READ)
 
-    def keep_flood():
+    # The flood runs in a process of its own, so that it never holds up the measured clients.
+    flood = os.fork()
+    if flood == 0:
+        signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+        for _ in range(silent_count):
+            open_silent()
         # Whatever the server answers or closes is replaced at once.
-        while not done.is_set():
+        while True:
             for key, _ in held.select(0.05):
                 held.unregister(key.fileobj)
                 key.fileobj.close()
                 open_silent()
-            while len(held.get_map()) < silent_count and not done.is_set():
+            while len(held.get_map()) < silent_count:
                 open_silent()
-
-    for _ in range(silent_count):
-        open_silent()
-    flood = threading.Thread(target=keep_flood)
-    flood.start()
     # The kernel hands a silent connection to the server only after a second or so; by then the
     # server holds all it will take.
     time.sleep(4)
@@ -117,13 +118,11 @@ def main():
         t.join()
     times = [r for r in results if r is not None]
     failed = len(results) - len(times)
-    done.set()
-    flood.join()
+    os.kill(flood, signal.SIGTERM)
+    os.waitpid(flood, 0)
     times.sort()
     print("%.2f %.2f %.2f %.2f %d %d" % (percentile(times, 50), percentile(times, 90), percentile(times, 99),
                                          times[-1] if times else float("nan"), failed, len(times)))
-    for key in list(held.get_map().values()):
-        key.fileobj.close()
 
 
 if __name__ == "__main__":

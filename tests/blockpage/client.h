@@ -94,6 +94,13 @@ inline Reply splitReply(const std::string& raw) {
     return r;
 }
 
+// Whether a raw answer is the page, whole, with this host in its host box.
+inline bool isPageFor(const std::string& raw, std::string_view host) {
+    Reply r = splitReply(raw);
+    return r.head.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && r.contentLength == long(r.body.size()) &&
+           r.body.find("<b>" + std::string(host) + "</b>") != std::string::npos;
+}
+
 // A server on an ephemeral loopback port, serving on a thread of its own until destroyed.
 class LiveServer {
 public:

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -161,25 +163,16 @@ TEST(Response, HostIsEscapedSoItCannotInjectMarkup) {
 
 TEST(StyleSheet, ThirtySixSelfContainedLines) {
     const std::string style = styleOf(answer("").body);
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, nl = 0; nl != std::string::npos; start = nl + 1)
-        lines.push_back(style.substr(start, (nl = style.find('\n', start)) - start));
-    ASSERT_EQ(lines.size(), 36u);
-
+    EXPECT_EQ(std::count(style.begin(), style.end(), '\n'), 35);
     // A comment first; then rules at two spaces, continued declarations at four.
-    std::size_t commentEnd = style.find("*/");
+    const std::size_t commentEnd = style.find("*/\n");
     ASSERT_EQ(style.rfind("  /*", 0), 0u);
     for (const char* words : {"night palette", "web font", "system-ui"})
         EXPECT_NE(style.substr(0, commentEnd).find(words), std::string::npos) << words;
-    bool inComment = true;
-    for (const std::string& line : lines) {
-        if (inComment) {
-            inComment = line.find("*/") == std::string::npos;
-            continue;
-        }
-        bool rule = line.find('{') != std::string::npos || line == "  }";
-        EXPECT_EQ(line.find_first_not_of(' '), rule ? 2u : 4u) << line;
-    }
+    std::istringstream rest(style.substr(commentEnd + 3));
+    for (std::string line; std::getline(rest, line);)
+        EXPECT_EQ(line.find_first_not_of(' '), line.find('{') != std::string::npos || line == "  }" ? 2u : 4u)
+            << line;
 
     // Every colour token used is defined, and nothing is fetched from anywhere.
     const std::regex defined("(--[a-z-]+):"), used("var\\((--[a-z-]+)\\)");

@@ -14,12 +14,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool isPageFor(const std::string& raw, std::string_view host) {
-    Reply r = splitReply(raw);
-    return r.head.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && r.contentLength == long(r.body.size()) &&
-           r.body.find("<b>" + std::string(host) + "</b>") != std::string::npos;
-}
-
 TEST(LiveServer, AnswersAnyBytesAndEmptyConnections) {
     LiveServer server;
     std::string en =
