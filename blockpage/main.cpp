@@ -31,12 +31,11 @@ int main() {
     int fd = blockpage::openListener(80);
     if (fd < 0) return fail("cannot bind :80");
 
-    // Port 80 is the only reason to be root; serve as nobody.
-    if (geteuid() == 0) {
-        if (int err = blockpage::dropPrivileges()) {
-            close(fd);
-            return fail(std::string("cannot give up root: ") + std::strerror(err));
-        }
+    // Port 80 is the only privilege needed, and only to bind: serve as nobody, with no root group and
+    // no capability, however the daemon was started.
+    if (int err = blockpage::dropPrivileges()) {
+        close(fd);
+        return fail(std::string("cannot give up root: ") + std::strerror(err));
     }
 
     blockpage::Server server(fd);

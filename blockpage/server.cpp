@@ -13,13 +13,16 @@
 #include <vector>
 
 #include <grp.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pwd.h>
 #include <sys/epoll.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -124,10 +127,7 @@ public:
                 }
             }
             expire();
-            if (paused_ && resumeAt_ != 0 && now_ >= resumeAt_) {
-                resumeAt_ = 0;
-                maybeResume();
-            }
+            maybeResume();
         }
     }
 
@@ -140,8 +140,8 @@ private:
         return epoll_ctl(epfd_, EPOLL_CTL_ADD, listenFd_, &ev) == 0;
     }
 
-    // Stops taking connections: until resumeAt (a monotonic time in ms), or with 0 until the number
-    // of held connections has dropped below the cap. Meanwhile new clients wait in the listen backlog.
+    // Stops taking connections until resumeAt (a monotonic time in ms); meanwhile new clients wait
+    // in the listen backlog.
     void pauseAccept(std::int64_t resumeAt) {
         if (!paused_) {
             epoll_ctl(epfd_, EPOLL_CTL_DEL, listenFd_, nullptr);
@@ -151,7 +151,7 @@ private:
     }
 
     void maybeResume() {
-        if (!paused_ || resumeAt_ != 0 || active_ >= cap_ - cap_ / 16) return;
+        if (!paused_ || now_ < resumeAt_) return;
         if (watchListener())
             paused_ = false;
         else
@@ -166,19 +166,17 @@ private:
             std::int64_t untilDue = std::max<std::int64_t>(0, conns_[list.head].deadline - now);
             wait = wait < 0 ? untilDue : std::min(wait, untilDue);
         }
-        if (paused_ && resumeAt_ != 0) {
+        if (paused_) {
             std::int64_t untilResume = std::max<std::int64_t>(0, resumeAt_ - now);
             wait = wait < 0 ? untilResume : std::min(wait, untilResume);
         }
         return int(std::min<std::int64_t>(wait, INT_MAX));
     }
 
+    // A new client is never kept waiting for the ones already held, whatever they do: at the cap the
+    // oldest held connection makes room (see evictOldest).
     int acceptSome() {
         for (int i = 0; i < kAcceptBatch; ++i) {
-            if (active_ >= cap_) {
-                pauseAccept(0);
-                return 0;
-            }
             int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
                 int err = errno;
@@ -188,17 +186,39 @@ private:
                     err == ENOPROTOOPT || err == EHOSTDOWN || err == ENONET || err == EHOSTUNREACH ||
                     err == EOPNOTSUPP || err == ENETUNREACH)
                     continue;
-                // Out of descriptors or memory: leave the clients in the backlog and try again soon,
-                // rather than spinning on a listener that stays readable.
+                // Out of descriptors: one of ours makes room, as at the cap.
+                if ((err == EMFILE || err == ENFILE) && evictOldest()) continue;
+                // Out of memory, or nothing of ours to give up: leave the clients in the backlog and
+                // try again soon, rather than spinning on a listener that stays readable.
                 if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
                     pauseAccept(now_ + kAcceptRetryMs);
                     return 0;
                 }
                 return err; // the listener itself is broken
             }
-            readRequest(allocate(fd));
+            std::uint32_t id = allocate(fd);
+            // The newcomer is in no list yet, so it is never the one to go.
+            while (active_ > cap_ && evictOldest()) {
+            }
+            readRequest(id);
         }
         return 0;
+    }
+
+    // Makes room for a new client. The oldest silent connection gets its answer now, built from
+    // whatever it has sent so far, and is closed; only when none is silent is the oldest of those
+    // still being answered or drained closed. False when nothing is held.
+    bool evictOldest() {
+        if (std::uint32_t id = lists_[kIdle].head; id != kNone) {
+            unlink(id);
+            readRequest(id, false);
+            return true;
+        }
+        if (std::uint32_t id = lists_[kClosing].head; id != kNone) {
+            release(id);
+            return true;
+        }
+        return false;
     }
 
     std::uint32_t allocate(int fd) {
@@ -230,7 +250,6 @@ private:
         c.pending.clear();
         free_.push_back(id);
         --active_;
-        maybeResume();
     }
 
     // Gives the connection a fresh deadline in the given list.
@@ -296,11 +315,12 @@ private:
         }
     }
 
-    // The one read. Whatever it completes with (data, end of stream or an error) gets the page.
-    void readRequest(std::uint32_t id) {
+    // The one read. Whatever it completes with (data, end of stream or an error) gets the page; with
+    // wait false, so does nothing having arrived yet.
+    void readRequest(std::uint32_t id, bool wait = true) {
         Conn& c = conns_[id];
         ssize_t n = recv(c.fd, buf_, kReadSize, 0);
-        if (n < 0 && wouldBlock(errno)) {
+        if (n < 0 && wouldBlock(errno) && wait) {
             if (!c.watched) watch(id, EPOLLIN | EPOLLRDHUP);
             return;
         }
@@ -463,15 +483,61 @@ std::size_t raiseDescriptorLimit(std::size_t want) {
     return lim.rlim_cur == RLIM_INFINITY ? SIZE_MAX : std::size_t(lim.rlim_cur);
 }
 
+namespace {
+
+// Whether any user or group id of the process (real, effective, saved) or any supplementary group
+// is root's.
+bool holdsRootIds() {
+    uid_t r = 0, e = 0, saved = 0;
+    gid_t gr = 0, ge = 0, gs = 0;
+    if (getresuid(&r, &e, &saved) != 0 || getresgid(&gr, &ge, &gs) != 0) return true;
+    if (r == 0 || e == 0 || saved == 0 || gr == 0 || ge == 0 || gs == 0) return true;
+    int n = getgroups(0, nullptr);
+    if (n < 0) return true;
+    std::vector<gid_t> groups(std::size_t(n) + 1);
+    n = getgroups(int(groups.size()), groups.data());
+    return n < 0 || std::find(groups.begin(), groups.begin() + n, gid_t(0)) != groups.begin() + n;
+}
+
+// The process's capabilities; false when they cannot be read.
+bool capabilities(__user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(SYS_capget, &head, data) == 0;
+}
+
+bool holdsCapabilities() {
+    __user_cap_data_struct data[2]{};
+    if (!capabilities(data)) return true;
+    for (const auto& d : data)
+        if (d.effective != 0 || d.permitted != 0 || d.inheritable != 0) return true;
+    return prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_IS_SET, CAP_NET_BIND_SERVICE, 0, 0) != 0;
+}
+
+} // namespace
+
 int dropPrivileges() {
     uid_t uid = 65534;
     gid_t gid = 65534;
     if (const passwd* pw = getpwnam("nobody")) {
-        uid = pw->pw_uid;
-        gid = pw->pw_gid;
+        // An account database that maps nobody to root's ids is not taken at its word.
+        if (pw->pw_uid != 0) uid = pw->pw_uid;
+        if (pw->pw_gid != 0) gid = pw->pw_gid;
     }
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) return errno;
-    if (setuid(0) == 0 || seteuid(0) == 0) return EPERM;
+    if (holdsRootIds()) {
+        // Started as root (or with root's group): supplementary groups first, then the group, then
+        // the user, each real, effective and saved.
+        if (setgroups(0, nullptr) != 0 || setresgid(gid, gid, gid) != 0 || setresuid(uid, uid, uid) != 0)
+            return errno;
+    }
+    // Started unprivileged with the capability to bind port 80: once bound, keep none of it.
+    if (holdsCapabilities()) {
+        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0);
+        __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct none[2]{};
+        if (syscall(SYS_capset, &head, none) != 0) return errno;
+    }
+    if (holdsRootIds() || holdsCapabilities()) return EPERM;
+    if (setuid(0) == 0 || seteuid(0) == 0 || setgid(0) == 0) return EPERM;
     return 0;
 }
 

@@ -15,8 +15,9 @@ struct ServerOptions {
     std::chrono::milliseconds idleTimeout{10'000};
     // Serving threads; 0 picks one per processor, at most four.
     unsigned threads = 0;
-    // Connections held at once across all threads; the rest wait in the listen backlog. 0 derives it
-    // from the descriptor limit, at most 4096.
+    // Connections held at once across all threads. At the cap a new client is taken all the same:
+    // the oldest silent connection is answered and closed to make room (so holding connections open
+    // can keep no one from the page). 0 derives it from the descriptor limit, at most 4096.
     std::size_t maxConnections = 0;
 };
 
@@ -30,8 +31,12 @@ int openListener(std::uint16_t port, bool deferAccept = true);
 // Raises the soft descriptor limit towards want (never past the hard limit). Returns the soft limit.
 std::size_t raiseDescriptorLimit(std::size_t want);
 
-// Gives up root for the unprivileged "nobody" account: supplementary groups first, then the group,
-// then the user. Returns 0, or the errno of the step that failed (EPERM if root could be regained).
+// Gives up every privilege once the listener is bound. Run as root (or with root's group), it
+// becomes the unprivileged "nobody" account: supplementary groups first, then the group, then the
+// user, real, effective and saved ids alike. Started unprivileged with the capability to bind low
+// ports, it drops that capability. Returns 0, or the errno of the step that failed; EPERM when the
+// process still has a root user or group id, a supplementary group 0 or a capability afterwards, or
+// could regain root.
 int dropPrivileges();
 
 class Server {

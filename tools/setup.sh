@@ -15,7 +15,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     dbus dbus-bin dbus-daemon pkexec polkitd systemd util-linux procps psmisc
     clang libclang-rt-14-dev
-    wrk nginx-light curl
+    wrk nginx-light curl python3
 )
 # npm fetches the fonts; a Node.js that brings its own npm is left as it is.
 command -v npm >/dev/null || packages+=(nodejs npm)

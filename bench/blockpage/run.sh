@@ -6,13 +6,16 @@
 #
 # BUILD_DIR holds mivra-blockpage (default: build/release, else build/dev). As root with port 80 free
 # the real daemon is measured on 127.0.0.1:80; otherwise the same server code is run on a free port
-# through tests/blockpage/blockpage_serve (built with the tests).
+# through blockpage_serve (serve.cpp here, built with the tests into tests/blockpage).
 #
 # Settings (environment): DURATION seconds per run (5); ROUNDS (3), each a run of the daemon, of
 # nginx, and of each again while IDLE (1000) silent connections are held; CONNECTIONS wrk keeps busy
 # (50); WRK_THREADS (1); NGINX_WORKERS (auto). Medians over the rounds are reported, as the figures of
-# a shared machine wander. Needs wrk and nginx (Debian: wrk, nginx-light). Every run is bounded (the
-# idle runs by 6 s); the whole script takes about ROUNDS × (4 × DURATION + 6) + 5 seconds.
+# a shared machine wander. Then a flood: SILENT (6000) connections that send nothing, more than the
+# daemon holds, kept up for FLOOD_SECONDS (20) while a browser-like client connects every 20 ms
+# (silent_flood.py); its p50/p90/p99 from connect to the end of the page are reported. Needs wrk,
+# nginx and python3 (Debian: wrk, nginx-light, python3). Every run is bounded (the idle runs by 6 s);
+# the whole script takes about ROUNDS × (4 × DURATION + 6) + FLOOD_SECONDS + 10 seconds.
 
 set -euo pipefail
 
@@ -22,6 +25,8 @@ CONNECTIONS=${CONNECTIONS:-50}
 WRK_THREADS=${WRK_THREADS:-1}
 IDLE=${IDLE:-1000}
 NGINX_WORKERS=${NGINX_WORKERS:-auto}
+SILENT=${SILENT:-6000}
+FLOOD_SECONDS=${FLOOD_SECONDS:-20}
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -35,9 +40,11 @@ fi
 command -v wrk >/dev/null || { echo "wrk is missing (apt-get install wrk)" >&2; exit 2; }
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [[ -x $NGINX ]] || { echo "nginx is missing (apt-get install nginx-light)" >&2; exit 2; }
+command -v python3 >/dev/null || { echo "python3 is missing (apt-get install python3)" >&2; exit 2; }
 
-# Idle connections and wrk's sockets need descriptors.
-ulimit -n "$(( IDLE * 2 + 1024 ))" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
+# Idle and silent connections and wrk's sockets need descriptors.
+fds=$(( IDLE * 2 > SILENT ? IDLE * 2 : SILENT ))
+ulimit -n "$(( fds + 1024 ))" 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 
 port_busy() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 free_port() {
@@ -221,6 +228,12 @@ for (( round = 0; round < ROUNDS; round++ )); do
     idle_run "$ni_label" "$nginx_port" "$nginx_pid"
 done
 
+echo "flooding $daemon_label with $SILENT silent connections for ${FLOOD_SECONDS}s..." >&2
+# p50 p90 p99 max failed served, in ms
+read -r f_p50 f_p90 f_p99 f_max f_failed f_served \
+    < <(timeout $(( FLOOD_SECONDS + 60 )) python3 "$here/silent_flood.py" "$daemon_port" "$SILENT" 100000 \
+        "$FLOOD_SECONDS" || echo "nan nan nan nan all 0")
+
 daemon_hwm=$(awk '/^VmHWM:/ { print $2 }' "/proc/$daemon_pid/status")
 
 # --- Report -------------------------------------------------------------------------------------------
@@ -240,8 +253,12 @@ echo "daemon peak RSS: $daemon_hwm kB; silent connections held at the end of the
 d_rps=$(column "$d_label" 1); n_rps=$(column "$n_label" 1); i_rps=$(column "$di_label" 1)
 d_p99=$(column "$d_label" 3); n_p99=$(column "$n_label" 3)
 verdict() { if awk "BEGIN { exit !($2) }"; then echo "  met     $1"; else echo "  MISSED  $1"; fi; }
+echo "browser-like client under $SILENT silent connections: p50 $f_p50 ms, p90 $f_p90 ms," \
+    "p99 $f_p99 ms, max $f_max ms ($f_served served, $f_failed failed)"
 echo "targets:"
 verdict "req/s at least nginx's ($d_rps vs $n_rps)" "$d_rps >= $n_rps"
 verdict "p99 no worse than nginx's ($d_p99 vs $n_p99 ms)" "$d_p99 <= $n_p99"
 verdict "under 4 MB resident (peak $daemon_hwm kB)" "$daemon_hwm < 4096"
 verdict "within 10 % with $IDLE idle connections ($i_rps vs $d_rps)" "$i_rps >= 0.9 * $d_rps"
+verdict "served within 50 ms under $SILENT silent connections (p99 $f_p99 ms, $f_failed failed)" \
+    "\"$f_failed\" == \"0\" && $f_p99 < 50"

@@ -179,7 +179,8 @@ std::optional<ProcStat> parseStat(QByteArrayView text) {
     // "pid (comm) state ppid …": the command name may hold spaces and parentheses, so the fields
     // are counted from the last ')'.
     const qsizetype close = text.lastIndexOf(')');
-    if (close < 0) return std::nullopt;
+    const qsizetype open = text.indexOf('(');
+    if (close < 0 || open < 0 || open > close) return std::nullopt;
     QList<QByteArrayView> fields;
     for (QByteArrayView f : splitView(text.sliced(close + 1).trimmed(), ' '))
         if (!f.isEmpty()) fields.append(f);
@@ -188,7 +189,22 @@ std::optional<ProcStat> parseStat(QByteArrayView text) {
     bool ok = false;
     const quint64 started = fields[19].toULongLong(&ok);
     if (!ok) return std::nullopt;
-    return ProcStat{fields[0][0], started};
+    return ProcStat{QString::fromUtf8(text.sliced(open + 1, close - open - 1)), fields[0][0], started};
+}
+
+QString programName(QByteArrayView cmdline, const QString& comm) {
+    const qsizetype nul = cmdline.indexOf('\0');
+    const QString argv0 = QString::fromUtf8(nul < 0 ? cmdline : cmdline.first(nul));
+    auto fileName = [](const QString& path) { return path.mid(path.lastIndexOf(u'/') + 1); };
+    if (argv0.isEmpty()) return {}; // a kernel thread, or a process on its way out
+    if (!argv0.contains(u' ')) {
+        const QString name = fileName(argv0);
+        return name.isEmpty() ? comm : name;
+    }
+    // The kernel cuts the command name at 15 bytes.
+    const QString first = fileName(argv0.first(argv0.indexOf(u' ')));
+    const QByteArray a = first.toUtf8().left(15), b = comm.toUtf8().left(15);
+    return !first.isEmpty() && a == b ? first : comm;
 }
 
 QList<qint64> parsePidList(QByteArrayView text) {

@@ -51,14 +51,24 @@ QString launchedDesktopId(QByteArrayView environ, qint64 pid);
 // The application id of a Flatpak instance from its /.flatpak-info; empty when it names none.
 QString flatpakAppId(QByteArrayView info);
 
-// State letter and start time (clock ticks after boot) from the text of /proc/PID/stat.
+// Command name, state letter and start time (clock ticks after boot) from the text of
+// /proc/PID/stat.
 struct ProcStat {
+    QString comm; // the kernel's name for the process: its program's file name, cut at 15 bytes
     char state = 0;
     quint64 started = 0;
 };
 std::optional<ProcStat> parseStat(QByteArrayView text);
 // A zombie or dead process: still listed, already gone.
 inline bool isGone(const ProcStat& s) { return s.state == 'Z' || s.state == 'X' || s.state == 'x'; }
+
+// The program's file name of a process whose executable cannot be read (a program that makes
+// itself undumpable hides /proc/PID/exe and environ even from its own user), from the text of
+// /proc/PID/cmdline and its command name: argv[0]'s file name, which is not cut short like the
+// command name; when a program wrote a title over its arguments ("chrome --type=renderer"), the
+// title's first word, if the command name agrees; else the command name. Empty when the command
+// line is (a kernel thread, a process on its way out).
+QString programName(QByteArrayView cmdline, const QString& comm);
 
 // The process ids of a cgroup.procs listing. Only plain decimal ids above 1 are kept: 0, -1 and 1
 // given to kill() would signal a whole process group, every process, or init.
@@ -110,13 +120,16 @@ struct Process {
     Unit unit;
     QString flatpakId;  // from /.flatpak-info
     QString launchedId; // from GIO_LAUNCHED_DESKTOP_FILE, when it names this process
-    QString exe;        // executable file name
+    QString exe;        // executable file name (see programName when it cannot be read)
 };
 
 // The applications the processes make up.
 //  - Each app unit's control group is one application, identified by its unit id, then by the
 //    names of the unit's first process and of the members that share a name with those. Terminating
 //    it reaches the whole group.
+//  - A control group that also holds this application is not taken for the application of its unit:
+//    what this application starts (a browser opened from a link) lands in its own unit. The caller
+//    gives such processes Unit::None.
 //  - Every other process, and a process inside an app unit that goes by other names (a shell in a
 //    terminal's unit), is grouped with the processes of the same control group that have the same
 //    identifiers; terminating such an application reaches only them.

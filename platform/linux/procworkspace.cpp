@@ -53,6 +53,14 @@ QString exeName(const QString& procDir) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
+// The program a process runs: its executable's file name, else (the executable cannot be read) what
+// its command line and command name say; empty for kernel threads and vanished processes.
+QString programOf(const QString& procDir, const std::optional<ProcStat>& stat) {
+    QString name = exeName(procDir);
+    if (name.isEmpty() && stat) name = programName(readFile(procDir + u"/cmdline"_s, kMaxSmallFile), stat->comm);
+    return name;
+}
+
 bool isSafeCgroupPath(const QString& path) {
     return path.startsWith(u'/') && !path.contains(u"/../"_s) && !path.endsWith(u"/.."_s);
 }
@@ -86,16 +94,26 @@ std::optional<Process> ProcWorkspace::readProcess(qint64 pid) const {
     Process p;
     p.pid = pid;
     p.started = s->started;
-    p.exe = exeName(dir);
+    p.exe = programOf(dir, s);
     if (p.exe.isEmpty()) return std::nullopt;
     p.cgroup = cgroupPath(readFile(dir + u"/cgroup"_s, kMaxSmallFile));
-    p.unit = unitOf(p.cgroup);
+    // What this application started shares its unit, and is not this application.
+    if (!isOwnCgroup(p.cgroup)) p.unit = unitOf(p.cgroup);
     p.flatpakId = flatpakAppId(readFile(dir + u"/root/.flatpak-info"_s, kMaxSmallFile));
     p.launchedId = launchedDesktopId(readFile(dir + u"/environ"_s, kMaxEnviron), pid);
     return p;
 }
 
+void ProcWorkspace::refreshOwnCgroup() {
+    m_ownCgroup = cgroupPath(readFile(m_procRoot + u'/' + QString::number(m_ownPid) + u"/cgroup"_s, kMaxSmallFile));
+}
+
+bool ProcWorkspace::isOwnCgroup(const QString& cgroup) const {
+    return !m_ownCgroup.isEmpty() && cgroup == m_ownCgroup;
+}
+
 QList<RunningApp> ProcWorkspace::runningApplications() {
+    refreshOwnCgroup();
     QList<Process> processes;
     if (DIR* d = ::opendir(QFile::encodeName(m_procRoot).constData())) {
         while (const dirent* e = ::readdir(d)) {
@@ -135,7 +153,7 @@ bool ProcWorkspace::maySignal(qint64 pid) const {
     const QString dir = m_procRoot + u'/' + QString::number(pid);
     struct stat st {};
     if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != m_uid) return false;
-    return !vitalIdentifiers().contains(exeName(dir).toLower());
+    return !vitalIdentifiers().contains(programOf(dir, statOf(pid)).toLower());
 }
 
 QList<qint64> ProcWorkspace::liveTargets(const RunningApp& app) const {
@@ -153,13 +171,14 @@ QList<qint64> ProcWorkspace::liveTargets(const RunningApp& app) const {
     };
     for (const AppProcess& p : app.processes) consider(p.pid, p.started);
     if (app.processes.isEmpty() && app.pid > 0) consider(app.pid, 0);
-    // The whole unit, including what it started since the list was taken.
-    if (!app.cgroup.isEmpty())
+    // The whole unit, including what it started since the list was taken; never this application's.
+    if (!app.cgroup.isEmpty() && !isOwnCgroup(app.cgroup))
         for (qint64 pid : cgroupProcs(app.cgroup)) consider(pid, 0);
     return targets;
 }
 
 bool ProcWorkspace::terminate(const RunningApp& app) {
+    refreshOwnCgroup();
     const QList<qint64> targets = liveTargets(app);
     if (targets.isEmpty()) return true; // nothing left to ask
     int sent = 0;
@@ -169,10 +188,12 @@ bool ProcWorkspace::terminate(const RunningApp& app) {
 }
 
 void ProcWorkspace::forceTerminate(const RunningApp& app) {
+    refreshOwnCgroup();
     for (qint64 pid : liveTargets(app)) ::kill(pid_t(pid), SIGKILL);
 }
 
 bool ProcWorkspace::isTerminated(const RunningApp& app) {
+    refreshOwnCgroup();
     return liveTargets(app).isEmpty();
 }
 
@@ -267,6 +288,8 @@ void ProcWorkspace::checkLaunch(int wd) {
 
 void ProcWorkspace::announceLaunch(const QString& cgroup, int attempt) {
     if (!m_notifier) return; // stopped watching meanwhile
+    refreshOwnCgroup();
+    if (isOwnCgroup(cgroup)) return; // this application's own unit: the sweep tells its processes apart
     QList<Process> processes;
     bool unsettled = false;
     for (qint64 pid : cgroupProcs(cgroup)) {

@@ -13,8 +13,10 @@ class QSocketNotifier;
 // processes (to its whole app unit when it has one), forcing sends SIGKILL. Launches are seen as
 // new units in the user's app.slice control group.
 //
-// Never signalled, whatever is asked: this process, init, ids that are not plain process ids, and
-// processes whose executable is one of the session's vital ones.
+// Never signalled, whatever is asked: this process, init, ids that are not plain process ids,
+// processes whose program is one of the session's vital ones, and this process's control group as
+// a whole. What this process starts shares its app unit; it is told apart by its own identifiers
+// and held on its own.
 class ProcWorkspace final : public Workspace {
     Q_OBJECT
 public:
@@ -44,6 +46,8 @@ private:
     std::optional<AppIdentity::ProcStat> statOf(qint64 pid) const;
     QList<qint64> cgroupProcs(const QString& cgroup) const;
     bool maySignal(qint64 pid) const;
+    void refreshOwnCgroup();
+    bool isOwnCgroup(const QString& cgroup) const;
     QList<qint64> liveTargets(const RunningApp& app) const;
     int signalAll(const RunningApp& app, int sig, bool* anyLeft);
 
@@ -58,6 +62,7 @@ private:
     std::function<bool(qint64)> m_filter;
     AppIdentity::DesktopIndex m_desktop;
     qint64 m_ownPid = 0;
+    QString m_ownCgroup; // as last read
     uint m_uid = 0;
 
     int m_inotify = -1;

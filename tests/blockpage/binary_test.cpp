@@ -1,19 +1,27 @@
-// The real executable on 127.0.0.1:80. It needs root and a free port 80; otherwise these tests skip.
+// The real executable on 127.0.0.1:80, started the ways a service manager may start it. It needs root
+// and a free port 80; otherwise these tests skip.
 
 #include "client.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 using namespace blockpage;
@@ -22,21 +30,46 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Who the executable is started as: user (0: root), the three group ids, supplementary groups, and
+// whether it has CAP_NET_BIND_SERVICE as an ambient capability.
+struct Start {
+    const char* what;
+    uid_t uid;
+    gid_t gid;
+    std::vector<gid_t> groups;
+    bool bindCapability;
+};
+
 // The executable, started with no arguments and an empty environment, its standard error in a pipe.
 struct Daemon {
     pid_t pid = -1;
     int err = -1;
 
-    Daemon() {
+    explicit Daemon(const Start& as = {"root", 0, 0, {}, false}) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        char* argv[] = {const_cast<char*>(MIVRA_BLOCKPAGE_EXE), nullptr};
-        char* envp[] = {nullptr};
-        if (posix_spawn(&pid, MIVRA_BLOCKPAGE_EXE, &actions, nullptr, argv, envp) != 0) pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], STDERR_FILENO);
+            if (setgroups(as.groups.size(), as.groups.data()) != 0 || setresgid(as.gid, as.gid, as.gid) != 0)
+                _exit(126);
+            if (as.uid != 0) {
+                prctl(PR_SET_KEEPCAPS, 1, 0, 0, 0);
+                if (setresuid(as.uid, as.uid, as.uid) != 0) _exit(126);
+            }
+            if (as.bindCapability) {
+                __user_cap_header_struct head{_LINUX_CAPABILITY_VERSION_3, 0};
+                __user_cap_data_struct caps[2]{};
+                caps[0].effective = caps[0].permitted = caps[0].inheritable = 1u << CAP_NET_BIND_SERVICE;
+                if (syscall(SYS_capset, &head, caps) != 0 ||
+                    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_NET_BIND_SERVICE, 0, 0) != 0)
+                    _exit(126);
+            }
+            char* argv[] = {const_cast<char*>(MIVRA_BLOCKPAGE_EXE), nullptr};
+            char* envp[] = {nullptr};
+            execve(MIVRA_BLOCKPAGE_EXE, argv, envp);
+            _exit(127);
+        }
         close(fds[1]);
         err = fds[0];
     }
@@ -44,15 +77,29 @@ struct Daemon {
         if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
         close(err);
     }
-    // Waits for the process to end: its exit status and what it wrote on standard error.
+    // Waits for the process to end (killing it after 5 s): its exit status, -1 when it had to be
+    // killed, and what it wrote on standard error.
     std::pair<int, std::string> outcome() {
         int status = 0;
-        waitpid(std::exchange(pid, -1), &status, 0);
+        pid_t ended = 0;
+        for (int i = 0; i < 100 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i)
+            std::this_thread::sleep_for(50ms);
+        if (ended == 0 && kill(pid, SIGKILL) == 0) waitpid(pid, &status, 0);
+        pid = -1;
         std::string text;
         char buf[256];
         for (ssize_t n; (n = read(err, buf, sizeof buf)) > 0;)
             text.append(buf, std::size_t(n));
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+    }
+    // The fields of one line of /proc/PID/status ("Uid:", "CapEff:", …).
+    std::vector<std::string> status(const std::string& key) const {
+        std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(file, line) && line.rfind(key, 0) != 0) {
+        }
+        std::istringstream in(line.rfind(key, 0) == 0 ? line.substr(key.size()) : "");
+        return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
     }
 };
 
@@ -63,28 +110,47 @@ struct Daemon {
     else                                                                                                     \
         close(probe)
 
-TEST(Binary, AnswersOnPort80AsAnUnprivilegedUser) {
+TEST(Binary, ServesAsNobodyWithNoRootGroupAndNoCapabilityOrNotAtAll) {
     REQUIRE_PORT_80();
-    Daemon daemon;
-    ASSERT_GT(daemon.pid, 0);
-    std::string reply;
-    for (int i = 0; i < 100 && reply.empty(); ++i, std::this_thread::sleep_for(50ms))
-        reply = exchange(80, "GET / HTTP/1.1\r\nHost: blocked.test\r\nAccept-Language: en\r\n\r\n");
-    Reply r = splitReply(reply);
-    EXPECT_EQ(r.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
-    EXPECT_EQ(r.contentLength, long(r.body.size()));
-    EXPECT_NE(r.body.find("<b>blocked.test</b> is locked up"), std::string::npos);
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    const struct {
+        Start as;
+        bool serves;
+    } cases[] = {
+        {{"root, in root's and other groups", 0, 0, {0, 4, 27}, false}, true},
+        {{"nobody with the capability to bind", uid, gid, {gid}, true}, true},
+        // Unprivileged in root's group, which it has no right to leave.
+        {{"root's group", uid, 0, {}, true}, false},
+        {{"root as a supplementary group", uid, gid, {0}, true}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.as.what);
+        Daemon daemon(c.as);
+        ASSERT_GT(daemon.pid, 0);
+        if (!c.serves) {
+            EXPECT_EQ(daemon.outcome(), std::make_pair(1, std::string("mivra-blockpage: cannot give up root: "
+                                                                      "Operation not permitted\n")));
+            continue;
+        }
+        std::string reply;
+        for (int i = 0; i < 100 && reply.empty(); ++i, std::this_thread::sleep_for(50ms))
+            reply = exchange(80, "GET / HTTP/1.1\r\nHost: blocked.test\r\nAccept-Language: en\r\n\r\n");
+        EXPECT_TRUE(isPageFor(reply, "blocked.test"));
 
-    // Root was needed for the port only: real, effective, saved and file-system ids are all given up.
-    std::ifstream status("/proc/" + std::to_string(daemon.pid) + "/status");
-    std::string line;
-    while (std::getline(status, line) && line.rfind("Uid:", 0) != 0) {
+        // Real, effective, saved and file-system ids; every supplementary group; every capability set.
+        for (const char* key : {"Uid:", "Gid:"}) {
+            std::vector<std::string> ids = daemon.status(key);
+            EXPECT_EQ(ids.size(), 4u) << key;
+            EXPECT_EQ(std::count(ids.begin(), ids.end(), "0"), 0) << key;
+        }
+        std::vector<std::string> groups = daemon.status("Groups:");
+        EXPECT_EQ(std::count(groups.begin(), groups.end(), "0"), 0);
+        for (const char* key : {"CapInh:", "CapPrm:", "CapEff:", "CapAmb:"})
+            EXPECT_EQ(daemon.status(key), std::vector<std::string>{"0000000000000000"}) << key;
     }
-    std::istringstream ids(line.substr(4));
-    int count = 0;
-    for (long id; ids >> id; ++count)
-        EXPECT_NE(id, 0);
-    EXPECT_EQ(count, 4);
 }
 
 TEST(Binary, PortTakenIsFatal) {

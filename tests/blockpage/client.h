@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -57,6 +58,16 @@ inline std::string readToEnd(int fd, int timeoutMs = 5000, bool* reset = nullptr
     return out;
 }
 
+// Descriptors closed when the test ends, whatever its outcome.
+struct Sockets {
+    std::vector<int> fds;
+    ~Sockets() {
+        for (int fd : fds)
+            if (fd >= 0) close(fd);
+    }
+    int operator[](std::size_t i) const { return fds.at(i); }
+};
+
 // Connects, sends the request, reads the whole answer, closes.
 inline std::string exchange(std::uint16_t port, std::string_view request) {
     int fd = connectTo(port);
@@ -81,6 +92,13 @@ inline Reply splitReply(const std::string& raw) {
     r.body = raw.substr(end + 4);
     if (field < end) r.contentLength = std::stol(raw.substr(field + 18));
     return r;
+}
+
+// Whether a raw answer is the page, whole, with this host in its host box.
+inline bool isPageFor(const std::string& raw, std::string_view host) {
+    Reply r = splitReply(raw);
+    return r.head.rfind("HTTP/1.1 200 OK\r\n", 0) == 0 && r.contentLength == long(r.body.size()) &&
+           r.body.find("<b>" + std::string(host) + "</b>") != std::string::npos;
 }
 
 // A server on an ephemeral loopback port, serving on a thread of its own until destroyed.

@@ -24,7 +24,8 @@ using namespace AppIdentity;
 
 namespace {
 
-QByteArray envBlock(std::initializer_list<QByteArray> vars) {
+// Entries each ended by a NUL, as in /proc/PID/environ and cmdline.
+QByteArray nulSeparated(std::initializer_list<QByteArray> vars) {
     QByteArray out;
     for (const QByteArray& v : vars)
         out.append(v).append('\0');
@@ -82,19 +83,19 @@ TEST(WorkspaceIdentity, ProcFilesNameTheApplicationOnlyAsTheRulesSay) {
     // inherit the variables.
     const QByteArray slack = "GIO_LAUNCHED_DESKTOP_FILE=/usr/share/applications/slack.desktop";
     const QByteArray env =
-        envBlock({"HOME=/home/ada", slack, "GIO_LAUNCHED_DESKTOP_FILE_PID=4242", "LANG=fr"});
+        nulSeparated({"HOME=/home/ada", slack, "GIO_LAUNCHED_DESKTOP_FILE_PID=4242", "LANG=fr"});
     EXPECT_EQ(launchedDesktopId(env, 4242), u"slack"_s);
     EXPECT_EQ(launchedDesktopId(env, 4243), QString());
-    EXPECT_EQ(launchedDesktopId(envBlock({slack}), 4242), QString());
-    EXPECT_EQ(launchedDesktopId(envBlock({slack, "GIO_LAUNCHED_DESKTOP_FILE_PID=4242x"}), 4242), QString());
+    EXPECT_EQ(launchedDesktopId(nulSeparated({slack}), 4242), QString());
+    EXPECT_EQ(launchedDesktopId(nulSeparated({slack, "GIO_LAUNCHED_DESKTOP_FILE_PID=4242x"}), 4242), QString());
     const QByteArray pid7 = "GIO_LAUNCHED_DESKTOP_FILE_PID=7";
     EXPECT_EQ(launchedDesktopId(
-                  envBlock({pid7, "GIO_LAUNCHED_DESKTOP_FILE=/a/applications/kde4/okular.desktop"}), 7),
+                  nulSeparated({pid7, "GIO_LAUNCHED_DESKTOP_FILE=/a/applications/kde4/okular.desktop"}), 7),
               u"kde4-okular"_s);
     EXPECT_EQ(launchedDesktopId(
-                  envBlock({"GIO_LAUNCHED_DESKTOP_FILE=/h/applications/org.example.Tool.desktop", pid7}), 7),
+                  nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/h/applications/org.example.Tool.desktop", pid7}), 7),
               u"org.example.Tool"_s);
-    EXPECT_EQ(launchedDesktopId(envBlock({"GIO_LAUNCHED_DESKTOP_FILE=/tmp/notes.txt", pid7}), 7), QString());
+    EXPECT_EQ(launchedDesktopId(nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/tmp/notes.txt", pid7}), 7), QString());
     EXPECT_EQ(launchedDesktopId(QByteArray("\0\0=\0", 4), 7), QString());
 
     // Flatpak: the name of the [Application] group only.
@@ -130,6 +131,7 @@ TEST(WorkspaceIdentity, AppUnitNamesGiveTheApplicationId) {
 TEST(WorkspaceIdentity, ProcessFilesSurviveAwkwardNamesTruncationAndUnsafeIds) {
     const auto s = parseStat(statLine(321, "a) (b) S 9", 'S', 777777));
     ASSERT_TRUE(s);
+    EXPECT_EQ(s->comm, u"a) (b) S 9"_s);
     EXPECT_EQ(s->state, 'S');
     EXPECT_EQ(s->started, 777777u);
     EXPECT_FALSE(isGone(*s));
@@ -141,6 +143,23 @@ TEST(WorkspaceIdentity, ProcessFilesSurviveAwkwardNamesTruncationAndUnsafeIds) {
     const auto mine = parseStat(self.readAll());
     ASSERT_TRUE(mine);
     EXPECT_GT(mine->started, 0u);
+
+    // An executable that cannot be read: the command line and the command name tell the program.
+    const struct {
+        QByteArray cmdline;
+        QString comm, program;
+    } programs[] = {
+        {nulSeparated({"/usr/bin/keepassxc", "--minimized"}), u"keepassxc"_s, u"keepassxc"_s},
+        {nulSeparated({"/opt/x/org.example.LongName"}), u"org.example.Lon"_s, u"org.example.LongName"_s},
+        // A thread name set over the command name; the title written over the arguments.
+        {nulSeparated({"/usr/lib/firefox/firefox", "-contentproc"}), u"Isolated Web Co"_s, u"firefox"_s},
+        {"/opt/google/chrome/chrome --type=renderer --lang=fr", u"chrome"_s, u"chrome"_s},
+        {"sshd: ada [priv]", u"sshd"_s, u"sshd"_s},
+        {nulSeparated({"/opt/My App/app", "-x"}), u"app"_s, u"app"_s},
+        {"", u"kworker/0:1"_s, QString()},
+    };
+    for (const auto& p : programs)
+        EXPECT_EQ(programName(p.cmdline, p.comm), p.program) << p.cmdline.constData();
 
     // 0, -1 and 1 would reach a process group, every process, init.
     EXPECT_EQ(parsePidList("12\n0\n-1\n1\nabc\n 34 \n99999999999\n+5\n4294967297\n\n56"),
@@ -208,6 +227,7 @@ TEST(WorkspaceProcFolder, TheUsersProcessesBecomeApplicationsByTheIdentityRules)
                    char state = 'S', const QByteArray& flatpakInfo = {}) {
         const QString dir = root + QString::number(kFake + n);
         writeFile(dir + u"/stat"_s, statLine(kFake + n, "x", state, quint64(n)));
+        writeFile(dir + u"/cmdline"_s, QFile::encodeName(exe) + '\0');
         writeFile(dir + u"/cgroup"_s, cgroup);
         writeFile(dir + u"/environ"_s, env);
         if (!exe.isEmpty()) QFile::link(exe, dir + u"/exe"_s);
@@ -219,7 +239,7 @@ TEST(WorkspaceProcFolder, TheUsersProcessesBecomeApplicationsByTheIdentityRules)
     // Older terminals keep their shells, and what the shells start, in their own unit.
     const QByteArray terminal = slice + "app-gnome-org.gnome.Terminal-3.scope\n";
     const QByteArray launched =
-        envBlock({"GIO_LAUNCHED_DESKTOP_FILE=/usr/share/applications/org.gnome.Terminal.desktop",
+        nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/usr/share/applications/org.gnome.Terminal.desktop",
                   "GIO_LAUNCHED_DESKTOP_FILE_PID=4300010"});
     add(10, u"/usr/libexec/gnome-terminal-server"_s, terminal, launched);
     add(11, u"/usr/bin/bash"_s, terminal, launched); // inherited, not launched
@@ -239,6 +259,16 @@ TEST(WorkspaceProcFolder, TheUsersProcessesBecomeApplicationsByTheIdentityRules)
     add(61, u"/opt/google/chrome/chrome"_s, slice + "app-gnome-google\\x2dchrome-77.scope\n");
     add(62, u"/opt/google/chrome/chrome_crashpad_handler"_s,
         slice + "app-gnome-google\\x2dchrome-77.scope\n");
+    // This application's own unit, and a browser it opened from a link: the browser is not this
+    // application, and its unit is not the browser's.
+    const QByteArray own = slice + "app-gnome-app.oriflan.mivra-5.scope\n";
+    writeFile(root + QString::number(QCoreApplication::applicationPid()) + u"/cgroup"_s, own);
+    add(70, u"/usr/lib/firefox-esr/firefox-esr"_s, own);
+    add(71, u"/usr/lib/firefox-esr/firefox-esr"_s, own);
+    // An undumpable program: no executable link to read, nor environment.
+    add(80, QString(), session);
+    writeFile(root + u"4300080/cmdline"_s, nulSeparated({"/usr/bin/keepassxc", "--minimized"}));
+    writeFile(root + u"4300080/stat"_s, statLine(kFake + 80, "keepassxc", 'S', 80));
     QDir().mkpath(root + u"self"_s);
     QDir().mkpath(root + u"4300abc"_s);
     writeFile(apps + u"com.slack.Slack.desktop"_s, desktopFile("Slack"));
@@ -262,14 +292,17 @@ bash: bash #4300041 <- 4300041
 slackware-setup: slackware-setup #4300050 <- 4300050
 google-chrome,chrome: chrome #4300060 <- 4300060,4300061,4300062 (unit)
 chrome_crashpad_handler: chrome_crashpad_handler #4300062 <- 4300062
+firefox-esr: firefox-esr #4300070 <- 4300070,4300071
+keepassxc: keepassxc #4300080 <- 4300080
 )");
 
     // The monitor over it: seed identifiers reach the local applications, the shell is never held.
     QStringList held;
     AppMonitor monitor(ws);
     monitor.onHold = [&](const QString& name) { held.append(name); };
-    monitor.start(blockedApps({u"Com.Tinyspeck.SlackMacGap"_s, u"com.hnc.Discord"_s, u"gnome-shell"_s}));
-    EXPECT_EQ(held, (QStringList{u"Slack"_s, u"Discord"_s}));
+    monitor.start(blockedApps({u"Com.Tinyspeck.SlackMacGap"_s, u"com.hnc.Discord"_s, u"gnome-shell"_s,
+                               u"firefox-esr"_s, u"KeePassXC"_s}));
+    EXPECT_EQ(held, (QStringList{u"Slack"_s, u"Discord"_s, u"firefox-esr"_s, u"keepassxc"_s}));
 }
 
 // ---- Real processes ------------------------------------------------------------------------------
@@ -441,4 +474,23 @@ TEST_F(WorkspaceRealProcesses, AnAppLaunchedFromTheDesktopIsHeldAtOnceWithItsWho
 
     monitor.stop();
     EXPECT_FALSE(ws.isWatchingLaunches());
+}
+
+TEST_F(WorkspaceRealProcesses, ThisProcesssOwnControlGroupIsNeverReachedAsAWhole) {
+    // What this process starts lands in its control group; terminating a unit must not reach it.
+    QProcess& opened = sleeper(u"mivra-test-browser"_s);
+    QProcess& elsewhere = sleeper(u"mivra-test-other"_s);
+    const QString own = cgroupPath(readFile(u"/proc/self/cgroup"_s));
+    ASSERT_FALSE(own.isEmpty());
+    const QString other = u"/user.slice/app-gnome-org.example.Other-1.scope"_s;
+    for (const auto& [cgroup, proc] : {std::pair{own, &opened}, std::pair{other, &elsewhere}})
+        writeFile(tmp.path() + u"/cgroup"_s + cgroup + u"/cgroup.procs"_s,
+                  QByteArray::number(proc->processId()) + '\n');
+    for (const QString& cgroup : {own, other}) {
+        RunningApp unit;
+        unit.cgroup = cgroup;
+        ws.forceTerminate(unit);
+    }
+    EXPECT_TRUE(stillRunning(opened));
+    EXPECT_TRUE(killedBy(elsewhere, SIGKILL));
 }
