@@ -154,12 +154,10 @@ QString gateRefusal(const QVariantMap& p, const QString& lang, bool quitting) {
 }
 } // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+int run(QCoreApplication& app, QDBusConnection& bus) {
     QStringList args = app.arguments().mid(1);
     const QString command = args.value(0);
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
     // Only the status needs the properties before anything else; the language comes with them.
     std::optional<QVariantMap> props = bus.isConnected() ? readAll(bus) : std::nullopt;
     const QString lang = Ctl::language(props.value_or(QVariantMap{}));
@@ -221,6 +219,24 @@ int main(int argc, char** argv) {
         return Ctl::refused;
     }
     return Ctl::ok;
+}
+
+int main(int argc, char** argv) {
+    // Standard error carries mivractl's own messages only: scripts and bars read it. Qt's
+    // diagnostics (QtDBus may warn about its types while a connection winds down) stay out.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) err(message);
+    });
+    QCoreApplication app(argc, argv);
+    int status;
+    {
+        // A connection of our own, closed before the application goes, so that nothing arrives
+        // while Qt is tearing down.
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivractl"_s);
+        status = run(app, bus);
+    }
+    QDBusConnection::disconnectFromBus(u"mivractl"_s);
+    return status;
 }
 
 #include "main.moc"
