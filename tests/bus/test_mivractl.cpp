@@ -111,13 +111,10 @@ TEST_F(Mivractl, DrivesATakeAndReportsWhatTheGateRefuses) {
     const QList<Step> steps = {
         {{u"status"_s}, {}, 0, u"standby 25:00 · "_s, {}},
         {{u"cut"_s}, {}, 1, {}, u"mivractl: Nothing to cut."_s},
-        {{u"pause"_s}, {}, 1, {}, u"mivractl: The clock isn't running."_s},
         {{u"roll"_s}, {}, 0, {}, {}},
         {{u"status"_s}, {}, 0, u"rolling 25:00 · "_s, {}},
         {{u"roll"_s}, {}, 1, {}, u"mivractl: The clock is already running."_s},
-        {{u"skip"_s}, {}, 1, {}, u"mivractl: There's no break to skip."_s},
         {{u"open-set"_s}, {}, 1, {}, u"mivractl: Allowance mode is off."_s},
-        {{u"close-set"_s}, {}, 1, {}, u"mivractl: The set isn't open."_s},
         {{u"pause"_s}, {}, 0, {}, {}},
         {{u"status"_s}, {}, 0, u"rolling 25:00 · paused · "_s, {}},
         {{u"cut"_s}, {}, 0, {}, {}},

@@ -93,10 +93,13 @@ struct StatusItem : ::testing::Test {
 };
 } // namespace
 
-TEST_F(StatusItem, RegistersWithTheWatcherAndFallsBackWhenItGoes) {
-    startWatcher();
+TEST_F(StatusItem, RegistersWhileAWatcherIsThereAndFallsBackWhenItGoes) {
     startItem();
     QSignalSpy spy(item.get(), &StatusNotifierItem::registeredChanged);
+    EXPECT_FALSE(spy.wait(200));
+    EXPECT_FALSE(item->registered()) << "no watcher: the ordinary tray icon stays";
+
+    startWatcher();
     ASSERT_TRUE(spy.wait(5000));
     EXPECT_TRUE(item->registered());
     EXPECT_EQ(watcher.items, QStringList{item->serviceName()});
@@ -111,12 +114,6 @@ TEST_F(StatusItem, RegistersWithTheWatcherAndFallsBackWhenItGoes) {
     ASSERT_TRUE(spy.wait(5000));
     EXPECT_TRUE(item->registered());
     EXPECT_EQ(watcher.items.size(), 2);
-}
-
-TEST_F(StatusItem, WithoutAWatcherTheOrdinaryTrayStays) {
-    startItem();
-    QTest::qWait(200);
-    EXPECT_FALSE(item->registered());
 }
 
 TEST_F(StatusItem, TheLabelFollowsTheTitle) {
