@@ -2,11 +2,16 @@
 #include "engine/loc.h"
 #include "engine/timermodel.h"
 #include "platform/linux/linuxplatform.h"
+#include "ui/shell/busservice.h"
+#include "ui/shell/popover.h"
 #include "ui/shell/shell.h"
 #include "ui/shell/singleinstance.h"
+#include "ui/shell/status.h"
+#include "ui/shell/statusnotifier.h"
 #include "ui/style.h"
 
 #include <QApplication>
+#include <QSystemTrayIcon>
 #include <QSocketNotifier>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -79,6 +84,32 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &SingleInstance::showRequested, &shell, &Shell::showPopover);
     routeSignals(&app, [&shell] { shell.requestQuit(); });
     shell.start();
+
+    // The interface on the bus, and the status item with its label where the tray reads one.
+    BusHooks busHooks;
+    busHooks.showPopover = [&shell](std::optional<QPoint>) { shell.showPopover(); };
+    busHooks.statusTitle = [&engine, &platform] {
+        return statusTitle(engine, engine.calendar(), platform.clock.now());
+    };
+    MivraBus bus(engine, busHooks);
+    if (instance.busAvailable()) bus.attach(instance.connection());
+
+    TrayHooks trayHooks;
+    trayHooks.activate = [&shell](QPoint at) { shell.popover().toggle(QRect(at, QSize(1, 1))); };
+    trayHooks.open = [&shell] { shell.showPopover(); };
+    trayHooks.quit = [&shell] { shell.requestQuit(); };
+    StatusNotifierItem item(trayHooks);
+    auto follow = [&item, &bus, &engine] {
+        item.setStatusTitle(bus.statusTitle());
+        item.setIconName(statusIconName(statusSymbol(engine)));
+    };
+    follow();
+    QObject::connect(&bus, &MivraBus::announced, &item, follow);
+    // While the item is registered it stands in for the ordinary tray icon.
+    QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, [&shell](bool ours) {
+        if (shell.tray()) shell.tray()->setVisible(!ours);
+    });
+    if (instance.busAvailable()) item.start(instance.connection());
 
     const int status = app.exec();
     platform.defaults.sync();

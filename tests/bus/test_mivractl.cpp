@@ -43,6 +43,22 @@ struct Mivractl : ::testing::Test {
         ASSERT_TRUE(host.waitForReadyRead(10000));
         ASSERT_EQ(host.readLine().trimmed(), "ready");
     }
+    // The application itself, offscreen, with its data in the temporary folder.
+    void startMivra() {
+        QProcessEnvironment e = env();
+        for (const char* key : {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+            const QString dir = config.path() + u'/' + QString::fromLatin1(key);
+            QDir().mkpath(dir);
+            QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            e.insert(QString::fromLatin1(key), dir);
+        }
+        e.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        e.insert(u"QT_QUICK_BACKEND"_s, u"software"_s);
+        host.setProcessEnvironment(e);
+        host.start(QStringLiteral(MIVRA_APP), {});
+        for (int i = 0; i < 500 && !up(); ++i) QTest::qWait(20);
+        ASSERT_TRUE(up());
+    }
     QProcessEnvironment env() const {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         e.insert(u"XDG_CONFIG_HOME"_s, config.path());
@@ -136,6 +152,16 @@ TEST_F(Mivractl, DrivesATakeAndReportsWhatTheGateRefuses) {
     EXPECT_EQ(json.value(u"Remaining"_s).toInteger(), 1500);
     EXPECT_FALSE(json.value(u"ActiveLockup"_s).toObject().value(u"name"_s).toString().isEmpty());
     EXPECT_EQ(json.value(u"NextMeeting"_s).toObject().value(u"title"_s).toString(), QString());
+}
+
+TEST_F(Mivractl, TheApplicationItselfAnswersAndLeavesWhenAsked) {
+    startMivra();
+    EXPECT_TRUE(ctl({u"status"_s}).out.startsWith(u"standby 25:00"_s));
+    EXPECT_EQ(ctl({u"roll"_s}).status, 0);
+    EXPECT_EQ(statusJson().value(u"Phase"_s).toString(), u"rolling"_s);
+    EXPECT_EQ(ctl({u"quit"_s}).status, 0);
+    EXPECT_TRUE(host.waitForFinished(10000));
+    EXPECT_EQ(ctl({u"status"_s}).status, 3);
 }
 
 TEST_F(Mivractl, APasswordLockWantsThePasswordOnStandardInput) {

@@ -86,6 +86,7 @@ void MivraBus::flush() {
                                                      u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
     signal << QString::fromUtf16(MivraBusNames::interface) << changed << QStringList{};
     m_connection->send(signal);
+    emit announced(changed);
 }
 
 void MivraBus::refuse(const QString& message) {

@@ -96,6 +96,10 @@ public slots:
     void ShowPopover();
     bool Quit(const QString& password);
 
+signals:
+    // After each PropertiesChanged, with what it carried (not part of the bus interface).
+    void announced(const QVariantMap& changed);
+
 private:
     void flush();
     // Answers the current call with a refusal; outside a call it does nothing.
