@@ -1,0 +1,6 @@
+import QtQuick
+import Mivra
+
+PanelPage {
+    SectionLabel { objectName: "panelTitle"; text: title.toUpperCase() }
+}
