@@ -122,3 +122,16 @@ TEST_F(ControlsTest, LanguageSwitcherChangesOnlyOnTheOtherChip) {
     EXPECT_EQ(rig.find(u"lang_fr"_s)->property("current").toBool(), true);
     EXPECT_EQ(rig.find(u"lang_en"_s)->property("current").toBool(), false);
 }
+
+TEST(FieldBox, PadsItsTextOnceTenByTen) {
+    QuickRig quick;
+    QQuickItem* box = quick.load("import QtQuick\nimport Mivra\nFieldBox { size: 12; echoMode: TextInput.Password }");
+    ASSERT_TRUE(box) << quick.errors.toStdString();
+    auto* input = box->property("input").value<QQuickItem*>();
+    ASSERT_TRUE(input);
+    // 7 points above and below the text, not the field's own padding added to the frame's again.
+    const qreal text = input->property("contentHeight").toReal();
+    EXPECT_NEAR(box->height(), text + 14, 0.5);
+    EXPECT_LT(box->height(), 34);
+    EXPECT_EQ(input->property("passwordCharacter").toString(), u"\u2022"_s);
+}

@@ -232,3 +232,23 @@ TEST_F(MainViewTest, QuitWithTheGateOpenTerminates) {
     EXPECT_EQ(terminates, 1);
     EXPECT_EQ(passwordQuits, 0);
 }
+
+TEST_F(MainViewTest, LongFrenchRowsWrapInsteadOfLosingTheirEnd) {
+    today(0, 150);
+    rig.calendarStore.status = 2;
+    start(Lang::fr);
+    rig.engine->editSettings([](Settings& s) {
+        s.allowanceEnabled = true;
+        s.allowanceMin = 15;
+        s.calendarEnabled = true;
+    });
+    rig.engine->openSet();
+    QCoreApplication::processEvents();
+    for (const char16_t* name : {u"allowanceText", u"calendarOffText"}) {
+        QQuickItem* label = item(name);
+        EXPECT_FALSE(label->property("truncated").toBool()) << QString::fromUtf16(name).toStdString();
+        EXPECT_LE(label->property("contentWidth").toReal(), label->width() + 0.5);
+    }
+    EXPECT_TRUE(text(u"allowanceText").endsWith(u"de quota restant"_s));
+    EXPECT_LE(item(u"setButton")->mapToScene({item(u"setButton")->width(), 0}).x(), 340 - 16 + 0.5);
+}

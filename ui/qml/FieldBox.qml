@@ -19,7 +19,7 @@ Rectangle {
     border.width: 1
     border.color: Style.hairline
     implicitWidth: 200
-    implicitHeight: input.implicitHeight + 14
+    implicitHeight: input.contentHeight + input.topPadding + input.bottomPadding
 
     TextField {
         id: input
@@ -32,6 +32,7 @@ Rectangle {
         selectedTextColor: Style.craieBlanc
         font.family: Style.family
         font.pixelSize: box.size
+        passwordCharacter: "\u2022"
         onTextEdited: box.edited(text)
         onAccepted: box.accepted()
     }

@@ -120,7 +120,7 @@ Rectangle {
                     width: parent.width
                     spacing: 8
                     Symbol { name: "calendar.badge.exclamationmark"; size: 12; color: Style.craie }
-                    TextLabel { text: view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true; elide: Text.ElideRight }
+                    TextLabel { objectName: "calendarOffText"; text: view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true; wrapMode: Text.WordWrap }
                     TextButton { objectName: "openSettingsButton"; text: view.openSettingsText; size: 11; textColor: Style.trace
                                  onClicked: view.openCalendarSettings() }
                 }
@@ -265,7 +265,7 @@ Rectangle {
                 width: parent.width - 32
                 spacing: 10
                 Symbol { name: view.allowanceSymbol; size: 12; color: Style.bleuVif }
-                MonoLabel { objectName: "allowanceText"; text: view.allowanceText; size: 11; Layout.fillWidth: true; elide: Text.ElideRight }
+                MonoLabel { objectName: "allowanceText"; text: view.allowanceText; size: 11; Layout.fillWidth: true; wrapMode: Text.WordWrap }
                 TextButton {
                     objectName: "setButton"
                     text: view.setButtonText
