@@ -16,6 +16,7 @@ packages=(
     dbus dbus-bin dbus-daemon pkexec polkitd systemd util-linux procps psmisc
     clang libclang-rt-14-dev
     wrk nginx-light curl
+    xvfb trayer openbox xdotool x11-utils
 )
 # npm fetches the fonts; a Node.js that brings its own npm is left as it is.
 command -v npm >/dev/null || packages+=(nodejs npm)

@@ -2,14 +2,16 @@
 
 #include "engine/loc.h"
 #include "engine/timermodel.h"
-#include "ui/panels/panelkit.h"
 #include "ui/panels/runningapps.h"
 
 ListsPanelModel::ListsPanelModel(TimerModel& engine, Workspace& workspace, QObject* parent)
-    : QObject(parent), m_engine(&engine), m_workspace(workspace) {
+    : PanelModel(parent), m_workspace(&workspace) {
+    setEngine(&engine);
+}
+
+void ListsPanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::lockupsChanged, this, &ListsPanelModel::changed);
     connect(&engine, &TimerModel::settingsValueChanged, this, &ListsPanelModel::changed);
-    onLanguageChange(this, [this] { emit textsChanged(); });
 }
 
 QVariantMap ListsPanelModel::texts() const {
@@ -105,7 +107,8 @@ void ListsPanelModel::removeApp(const QString& id) {
 
 void ListsPanelModel::refreshCandidates() {
     const Lockup* l = shown();
-    m_candidates = l ? runningAppCandidates(m_workspace.runningApplications(), *l) : QList<BlockedApp>();
+    Workspace* workspace = m_workspace ? m_workspace : PanelSeams::shared().workspace;
+    m_candidates = l && workspace ? runningAppCandidates(workspace->runningApplications(), *l) : QList<BlockedApp>();
     emit candidatesChanged();
 }
 

@@ -2,8 +2,9 @@
 
 #include "engine/records.h"
 
-#include <QObject>
-#include <QPointer>
+#include "ui/panels/panelkit.h"
+
+#include <QtQml/qqmlregistration.h>
 #include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
@@ -13,9 +14,10 @@ class Workspace;
 
 // The lists panel's face: the lockup in effect with its name, sites and applications, the
 // lockup picker, and the running applications it may still block.
-class ListsPanelModel : public QObject {
+class ListsPanelModel : public PanelModel {
     Q_OBJECT
-    Q_PROPERTY(QVariantMap texts READ texts NOTIFY textsChanged)
+    QML_ELEMENT
+    Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
     Q_PROPERTY(bool hasLockups READ hasLockups NOTIFY changed)
     Q_PROPERTY(QStringList lockupNames READ lockupNames NOTIFY changed)
     Q_PROPERTY(int currentIndex READ currentIndex NOTIFY changed)
@@ -28,6 +30,8 @@ class ListsPanelModel : public QObject {
     Q_PROPERTY(QStringList candidateNames READ candidateNames NOTIFY candidatesChanged)
 
 public:
+    // Made by QML: the workspace is the shell's (PanelSeams).
+    explicit ListsPanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
     ListsPanelModel(TimerModel& engine, Workspace& workspace, QObject* parent = nullptr);
 
     QVariantMap texts() const;
@@ -53,16 +57,16 @@ public:
     Q_INVOKABLE void addCandidate(int index);
 
 signals:
-    void changed();
-    void textsChanged();
     void candidatesChanged();
+
+protected:
+    void attach(TimerModel& engine) override;
 
 private:
     const Lockup* shown() const;
     // Replaces the shown lockup with `edit`'s result; the engine stores it and re-derives blocking.
     template <class F> void editShown(F edit);
 
-    QPointer<TimerModel> m_engine;
-    Workspace& m_workspace;
+    Workspace* m_workspace = nullptr;
     QList<BlockedApp> m_candidates;
 };

@@ -1,10 +1,16 @@
 #pragma once
 
+#include "engine/timermodel.h"
+
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVariantMap>
 
 #include <algorithm>
+
+class LoginItem;
+class Workspace;
 
 // An integer stepper's range and step.
 struct StepRange {
@@ -21,11 +27,34 @@ struct StepRange {
 // suffix), the range and whether each button can still move.
 QVariantMap stepperRow(const QString& label, qint64 value, const QString& suffix, const StepRange& range);
 
-// Calls `f` whenever the interface language changes.
-template <class F> void onLanguageChange(QObject* receiver, F f);
+// The platform services the panels use beside the engine; the shell sets them once at start.
+struct PanelSeams {
+    LoginItem* loginItem = nullptr;
+    Workspace* workspace = nullptr;
+    static PanelSeams& shared();
+};
 
-#include "engine/loc.h"
+// A side panel's C++ face. The panel's QML makes one and hands it the engine; every text it shows
+// and every decision it takes lives here, and every change goes through the engine.
+class PanelModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QObject* engine READ engineObject WRITE setEngineObject NOTIFY engineChanged)
+public:
+    using QObject::QObject;
 
-template <class F> void onLanguageChange(QObject* receiver, F f) {
-    if (Loc* loc = Loc::shared()) QObject::connect(loc, &Loc::langChanged, receiver, f);
-}
+    QObject* engineObject() const;
+    void setEngineObject(QObject* engine);
+    void setEngine(TimerModel* engine);
+    TimerModel* engine() const { return m_engine; }
+
+signals:
+    void engineChanged();
+    // Anything shown may have changed: texts, values, lists.
+    void changed();
+
+protected:
+    // Connects to what the panel watches on the engine (and to the language).
+    virtual void attach(TimerModel& engine) = 0;
+
+    QPointer<TimerModel> m_engine;
+};

@@ -12,10 +12,11 @@ const StepRange kMinute{0, 55, 5};
 const StepRange kDuration{5, 240, 5};
 } // namespace
 
-SchedulePanelModel::SchedulePanelModel(TimerModel& engine, QObject* parent) : QObject(parent), m_engine(&engine) {
+SchedulePanelModel::SchedulePanelModel(TimerModel& engine, QObject* parent) : PanelModel(parent) { setEngine(&engine); }
+
+void SchedulePanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::schedulesChanged, this, &SchedulePanelModel::changed);
     connect(&engine, &TimerModel::lockupsChanged, this, &SchedulePanelModel::changed);
-    onLanguageChange(this, [this] { emit changed(); });
 }
 
 QVariantMap SchedulePanelModel::texts() const {

@@ -2,8 +2,9 @@
 
 #include "engine/records.h"
 
-#include <QObject>
-#include <QPointer>
+#include "ui/panels/panelkit.h"
+
+#include <QtQml/qqmlregistration.h>
 #include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
@@ -11,8 +12,9 @@
 class TimerModel;
 
 // The schedule panel's face: one card per scheduled take, edited through the engine.
-class SchedulePanelModel : public QObject {
+class SchedulePanelModel : public PanelModel {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
     // One map per block, in list order: id, enabled, timeText, lengthText, days (seven maps of
     // letter and on, Sunday first), steppers (startHour, startMinute, durationMin), lockupIndex,
@@ -22,6 +24,7 @@ class SchedulePanelModel : public QObject {
     Q_PROPERTY(QStringList lockNames READ lockNames NOTIFY changed)
 
 public:
+    explicit SchedulePanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
     explicit SchedulePanelModel(TimerModel& engine, QObject* parent = nullptr);
 
     QVariantMap texts() const;
@@ -46,11 +49,9 @@ public:
     Q_INVOKABLE void chooseLockup(const QString& id, int index);
     Q_INVOKABLE void chooseLock(const QString& id, int index);
 
-signals:
-    void changed();
+protected:
+    void attach(TimerModel& engine) override;
 
 private:
     template <class F> void edit(const QString& id, F change);
-
-    QPointer<TimerModel> m_engine;
 };

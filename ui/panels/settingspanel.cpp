@@ -56,18 +56,20 @@ QString str(const char16_t* s) { return QString::fromUtf16(s); }
 } // namespace
 
 SettingsPanelModel::SettingsPanelModel(TimerModel& engine, LoginItem* loginItem, QObject* parent)
-    : QObject(parent), m_engine(&engine), m_loginItem(loginItem),
-      m_launchAtLogin(loginItem && loginItem->isEnabled()) {
+    : PanelModel(parent), m_loginItem(loginItem) {
+    setEngine(&engine);
+}
+
+void SettingsPanelModel::attach(TimerModel& engine) {
+    if (!m_loginItem) m_loginItem = PanelSeams::shared().loginItem;
+    m_launchAtLogin = m_loginItem && m_loginItem->isEnabled();
+    emit launchAtLoginChanged();
     connect(&engine, &TimerModel::settingsValueChanged, this, &SettingsPanelModel::changed);
     connect(&engine.blocker(), &Blocker::installedChanged, this, &SettingsPanelModel::changed);
     connect(&engine.blocker(), &Blocker::lastErrorChanged, this, &SettingsPanelModel::changed);
     CalendarService& cal = engine.calendar();
     connect(&cal, &CalendarService::statusChanged, this, &SettingsPanelModel::changed);
     connect(&cal, &CalendarService::calendarsChanged, this, &SettingsPanelModel::changed);
-    onLanguageChange(this, [this] {
-        emit changed();
-        emit passwordChanged();
-    });
 }
 
 QString SettingsPanelModel::appVersion() {

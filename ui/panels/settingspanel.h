@@ -3,8 +3,7 @@
 #include "engine/records.h"
 #include "ui/panels/panelkit.h"
 
-#include <QObject>
-#include <QPointer>
+#include <QtQml/qqmlregistration.h>
 #include <QString>
 #include <QVariantList>
 #include <QVariantMap>
@@ -15,8 +14,9 @@ class LoginItem;
 // The settings panel's face: every setting with its row texts, steppers and switches, the login
 // item, the calendar section, the blocking helper and the gate password. Every change goes
 // through the engine at once.
-class SettingsPanelModel : public QObject {
+class SettingsPanelModel : public PanelModel {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
     // By settings field name: the stepper rows (label, value, text, from, to, step, canDown, canUp).
     Q_PROPERTY(QVariantMap steppers READ steppers NOTIFY changed)
@@ -34,7 +34,9 @@ class SettingsPanelModel : public QObject {
     Q_PROPERTY(bool passwordSet READ passwordSet NOTIFY changed)
 
 public:
-    // `loginItem` may be null: the switch then stays off and changes nothing.
+    // Made by QML: the login item is the shell's (PanelSeams).
+    explicit SettingsPanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
+    // Without a login item the switch stays off and changes nothing.
     SettingsPanelModel(TimerModel& engine, LoginItem* loginItem, QObject* parent = nullptr);
 
     // The application version the footer names; "—" when the build gives none.
@@ -69,13 +71,14 @@ public:
     Q_INVOKABLE void clearPassword();
 
 signals:
-    void changed();
     void launchAtLoginChanged();
     void passwordChanged();
 
+protected:
+    void attach(TimerModel& engine) override;
+
 private:
-    QPointer<TimerModel> m_engine;
-    LoginItem* m_loginItem;
+    LoginItem* m_loginItem = nullptr;
     bool m_launchAtLogin = false;
     bool m_installing = false;
     QString m_password;

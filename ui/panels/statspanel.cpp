@@ -4,10 +4,11 @@
 #include "engine/timermodel.h"
 #include "ui/panels/panelkit.h"
 
-StatsPanelModel::StatsPanelModel(TimerModel& engine, QObject* parent) : QObject(parent), m_engine(&engine) {
+StatsPanelModel::StatsPanelModel(TimerModel& engine, QObject* parent) : PanelModel(parent) { setEngine(&engine); }
+
+void StatsPanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::historyChanged, this, &StatsPanelModel::rebuild);
     connect(&engine, &TimerModel::takesTodayChanged, this, &StatsPanelModel::rebuild);
-    onLanguageChange(this, [this] { emit changed(); });
     rebuild();
 }
 

@@ -2,16 +2,18 @@
 
 #include "ui/panels/statssummary.h"
 
-#include <QObject>
-#include <QPointer>
+#include "ui/panels/panelkit.h"
+
+#include <QtQml/qqmlregistration.h>
 #include <QVariantList>
 #include <QVariantMap>
 
 class TimerModel;
 
 // The stats panel's face: the summary of the engine's history over 14 days, as texts and bars.
-class StatsPanelModel : public QObject {
+class StatsPanelModel : public PanelModel {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
     Q_PROPERTY(bool empty READ empty NOTIFY changed)
     Q_PROPERTY(bool streakActive READ streakActive NOTIFY changed)
@@ -20,6 +22,7 @@ class StatsPanelModel : public QObject {
 public:
     static constexpr int kDays = 14;
 
+    explicit StatsPanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
     explicit StatsPanelModel(TimerModel& engine, QObject* parent = nullptr);
 
     const StatsSummary& summary() const { return m_summary; }
@@ -28,12 +31,11 @@ public:
     bool streakActive() const { return m_summary.currentStreak >= 1; }
     QVariantList bars() const;
 
-signals:
-    void changed();
+protected:
+    void attach(TimerModel& engine) override;
 
 private:
     void rebuild();
 
-    QPointer<TimerModel> m_engine;
     StatsSummary m_summary;
 };

@@ -1,0 +1,124 @@
+// The look and the shared controls: colours from text, the symbol table, the stepper, the chips
+// and the language switcher.
+#include "fakes/fakes.h"
+#include "quickrig.h"
+
+#include "engine/loc.h"
+#include "ui/style.h"
+#include "ui/symbols.h"
+
+#include <QDirIterator>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+TEST(ColorFromHex, ParsesSixHexDigitsWithOrWithoutHash) {
+    struct Case {
+        std::optional<QString> text;
+        std::optional<QColor> expected;
+    };
+    const Case cases[] = {
+        {u"#4E80C4"_s, QColor(0x4e, 0x80, 0xc4)},
+        {u"4E80C4"_s, QColor(0x4e, 0x80, 0xc4)},
+        {u"#4e80c4"_s, QColor(0x4e, 0x80, 0xc4)},
+        {u"#000000"_s, QColor(0, 0, 0)},
+        {u"#FFF"_s, std::nullopt},
+        {u"#GGGGGG"_s, std::nullopt},
+        {u"#12345"_s, std::nullopt},
+        {u"#1234567"_s, std::nullopt},
+        {u"+12345"_s, std::nullopt},
+        {u"##12345"_s, std::nullopt},
+        {u""_s, std::nullopt},
+        {std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto got = colorFromHex(c.text);
+        EXPECT_EQ(got.has_value(), c.expected.has_value()) << c.text.value_or(u"(none)"_s).toStdString();
+        if (got && c.expected) EXPECT_EQ(got->rgba(), c.expected->rgba());
+    }
+}
+
+TEST(Symbols, EverySymbolNamedByTheViewsHasAGlyph) {
+    static const QRegularExpression named(uR"re((?:name|symbol|Symbol)\s*:\s*"([a-z0-9.]+)")re"_s);
+    int seen = 0;
+    QDirIterator it(u":/qt/qml/Mivra"_s, {u"*.qml"_s}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        for (auto m = named.globalMatch(text); m.hasNext();) {
+            const QString name = m.next().captured(1);
+            ++seen;
+            EXPECT_FALSE(symbolGlyph(name).text.isEmpty()) << name.toStdString() << " in " << it.fileName().toStdString();
+        }
+    }
+    EXPECT_GT(seen, 3);
+    EXPECT_TRUE(symbolGlyph(u"no.such.symbol"_s).text.isEmpty());
+    EXPECT_TRUE(symbolGlyph(u"movieclapper.fill"_s).filled);
+    EXPECT_FALSE(symbolGlyph(u"movieclapper"_s).filled);
+    EXPECT_EQ(symbolGlyph(u"movieclapper.fill"_s).text, symbolGlyph(u"movieclapper"_s).text);
+}
+
+struct ControlsTest : ::testing::Test {
+    MemoryDefaults defaults;
+    Loc loc{defaults, {u"en-US"_s}};
+    QuickRig rig;
+};
+
+TEST_F(ControlsTest, StepperShowsSuffixOnlyWhenGivenAndStopsAtTheRangeEnds) {
+    EXPECT_EQ(Style::stepperText(25, u"min"_s), u"25 min"_s);
+    EXPECT_EQ(Style::stepperText(4, QString()), u"4"_s);
+
+    auto* row = rig.load("import QtQuick\nimport Mivra\nStepperRow { width: 300; label: \"Take\"; "
+                         "value: 55; suffix: \"min\"; from: 5; to: 60; step: 10 }");
+    ASSERT_TRUE(row) << rig.errors.toStdString();
+    EXPECT_EQ(rig.find(u"stepperValue"_s)->property("text").toString(), u"55 min"_s);
+    QSignalSpy modified(row, SIGNAL(modified(int)));
+    rig.click(rig.find(u"stepperUp"_s));
+    ASSERT_EQ(modified.size(), 1);
+    EXPECT_EQ(modified[0][0].toInt(), 60); // clamped to the range, not 65
+    row->setProperty("value", 60);
+    EXPECT_FALSE(rig.find(u"stepperUp"_s)->isEnabled());
+    rig.click(rig.find(u"stepperDown"_s));
+    ASSERT_EQ(modified.size(), 2);
+    EXPECT_EQ(modified[1][0].toInt(), 50);
+}
+
+TEST_F(ControlsTest, FlowChipsListsEachItemAndRemovesOnlyTheOneClicked) {
+    auto* chips = rig.load("import QtQuick\nimport Mivra\nFlowChips { width: 300 }",
+                           {{u"items"_s, QVariantList{QVariantMap{{u"id"_s, u"slack"_s}, {u"name"_s, u"Slack"_s}},
+                                                      QVariantMap{{u"id"_s, u"discord"_s}, {u"name"_s, u"Discord"_s}}}}});
+    ASSERT_TRUE(chips) << rig.errors.toStdString();
+    auto* first = rig.find(u"chip_slack"_s);
+    auto* second = rig.find(u"chip_discord"_s);
+    ASSERT_TRUE(first && second);
+    EXPECT_GT(second->y(), first->y()); // one chip per line
+    EXPECT_FALSE(rig.find(u"chipsEmpty"_s)->isVisible());
+    QSignalSpy removed(chips, SIGNAL(remove(QString)));
+    rig.click(rig.find(u"chipRemove_discord"_s));
+    ASSERT_EQ(removed.size(), 1);
+    EXPECT_EQ(removed[0][0].toString(), u"discord"_s);
+
+    chips->setProperty("items", QVariantList());
+    EXPECT_TRUE(rig.find(u"chipsEmpty"_s)->isVisible());
+    EXPECT_EQ(rig.find(u"chipsEmpty"_s)->property("text").toString(), u"No apps blocked."_s);
+    loc.setLang(Lang::fr);
+    EXPECT_EQ(rig.find(u"chipsEmpty"_s)->property("text").toString(), u"Aucune app bloquée."_s);
+}
+
+TEST_F(ControlsTest, LanguageSwitcherChangesOnlyOnTheOtherChip) {
+    ASSERT_TRUE(rig.load("import QtQuick\nimport Mivra\nLanguageSwitcher {}")) << rig.errors.toStdString();
+    QSignalSpy switched(&loc, &Loc::langChanged);
+    rig.click(rig.find(u"lang_en"_s));
+    EXPECT_EQ(switched.size(), 0);
+    EXPECT_TRUE(defaults.writes.isEmpty());
+    rig.click(rig.find(u"lang_fr"_s));
+    EXPECT_EQ(switched.size(), 1);
+    EXPECT_EQ(loc.lang(), Lang::fr);
+    EXPECT_EQ(defaults.value(QString::fromUtf16(Loc::key)).toString(), u"fr"_s);
+    EXPECT_EQ(rig.find(u"lang_fr"_s)->property("current").toBool(), true);
+    EXPECT_EQ(rig.find(u"lang_en"_s)->property("current").toBool(), false);
+}

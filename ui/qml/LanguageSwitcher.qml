@@ -1,0 +1,33 @@
+import QtQuick
+import Mivra
+
+// FR and EN side by side; the chip of the current language is lit.
+Rectangle {
+    color: Style.nuitPanel
+    radius: 6
+    border.width: 1
+    border.color: Style.hairline
+    implicitWidth: chips.implicitWidth + 2
+    implicitHeight: chips.implicitHeight + 2
+    Row {
+        id: chips
+        anchors.centerIn: parent
+        Repeater {
+            model: Style.languages
+            delegate: PlainButton {
+                objectName: "lang_" + modelData.code
+                readonly property bool current: Style.lang === modelData.code
+                width: 24; height: 18
+                tooltip: modelData.tooltip
+                background: Rectangle { radius: 5; color: current ? Style.bleuNuit : "transparent" }
+                contentItem: TextLabel {
+                    text: modelData.label
+                    size: 9; weight: Font.Bold
+                    horizontalAlignment: Text.AlignHCenter
+                    color: current ? Style.craieBlanc : Style.traceDim
+                }
+                onClicked: Style.lang = modelData.code
+            }
+        }
+    }
+}

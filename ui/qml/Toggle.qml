@@ -1,0 +1,21 @@
+import QtQuick
+import Mivra
+
+// A switch tinted bleu-vif.
+PlainButton {
+    id: sw
+    checkable: true
+    implicitWidth: 32
+    implicitHeight: 18
+    contentItem: Rectangle {
+        radius: height / 2
+        color: sw.checked ? Style.bleuVif : Style.hairline
+        Rectangle {
+            width: 14; height: 14; radius: 7
+            y: 2
+            x: sw.checked ? parent.width - width - 2 : 2
+            color: Style.craieBlanc
+            Behavior on x { NumberAnimation { duration: 120 } }
+        }
+    }
+}
