@@ -1,14 +1,22 @@
 // Mivra: a tray focus timer that closes the set while a take rolls.
 #include "engine/loc.h"
 #include "engine/timermodel.h"
+#include "platform/linux/autostartloginitem.h"
 #include "platform/linux/linuxplatform.h"
+#include "ui/panels/panelkit.h"
+#include "ui/shell/shell.h"
+#include "ui/shell/singleinstance.h"
+#include "ui/style.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QSocketNotifier>
+#include <QtQml/qqmlextensionplugin.h>
 
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+Q_IMPORT_QML_PLUGIN(MivraPlugin)
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
@@ -18,14 +26,14 @@ void onSignal(int) {
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the event loop, so the engine and the settings are torn down normally.
-void quitOnSignals(QCoreApplication& app) {
+// SIGINT and SIGTERM ask to quit like the Quit control does: the gate may refuse.
+void routeSignals(QObject* owner, std::function<void()> onQuit) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [onQuit] {
         char byte;
         [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
-        app.quit();
+        onQuit();
     });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -34,14 +42,33 @@ void quitOnSignals(QCoreApplication& app) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
+
+// A Wayland client cannot place its own windows, so the popover would open mid-screen. With
+// XWayland there and no platform chosen by the user, run through it instead.
+void preferXWayland() {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
+    const bool wayland = qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "xcb");
+}
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("oriflan"));
-    QCoreApplication::setApplicationName(QStringLiteral("mivra"));
-    quitOnSignals(app);
+    preferXWayland();
+    QApplication::setOrganizationName(QStringLiteral("oriflan"));
+    QApplication::setApplicationName(QStringLiteral("mivra"));
+    QApplication::setDesktopFileName(QStringLiteral("app.oriflan.mivra"));
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationDisplayName(QStringLiteral("Mivra"));
 
+    SingleInstance instance;
+    if (!instance.claim()) {
+        // Another Mivra of this user runs: it shows itself, this start ends.
+        instance.showRunning();
+        return 0;
+    }
+
+    registerAppFonts();
     LinuxPlatform platform;
     Loc loc(platform.defaults, systemPreferredLanguages());
     TimerModel engine(platform.view());
@@ -49,6 +76,15 @@ int main(int argc, char** argv) {
     // until the expiry already written.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
                      [&engine] { engine.authorizeQuit(std::nullopt); });
+
+    // The side panels' services beside the engine: the login item and the running applications.
+    AutostartLoginItem loginItem;
+    PanelSeams::shared() = {&loginItem, &platform.workspace};
+
+    Shell shell(engine, platform.clock);
+    QObject::connect(&instance, &SingleInstance::showRequested, &shell, &Shell::showPopover);
+    routeSignals(&app, [&shell] { shell.requestQuit(); });
+    shell.start();
 
     const int status = app.exec();
     platform.defaults.sync();

@@ -268,4 +268,6 @@ void CalendarService::setStatus(int status) {
     m_status = status;
     emit statusChanged();
     emit calendarsChanged();
+    // Meetings read while access was granted are not shown once it is gone.
+    if (m_status != 3 && (m_current || m_next)) refreshEvents();
 }

@@ -24,8 +24,6 @@ enum class Panel { none, settings, lists, schedule, stats };
 // notify `tickChanged`; the rest notify `stateChanged`, only when something really changed.
 class MainView : public QObject {
     Q_OBJECT
-    QML_ELEMENT
-    QML_UNCREATABLE("made by the shell")
 
     // Header
     Q_PROPERTY(bool closedSetVisible READ closedSetVisible NOTIFY stateChanged)

@@ -1,26 +1,505 @@
 #include "platform/linux/icalstore.h"
 
 #include "platform/defaults.h"
+#include "platform/linux/icalparse.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileSystemWatcher>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <strings.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString kAccessKey = u"mivra.calendarAccess"_s;
+// Larger files are not calendars anyone exported; they are left unread.
+constexpr qint64 kMaxFileSize = 256LL * 1024 * 1024;
+// A burst of changes is told once, after the folders are quiet, and at the latest after this long.
+constexpr int kMaxSettleMs = 3000;
+// Items written in place (not replaced, so their folder does not change) are seen within this time.
+constexpr qint64 kRecheckMs = 5 * 60 * 1000;
+
+QString dataHome() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty()) base = QDir::homePath() + u"/.local/share"_s;
+    return base;
+}
+QString configHome() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (base.isEmpty()) base = QDir::homePath() + u"/.config"_s;
+    return base;
+}
+
+bool isIcsName(const QString& name) {
+    return name.endsWith(u".ics"_s, Qt::CaseInsensitive);
+}
+
+// The first line of a small text file, trimmed; empty when it is missing.
+QString firstLine(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.read(4096)).section(u'\n', 0, 0).trimmed();
+}
+
+QColor colorFrom(QString text) {
+    text = text.trimmed();
+    if (text.size() == 9 && text.startsWith(u'#')) text.truncate(7); // "#RRGGBBAA"
+    const QColor c(text);
+    return c.isValid() ? c : QColor();
+}
+
+bool looksLikeAddress(const QString& s) {
+    static const QRegularExpression re(uR"(^[^\s@]+@[^\s@]+\.[^\s@]+$)"_s);
+    return re.match(s).hasMatch();
+}
+
+// The addresses of the `owner` file, one a line.
+QStringList ownerFile(const QString& path) {
+    QFile f(path);
+    QStringList out;
+    if (!f.open(QIODevice::ReadOnly)) return out;
+    for (QString line : QString::fromUtf8(f.read(64 * 1024)).split(u'\n')) {
+        line = line.trimmed();
+        if (line.startsWith(u"mailto:"_s, Qt::CaseInsensitive)) line = line.mid(7);
+        if (!line.isEmpty()) out << line.toLower();
+    }
+    return out;
+}
+
+// Entries of a folder by kind, sorted by name.
+struct Listing {
+    QStringList folders, files;
+};
+Listing list(const QString& path) {
+    Listing out;
+    const QDir dir(path);
+    for (const QFileInfo& fi : dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (fi.fileName().startsWith(u'.')) continue;
+        (fi.isDir() ? out.folders : out.files) << fi.fileName();
+    }
+    return out;
+}
+
+// Whether a folder is a calendar: it has its own name or colour, or an item, or nothing but files.
+// A folder holding only folders is an account of calendars.
+bool isCollection(const QString& path) {
+    if (QFile::exists(path + u"/displayname"_s) || QFile::exists(path + u"/color"_s)) return true;
+    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir) return true;
+    bool hasFolder = false, hasItem = false;
+    while (dirent* e = ::readdir(dir)) {
+        const QString name = QFile::decodeName(e->d_name);
+        if (name.startsWith(u'.')) continue;
+        if (isIcsName(name)) {
+            hasItem = true;
+            break;
+        }
+        if (e->d_type == DT_DIR) hasFolder = true;
+        else if (e->d_type == DT_UNKNOWN && QFileInfo(path + u'/' + name).isDir()) hasFolder = true;
+    }
+    ::closedir(dir);
+    return hasItem || !hasFolder;
+}
+
+// Evolution keeps a calendar's name and colour in its source file.
+void evolutionSource(const QString& uid, QString& title, QColor& color) {
+    const QString dir = configHome() + u"/evolution/sources/"_s;
+    QFile f(dir + (uid == u"system"_s ? u"system-calendar"_s : uid) + u".source"_s);
+    if (!f.open(QIODevice::ReadOnly)) return;
+    for (const QString& line : QString::fromUtf8(f.read(256 * 1024)).split(u'\n')) {
+        if (line.startsWith(u"DisplayName="_s) && title.isEmpty()) title = line.mid(12).trimmed();
+        else if (line.startsWith(u"Color="_s) && !color.isValid()) color = colorFrom(line.mid(6));
+    }
+}
+} // namespace
+
+struct IcalCalendarStore::Impl {
+    struct FileEntry {
+        qint64 size = -1;
+        qint64 mtimeNs = -1;
+        std::shared_ptr<const IcalFile> content;
+        quint64 seen = 0; // the scan that last found the file
+    };
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    };
+    using FileMap = std::unordered_map<std::string, FileEntry, NameHash, std::equal_to<>>;
+    struct Cal {
+        StoreCalendar info;
+        QString folder;    // the collection's folder, or the folder holding the plain file
+        QString plainFile; // empty for a collection
+        QString folderTitle;
+        bool evolution = false;
+        QStringList owners;
+        FileMap files;             // by file name as the file system spells it
+        quint64 generation = 0;
+        // Checking every item's size and time is skipped while the folder itself did not change,
+        // nothing was told by the watcher and the last check is recent.
+        qint64 folderMtimeNs = -1;
+        QElapsedTimer sinceCheck;
+        bool dirty = true;
+        // The events of all files: single ones by start, series apart; rebuilt when a file changes.
+        struct Single {
+            qint64 start, end;
+            const IcalEvent* event;
+        };
+        std::vector<Single> singles;
+        std::vector<const IcalEvent*> series;
+        qint64 longest = 0;
+    };
+
+    QList<CalendarRoot> roots;
+    std::map<QString, Cal> cals;
+    QStringList order;
+    QFileSystemWatcher watcher;
+    QTimer settle;
+    QElapsedTimer firstChange;
+    QTimeZone local = QTimeZone::systemTimeZone();
+    QByteArray localId = QTimeZone::systemTimeZoneId();
+    qint64 parsed = 0;
+
+    std::shared_ptr<const IcalFile> read(const QString& path, qint64 size) {
+        ++parsed;
+        if (size > kMaxFileSize) return std::make_shared<IcalFile>();
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) return std::make_shared<IcalFile>();
+        return std::make_shared<IcalFile>(parseIcal(f.read(kMaxFileSize), local));
+    }
+
+    // Floating times were placed in the local zone of their reading: a new zone reads them again.
+    void followLocalZone() {
+        const QByteArray id = QTimeZone::systemTimeZoneId();
+        if (id == localId) return;
+        localId = id;
+        local = QTimeZone::systemTimeZone();
+        for (auto& [_, cal] : cals) {
+            cal.files.clear();
+            cal.dirty = true;
+        }
+    }
+
+    // Brings a calendar's files up to date: only files whose size or modification time changed are
+    // read again, files gone are forgotten.
+    void sync(Cal& cal) {
+        const QByteArray folder = QFile::encodeName(cal.folder);
+        if (cal.plainFile.isEmpty()) {
+            struct stat st {};
+            const qint64 mtime = ::stat(folder.constData(), &st) == 0
+                                     ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec
+                                     : -2;
+            if (!cal.dirty && mtime == cal.folderMtimeNs && cal.sinceCheck.isValid() &&
+                cal.sinceCheck.elapsed() < kRecheckMs)
+                return;
+            cal.folderMtimeNs = mtime;
+            cal.sinceCheck.start();
+            cal.dirty = false;
+        }
+        const quint64 generation = ++cal.generation;
+        bool changedSet = false;
+        // Re-reads a file when it is new or its size or modification time changed.
+        auto check = [&](std::string_view name, const struct stat& st) {
+            const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+            auto it = cal.files.find(name);
+            if (it == cal.files.end()) {
+                it = cal.files.emplace(std::string(name), FileEntry{}).first;
+                changedSet = true;
+            }
+            FileEntry& e = it->second;
+            e.seen = generation;
+            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime) {
+                const QString path = cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+                e.size = st.st_size;
+                e.mtimeNs = mtime;
+                e.content = read(path, st.st_size);
+                changedSet = true;
+            }
+        };
+        if (!cal.plainFile.isEmpty()) {
+            const QByteArray name = QFile::encodeName(cal.plainFile);
+            struct stat st {};
+            const QByteArray path = folder + '/' + name;
+            if (::stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+                check(std::string_view(name.constData(), size_t(name.size())), st);
+        } else if (DIR* dir = ::opendir(folder.constData())) {
+            const int fd = ::dirfd(dir);
+            while (dirent* ent = ::readdir(dir)) {
+                const std::string_view name(ent->d_name);
+                if (name.size() < 5 || ::strcasecmp(name.data() + name.size() - 4, ".ics") != 0) continue;
+                struct stat st {};
+                if (::fstatat(fd, ent->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+                check(name, st);
+            }
+            ::closedir(dir);
+        }
+        for (auto it = cal.files.begin(); it != cal.files.end();) {
+            if (it->second.seen == generation) {
+                ++it;
+            } else {
+                it = cal.files.erase(it);
+                changedSet = true;
+            }
+        }
+        if (changedSet) index(cal);
+    }
+
+    static void index(Cal& cal) {
+        std::vector<const std::string*> names;
+        for (const auto& [name, entry] : cal.files) names.push_back(&name);
+        std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+        cal.singles.clear();
+        cal.series.clear();
+        cal.longest = 0;
+        for (const std::string* name : names) {
+            const FileEntry& entry = cal.files.find(*name)->second;
+            if (!entry.content) continue;
+            for (const IcalEvent& e : entry.content->events) {
+                if (e.recurrence) {
+                    cal.series.push_back(&e);
+                } else {
+                    cal.singles.push_back({e.startMs, e.endMs, &e});
+                    cal.longest = std::max(cal.longest, e.endMs - e.startMs);
+                }
+            }
+        }
+        std::stable_sort(cal.singles.begin(), cal.singles.end(),
+                         [](const Cal::Single& a, const Cal::Single& b) { return a.start < b.start; });
+    }
+
+    // One calendar found by the scan; an earlier one with the same identifier keeps its files.
+    Cal& found(std::map<QString, Cal>& next, const QString& id, const QString& folder, const QString& plainFile) {
+        auto old = cals.find(id);
+        Cal cal;
+        if (old != cals.end() && old->second.folder == folder && old->second.plainFile == plainFile)
+            cal = std::move(old->second);
+        cal.info.id = id;
+        cal.folder = folder;
+        cal.plainFile = plainFile;
+        order << id;
+        return next[id] = std::move(cal);
+    }
+
+    void describeCollection(Cal& cal, const QString& name, const QString& source) {
+        cal.info.title = firstLine(cal.folder + u"/displayname"_s);
+        if (cal.info.title.isEmpty()) cal.info.title = name;
+        cal.info.color = colorFrom(firstLine(cal.folder + u"/color"_s));
+        cal.info.source = source;
+    }
+
+    void describePlain(Cal& cal, const QString& fallbackTitle, const QString& source) {
+        sync(cal);
+        const auto it = cal.files.begin();
+        const std::shared_ptr<const IcalFile> content = it == cal.files.end() ? nullptr : it->second.content;
+        QString title;
+        QColor color;
+        if (cal.evolution) evolutionSource(QFileInfo(cal.folder).fileName(), title, color);
+        if (title.isEmpty() && content) title = content->calendarName;
+        if (!color.isValid() && content) color = content->color;
+        cal.info.title = title.isEmpty() ? fallbackTitle : title;
+        cal.info.color = color;
+        cal.info.source = source;
+    }
+
+    void scan() {
+        std::map<QString, Cal> next;
+        order.clear();
+        for (const CalendarRoot& root : roots) {
+            if (!QFileInfo(root.path).isDir()) continue;
+            const Listing top = list(root.path);
+            if (root.evolution) {
+                for (const QString& name : top.folders) {
+                    const QString folder = root.path + u'/' + name;
+                    if (!QFileInfo::exists(folder + u"/calendar.ics"_s)) continue;
+                    Cal& cal = found(next, root.key + u':' + name + u"/calendar.ics"_s, folder, u"calendar.ics"_s);
+                    cal.evolution = true;
+                    describePlain(cal, name, root.source);
+                }
+                continue;
+            }
+            for (const QString& name : top.folders) {
+                const QString folder = root.path + u'/' + name;
+                if (isCollection(folder)) {
+                    describeCollection(found(next, root.key + u':' + name, folder, {}), name, root.source);
+                    continue;
+                }
+                for (const QString& sub : list(folder).folders)
+                    describeCollection(found(next, root.key + u':' + name + u'/' + sub, folder + u'/' + sub, {}),
+                                       sub, name);
+            }
+            for (const QString& name : top.files) {
+                if (!isIcsName(name)) continue;
+                describePlain(found(next, root.key + u':' + name, root.path, name), QFileInfo(name).completeBaseName(),
+                              root.source);
+            }
+        }
+        for (auto& [_, cal] : next) {
+            cal.owners = ownerFile(cal.folder + u"/owner"_s);
+            if (cal.owners.isEmpty() && looksLikeAddress(cal.info.title)) cal.owners = {cal.info.title.toLower()};
+        }
+        cals = std::move(next);
+        watch();
+    }
+
+    // Watches every root (or the folder it will appear in), account, collection and plain file.
+    void watch() {
+        QSet<QString> wanted;
+        for (const CalendarRoot& root : roots) {
+            QString p = root.path;
+            while (!QFileInfo(p).isDir() && p.count(u'/') > 1 && p != QDir::homePath()) p = QFileInfo(p).path();
+            if (QFileInfo(p).isDir()) wanted.insert(p);
+        }
+        for (const auto& [_, cal] : cals) {
+            wanted.insert(cal.folder);
+            if (cal.plainFile.isEmpty()) wanted.insert(QFileInfo(cal.folder).path()); // an account
+            else wanted.insert(cal.folder + u'/' + cal.plainFile);
+        }
+        QSet<QString> have;
+        for (const QString& p : watcher.files() + watcher.directories()) have.insert(p);
+        QStringList add, remove;
+        for (const QString& p : wanted)
+            if (!have.contains(p) && QFileInfo::exists(p)) add << p;
+        for (const QString& p : have)
+            if (!wanted.contains(p)) remove << p;
+        if (!remove.isEmpty()) watcher.removePaths(remove);
+        if (!add.isEmpty()) watcher.addPaths(add);
+    }
+};
+
+QList<CalendarRoot> IcalCalendarStore::defaultRoots() {
+    const QString data = dataHome();
+    return {
+        {data + u"/Mivra/calendars"_s, u"mivra"_s, u"Mivra"_s, false},
+        {data + u"/calendars"_s, u"calendars"_s, u"calendars"_s, false},
+        {QDir::homePath() + u"/.calendars"_s, u"home"_s, u".calendars"_s, false},
+        {data + u"/evolution/calendar"_s, u"evolution"_s, u"Evolution"_s, true},
+    };
+}
 
 IcalCalendarStore::IcalCalendarStore(Defaults& defaults, QObject* parent)
-    : CalendarStore(parent), m_defaults(defaults) {}
+    : IcalCalendarStore(defaults, defaultRoots(), parent) {}
+
+IcalCalendarStore::IcalCalendarStore(Defaults& defaults, QList<CalendarRoot> roots, QObject* parent)
+    : CalendarStore(parent), d(std::make_unique<Impl>()), m_defaults(defaults) {
+    d->roots = std::move(roots);
+    d->settle.setSingleShot(true);
+    d->settle.setInterval(500);
+    connect(&d->settle, &QTimer::timeout, this, [this] {
+        d->firstChange.invalidate();
+        emit changed();
+    });
+    const auto changedOnDisk = [this] {
+        for (auto& [_, cal] : d->cals) cal.dirty = true;
+        if (!d->firstChange.isValid()) d->firstChange.start();
+        // Quiet folders are told after the settle time; a stream of changes at the latest after
+        // kMaxSettleMs, so a sync tool writing for minutes still shows its progress.
+        if (!d->settle.isActive() || d->firstChange.elapsed() < kMaxSettleMs - d->settle.interval())
+            d->settle.start();
+    };
+    connect(&d->watcher, &QFileSystemWatcher::directoryChanged, this, changedOnDisk);
+    connect(&d->watcher, &QFileSystemWatcher::fileChanged, this, changedOnDisk);
+    openFolder = [](const QUrl& url) {
+        if (QDesktopServices::openUrl(url)) return true;
+        return QProcess::startDetached(u"xdg-open"_s, {url.toLocalFile()});
+    };
+    d->watch();
+}
 
 IcalCalendarStore::~IcalCalendarStore() = default;
 
+QString IcalCalendarStore::dropFolder() const {
+    return d->roots.isEmpty() ? QString() : d->roots.first().path;
+}
+
+void IcalCalendarStore::setSettleTime(int ms) {
+    d->settle.setInterval(ms);
+}
+
+qint64 IcalCalendarStore::filesParsed() const {
+    return d->parsed;
+}
+
 int IcalCalendarStore::authorizationStatus() const {
-    return m_defaults.value(QStringLiteral("mivra.calendarAccess")).toInt();
+    const qint64 status = m_defaults.integer(kAccessKey);
+    return status >= 0 && status <= 4 ? static_cast<int>(status) : 0;
 }
 
 void IcalCalendarStore::requestAccess(std::function<void(bool)> done) {
-    m_defaults.setValue(QStringLiteral("mivra.calendarAccess"), 3);
+    // The person's own consent, given in the popover.
+    m_defaults.setValue(kAccessKey, 3);
     done(true);
 }
 
-QList<StoreCalendar> IcalCalendarStore::calendars() const { return {}; }
-
-void IcalCalendarStore::events(const QStringList&, const QDateTime&, const QDateTime&,
-                               std::function<void(QList<StoreEvent>)> done) {
-    done({});
+QList<StoreCalendar> IcalCalendarStore::calendars() const {
+    d->followLocalZone();
+    d->scan();
+    QList<StoreCalendar> out;
+    for (const QString& id : d->order) out.append(d->cals.at(id).info);
+    return out;
 }
 
-void IcalCalendarStore::openSettings() {}
+void IcalCalendarStore::events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,
+                               std::function<void(QList<StoreEvent>)> done) {
+    d->followLocalZone();
+    const qint64 fromMs = from.toMSecsSinceEpoch(), toMs = to.toMSecsSinceEpoch();
+    QList<StoreEvent> out;
+    for (const QString& id : calendarIds) {
+        auto it = d->cals.find(id);
+        if (it == d->cals.end()) continue;
+        Impl::Cal& cal = it->second;
+        d->sync(cal);
+        auto emitOne = [&](const IcalEvent& e, qint64 start, qint64 end) {
+            StoreEvent s;
+            s.id = e.uid;
+            s.calendarId = id;
+            s.title = e.title;
+            s.start = QDateTime::fromMSecsSinceEpoch(start, QTimeZone::utc());
+            s.end = QDateTime::fromMSecsSinceEpoch(end, QTimeZone::utc());
+            s.allDay = e.allDay;
+            s.cancelled = e.cancelled;
+            s.participation = e.attendees.isEmpty() ? Participation::none : e.participationOf(cal.owners);
+            s.url = e.url;
+            s.location = e.location;
+            s.notes = e.notes;
+            out.append(std::move(s));
+        };
+        // Single events that may overlap: those starting before the end and no longer ago than the
+        // longest event lasts.
+        const qint64 earliest = fromMs - std::min(cal.longest, fromMs - INT64_MIN / 2);
+        auto first = std::lower_bound(cal.singles.begin(), cal.singles.end(), earliest,
+                                      [](const Impl::Cal::Single& s, qint64 t) { return s.start < t; });
+        for (auto it = first; it != cal.singles.end() && it->start < toMs; ++it) {
+            const bool overlaps = it->end > fromMs || (it->end == it->start && it->start >= fromMs);
+            if (overlaps) emitOne(*it->event, it->start, it->end);
+        }
+        for (const IcalEvent* e : cal.series)
+            e->occurrences(fromMs, toMs, [&](qint64 start, qint64 end) { emitOne(*e, start, end); });
+    }
+    done(std::move(out));
+}
+
+void IcalCalendarStore::openSettings() {
+    const QString folder = dropFolder();
+    if (folder.isEmpty()) return;
+    QDir().mkpath(folder);
+    d->watch();
+    if (openFolder) openFolder(QUrl::fromLocalFile(folder));
+}

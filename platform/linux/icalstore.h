@@ -2,15 +2,40 @@
 
 #include "platform/calendarstore.h"
 
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
 class Defaults;
+
+// A folder that holds calendars. Under it, a folder is a calendar in the vdir layout (one .ics file
+// per item, optional `displayname`, `color` and `owner` files); a folder holding only such folders is
+// an account whose calendars they are; a plain .ics file is a calendar of its own. Evolution's root
+// holds one folder per calendar with its items in `calendar.ics`.
+struct CalendarRoot {
+    QString path;
+    QString key;    // first part of the identifiers of its calendars: "mivra:work"
+    QString source; // the source title of its calendars
+    bool evolution = false;
+};
 
 // Calendars from iCalendar files: vdir collections and plain .ics files under the calendar roots.
 // Access is the person's own consent, kept under the defaults key "mivra.calendarAccess".
 class IcalCalendarStore final : public CalendarStore {
     Q_OBJECT
 public:
+    // The roots of the person's home: ~/.local/share/Mivra/calendars, ~/.local/share/calendars,
+    // ~/.calendars and Evolution's local calendars.
     explicit IcalCalendarStore(Defaults& defaults, QObject* parent = nullptr);
+    IcalCalendarStore(Defaults& defaults, QList<CalendarRoot> roots, QObject* parent = nullptr);
     ~IcalCalendarStore() override;
+
+    static QList<CalendarRoot> defaultRoots();
+    // The folder where a person drops .ics exports (the first root).
+    QString dropFolder() const;
 
     int authorizationStatus() const override;
     void requestAccess(std::function<void(bool granted)> done) override;
@@ -19,6 +44,15 @@ public:
                 std::function<void(QList<StoreEvent>)> done) override;
     void openSettings() override;
 
+    // Opens a folder for the person; the desktop's file manager unless replaced (tests do).
+    std::function<bool(const QUrl&)> openFolder;
+    // How long the folders must stay quiet after a change before it is told (milliseconds).
+    void setSettleTime(int ms);
+    // Files read and parsed so far, for the curious (benchmarks, tests).
+    qint64 filesParsed() const;
+
 private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
     Defaults& m_defaults;
 };

@@ -3,6 +3,7 @@
 #include "calendar/calendarservice.h"
 #include "calendar/scheduledtakes.h"
 #include "fakes/enginerig.h"
+#include "printers.h"
 
 #include <QCoreApplication>
 
@@ -72,27 +73,6 @@ TEST_F(CalendarRig, StartUpConfiguresFromSettingsAndRefreshes) {
     EXPECT_FALSE(e->calendar().isEnabled());
 }
 
-TEST_F(CalendarRig, WithoutAccessNothingIsFetchedUntilGranted) {
-    rig.calendarStore.status = 0;
-    rig.calendarStore.eventList = {meeting(u"w"_s, 600)};
-    start();
-    EXPECT_EQ(rig.calendarStore.fetches, 0);
-    e->calendar().requestAccess();
-    QCoreApplication::sendPostedEvents();
-    ASSERT_TRUE(e->calendar().nextEvent());
-    EXPECT_EQ(e->calendar().nextEvent()->id, u"w"_s);
-}
-
-TEST_F(CalendarRig, TheServiceOutlivesNoEngine) {
-    rig.calendarStore.eventList = {meeting(u"w"_s, 600)};
-    start();
-    rig.calendarStore.holdAnswers = true;
-    refresh();
-    rig.engine.reset();
-    for (auto& answer : rig.calendarStore.held) answer();
-    QCoreApplication::sendPostedEvents();
-}
-
 // ---------------------------------------------------------------------------------------------
 // Meeting warnings
 
@@ -112,12 +92,13 @@ TEST_F(CalendarRig, WarnsOnceWithinTheLeadTime) {
     EXPECT_EQ(e->lastWarnedMeeting(), e->calendar().nextEvent()->warnKey());
 }
 
-TEST_F(CalendarRig, LeadTimeEdges) {
+TEST_F(CalendarRig, LeadTimeEdgesAndSwitches) {
     struct Case {
         const char* name;
         qint64 leadMin;
         qint64 startSecs;
-        QString body; // empty: no warning
+        QString body; // empty: no warning; no join link, no hint
+        bool calendarOn = true, warningsOn = true;
     };
     const QList<Case> cases{
         {"lead 0 acts as 1, too early", 0, 61, {}},
@@ -126,37 +107,23 @@ TEST_F(CalendarRig, LeadTimeEdges) {
         {"found late, 2 minutes away", 10, 120, u"Starts in 2 min."_s},
         {"just outside the window", 5, 301, {}},
         {"a second away", 5, 1, u"Starts in 1 min."_s},
+        {"in progress", 5, -60, {}},
         {"a huge lead never overflows", INT64_MAX / 2, 86400, u"Starts in 1440 min."_s},
+        {"warnings off", 5, 120, {}, true, false},
+        {"calendar off", 5, 120, {}, false, true},
     };
     for (const Case& c : cases) {
         rig.notifier.posts.clear();
         rig.calendarStore.eventList = {meeting(QString::fromLatin1(c.name), c.startSecs)};
         start();
-        e->editSettings([&](Settings& s) { s.meetingWarnMinutes = c.leadMin; });
-        e->checkMeetingWarning();
+        e->editSettings([&](Settings& s) {
+            s.meetingWarnMinutes = c.leadMin;
+            s.calendarEnabled = c.calendarOn;
+            s.meetingWarnEnabled = c.warningsOn;
+        });
+        rig.ticks(2);
         EXPECT_EQ(bodies(), c.body.isEmpty() ? QStringList() : QStringList{c.body}) << c.name;
     }
-}
-
-TEST_F(CalendarRig, InProgressSwitchedOffOrNoneIsNeverWarned) {
-    rig.calendarStore.eventList = {meeting(u"now"_s, -60)};
-    start();
-    rig.ticks(3);
-    EXPECT_TRUE(rig.notifier.posts.isEmpty());
-
-    rig.calendarStore.eventList = {meeting(u"soon"_s, 120)};
-    e->editSettings([](Settings& s) { s.meetingWarnEnabled = false; });
-    rig.ticks(3);
-    EXPECT_TRUE(rig.notifier.posts.isEmpty());
-    e->editSettings([](Settings& s) {
-        s.meetingWarnEnabled = true;
-        s.calendarEnabled = false;
-    });
-    rig.ticks(3);
-    EXPECT_TRUE(rig.notifier.posts.isEmpty());
-    e->editSettings([](Settings& s) { s.calendarEnabled = true; });
-    rig.ticks(1);
-    EXPECT_EQ(bodies(), QStringList{u"Starts in 2 min."_s}); // no join link, no hint
 }
 
 TEST_F(CalendarRig, MovedOrInterleavedMeetingsAreWarnedAgain) {

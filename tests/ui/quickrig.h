@@ -21,7 +21,7 @@ struct QuickRig {
     QQuickItem* load(const QByteArray& qml, const QVariantMap& props = {}) {
         QQmlComponent c(&engine);
         c.setData(qml, QUrl(QStringLiteral("qrc:/qt/qml/Mivra/test.qml")));
-        root.reset(c.createWithInitialProperties(props));
+        if (!c.isError()) root.reset(c.createWithInitialProperties(props));
         if (!root) {
             errors = c.errorString();
             return nullptr;

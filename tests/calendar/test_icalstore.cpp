@@ -1,0 +1,281 @@
+// The file calendar store on the fixtures of tests/data/calendars: the calendars it finds, the
+// occurrences it expands, what it reads again, its change signal, and the service on top of it.
+#include "calendar/calendarservice.h"
+#include "fakes/fakes.h"
+#include "printers.h"
+#include "platform/linux/icalparse.h"
+#include "platform/linux/icalstore.h"
+
+#include <QDirIterator>
+#include "engine/loc.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Floating times in the fixtures are read in Paris.
+const bool kParis = [] {
+    qputenv("TZ", "Europe/Paris");
+    ::tzset();
+    return true;
+}();
+
+QDateTime utc(int y, int mo, int d, int h, int mi) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi), QTimeZone::utc());
+}
+
+// Copies a fixture folder into `to`.
+void copyTree(const QString& from, const QString& to) {
+    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        writeFile(to + path.mid(from.size()), readFile(path));
+    }
+}
+
+struct Store : ::testing::Test {
+    QTemporaryDir dir;
+    MemoryDefaults defaults;
+    std::unique_ptr<IcalCalendarStore> store;
+    QString root() const { return dir.path() + u"/root"_s; }
+
+    void SetUp() override {
+        ASSERT_TRUE(kParis);
+        copyTree(QStringLiteral(MIVRA_TEST_DATA "/calendars"), dir.path());
+        store = std::make_unique<IcalCalendarStore>(
+            defaults, QList<CalendarRoot>{{root(), u"t"_s, u"Tests"_s, false},
+                                          {dir.path() + u"/missing"_s, u"m"_s, u"Missing"_s, false},
+                                          {dir.path() + u"/evolution"_s, u"e"_s, u"Evolution"_s, true}});
+        store->setSettleTime(100);
+        store->openFolder = [this](const QUrl& url) {
+            opened << url;
+            return true;
+        };
+    }
+    QList<StoreEvent> fetch(const QDateTime& from, const QDateTime& to, QStringList ids = {}) {
+        const QList<StoreCalendar> calendars = store->calendars(); // as the service asks first
+        if (ids.isEmpty())
+            for (const StoreCalendar& c : calendars) ids << c.id;
+        QList<StoreEvent> out;
+        bool answered = false;
+        store->events(ids, from, to, [&](QList<StoreEvent> events) {
+            out = std::move(events);
+            answered = true;
+        });
+        EXPECT_TRUE(answered);
+        return out;
+    }
+    // "uid@start" of every occurrence of `uid`, in time order.
+    static QStringList starts(const QList<StoreEvent>& events, const QString& uid) {
+        QList<QDateTime> found;
+        for (const StoreEvent& e : events)
+            if (e.id == uid) found << e.start;
+        std::sort(found.begin(), found.end());
+        QStringList out;
+        for (const QDateTime& t : found) out << t.toUTC().toString(u"MM-dd HH:mm"_s);
+        return out;
+    }
+    static const StoreEvent* byTitle(const QList<StoreEvent>& events, const QString& title) {
+        for (const StoreEvent& e : events)
+            if (e.title == title) return &e;
+        return nullptr;
+    }
+    QList<QUrl> opened;
+};
+} // namespace
+
+TEST_F(Store, FindsCollectionsAccountsAndPlainFiles) {
+    QStringList got;
+    for (const StoreCalendar& c : store->calendars())
+        got << c.id + u'|' + c.title + u'|' + c.source + u'|' + (c.color.isValid() ? c.color.name().toUpper() : QString());
+    EXPECT_EQ(got, (QStringList{u"t:acct/team|Team|acct|"_s, u"t:work|Work|Tests|#1BADF8"_s,
+                                u"t:Shared.ics|shared.person@example.net|Tests|#FF9500"_s, u"t:holidays.ics|holidays|Tests|"_s,
+                                u"e:system/calendar.ics|system|Evolution|"_s}));
+}
+
+TEST_F(Store, ExpandsSeriesWithExceptionsZonesAndExtraDates) {
+    const QList<StoreEvent> events = fetch(utc(2026, 3, 4, 8, 0), utc(2026, 4, 20, 0, 0));
+    // Weekly in a zone of the file: one date excluded, one moved, 15:00 local on both sides of the
+    // spring change, and the last one allowed by UNTIL.
+    EXPECT_EQ(starts(events, u"weekly-1"_s), (QStringList{u"03-04 14:00"_s, u"03-19 15:00"_s, u"03-25 14:00"_s,
+                                                          u"04-08 13:00"_s, u"04-15 13:00"_s}));
+    ASSERT_TRUE(byTitle(events, u"Team weekly (moved)"_s));
+    EXPECT_EQ(byTitle(events, u"Team weekly (moved)"_s)->end, utc(2026, 3, 19, 16, 0));
+    // A zone of the system's database, across the American change; the first of three is before
+    // the window.
+    EXPECT_EQ(starts(events, u"ny-1"_s), (QStringList{u"03-09 13:00"_s, u"03-16 13:00"_s}));
+    // Floating times are local, the extra dates too; a period keeps its own end.
+    EXPECT_EQ(starts(events, u"lunch-1"_s), (QStringList{u"03-04 11:30"_s, u"03-06 11:30"_s, u"03-10 11:30"_s}));
+    for (const StoreEvent& e : events)
+        if (e.id == u"lunch-1"_s && e.start == utc(2026, 3, 10, 11, 30)) {
+            EXPECT_EQ(e.end, utc(2026, 3, 10, 13, 0));
+        }
+    // A daily floating series keeps its local hour after the change.
+    const QStringList daily = starts(events, u"daily-1"_s);
+    EXPECT_EQ(daily.size(), 47);
+    EXPECT_EQ(daily.first(), u"03-04 09:30"_s);
+    EXPECT_TRUE(daily.contains(u"03-30 08:30"_s));
+    // A zone name behind a vendor prefix is still found.
+    EXPECT_EQ(starts(events, u"retro-1"_s), QStringList{u"03-05 13:00"_s});
+
+    const StoreEvent* holiday = byTitle(events, u"Holiday"_s);
+    ASSERT_TRUE(holiday);
+    EXPECT_TRUE(holiday->allDay);
+    EXPECT_EQ(holiday->end.toMSecsSinceEpoch() - holiday->start.toMSecsSinceEpoch(), 86400000);
+    EXPECT_TRUE(byTitle(events, u"Cancelled sync"_s)->cancelled);
+    EXPECT_EQ(byTitle(events, u"Vendor pitch"_s)->participation, Participation::declined);
+    EXPECT_EQ(byTitle(events, u"Optional talk"_s)->participation, Participation::declined); // owner by title
+    EXPECT_EQ(byTitle(events, u"Daily sync"_s)->participation, Participation::tentative);
+    EXPECT_EQ(byTitle(events, u"Design review"_s)->participation, Participation::none);
+    EXPECT_EQ(byTitle(events, u"Daily sync"_s)->notes, u"Notes, with a link: https://acme.zoom.us/j/555"_s);
+    EXPECT_EQ(byTitle(events, u"Coffee chat"_s)->url, QUrl(u"https://intranet.example/coffee"_s));
+    ASSERT_TRUE(byTitle(events, QString()));
+    EXPECT_TRUE(byTitle(events, QString())->id.isEmpty());
+    EXPECT_TRUE(byTitle(events, u"Dentist"_s));
+    // The draft beside the items and the text file are not read.
+    int reviews = 0;
+    for (const StoreEvent& e : events) reviews += e.title == u"Design review"_s;
+    EXPECT_EQ(reviews, 1);
+}
+
+TEST_F(Store, TheServiceFindsTheCurrentAndNextMeeting) {
+    defaults.setValue(u"mivra.calendarAccess"_s, 3);
+    FakeClock clock(utc(2026, 3, 4, 9, 0), QTimeZone("Europe/Paris"));
+    MemoryDefaults langDefaults;
+    Loc loc(langDefaults, {u"en-US"_s});
+    CalendarService service(*store, clock);
+    service.configure(true, {});
+    ASSERT_TRUE(service.currentEvent() && service.nextEvent());
+    EXPECT_EQ(service.currentEvent()->title, u"Planning marathon"_s); // 90 minutes ago, still on
+    EXPECT_EQ(service.nextEvent()->title, u"Daily sync"_s);           // today's occurrence
+    EXPECT_EQ(service.nextEvent()->joinURL, QUrl(u"https://acme.zoom.us/j/555"_s));
+    EXPECT_EQ(service.nextEvent()->relativeText(clock.localNow()), u"in 30 min"_s);
+
+    service.configure(true, {u"t:Shared.ics"_s});
+    EXPECT_EQ(service.currentEvent()->title, u"Design review"_s); // of two in progress, the earlier
+    EXPECT_EQ(service.currentEvent()->joinURL, QUrl(u"https://meet.google.com/abc-defg-hij"_s));
+    EXPECT_EQ(service.currentEvent()->calendarColorHex, u"#1BADF8"_s);
+}
+
+TEST_F(Store, OnlyChangedFilesAreReadAgain) {
+    fetch(utc(2026, 3, 4, 8, 0), utc(2026, 3, 18, 8, 0));
+    const qint64 first = store->filesParsed();
+    EXPECT_EQ(first, 12); // nine items, two plain files and the Evolution calendar
+    fetch(utc(2026, 3, 4, 8, 1), utc(2026, 3, 18, 8, 1));
+    EXPECT_EQ(store->filesParsed(), first);
+
+    const QString item = root() + u"/work/coffee.ics"_s;
+    QByteArray text = readFile(item);
+    text.replace("Coffee chat", "Coffee chat!");
+    ASSERT_TRUE(writeFile(item, text));
+    QFile::remove(root() + u"/work/review.ics"_s);
+    const QList<StoreEvent> events = fetch(utc(2026, 3, 4, 8, 0), utc(2026, 3, 18, 8, 0));
+    EXPECT_EQ(store->filesParsed(), first + 1);
+    EXPECT_TRUE(byTitle(events, u"Coffee chat!"_s));
+    EXPECT_FALSE(byTitle(events, u"Design review"_s));
+}
+
+TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
+    const QString work = root() + u"/work/"_s;
+    writeFile(work + u"garbage.ics"_s, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:nonsense\nRRULE:FREQ=\n");
+    writeFile(work + u"binary.ics"_s, QByteArray("\0\xff\xfe BEGIN:VEVENT", 18));
+    writeFile(work + u"empty.ics"_s, "");
+    writeFile(work + u"storm.ics"_s,
+              "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:storm\nSUMMARY:Storm\nDTSTART:20200101T000000Z\n"
+              "DTEND:20200101T000001Z\nRRULE:FREQ=SECONDLY\nEND:VEVENT\nEND:VCALENDAR\n");
+    writeFile(work + u"huge-count.ics"_s,
+              "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:count\nSUMMARY:Count\nDTSTART:19000101T090000Z\n"
+              "RRULE:FREQ=DAILY;COUNT=2000000000\nEND:VEVENT\nEND:VCALENDAR\n");
+    writeFile(work + u"backwards.ics"_s,
+              "BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:back\nSUMMARY:Backwards\nDTSTART:20260304T120000Z\n"
+              "DTEND:20260304T110000Z\nEND:VEVENT\nEND:VCALENDAR\n");
+    const QList<StoreEvent> events = fetch(utc(2026, 3, 4, 8, 0), utc(2026, 3, 5, 8, 0), {u"t:work"_s});
+    EXPECT_TRUE(byTitle(events, u"Daily sync"_s)); // the good items are still there
+    int storms = 0;
+    for (const StoreEvent& e : events) storms += e.id == u"storm"_s;
+    EXPECT_LE(storms, 1000); // a series gives a bounded number of occurrences
+    const StoreEvent* back = byTitle(events, u"Backwards"_s);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->end, back->start);
+}
+
+TEST_F(Store, AccessIsTheStoredConsent) {
+    EXPECT_EQ(store->authorizationStatus(), 0);
+    for (const auto& [stored, status] : QList<QPair<QVariant, int>>{{2, 2}, {u"3"_s, 3}, {99, 0}, {u"x"_s, 0}}) {
+        defaults.setValue(u"mivra.calendarAccess"_s, stored);
+        EXPECT_EQ(store->authorizationStatus(), status) << qPrintable(stored.toString());
+    }
+    bool granted = false;
+    store->requestAccess([&](bool g) { granted = g; });
+    EXPECT_TRUE(granted);
+    EXPECT_EQ(defaults.value(u"mivra.calendarAccess"_s).toInt(), 3);
+}
+
+TEST_F(Store, SettingsCreateTheDropFolderAndOpenIt) {
+    auto fresh = std::make_unique<IcalCalendarStore>(
+        defaults, QList<CalendarRoot>{{dir.path() + u"/drop/calendars"_s, u"d"_s, u"Mivra"_s, false}});
+    fresh->setSettleTime(50);
+    QList<QUrl> urls;
+    fresh->openFolder = [&](const QUrl& u) {
+        urls << u;
+        return true;
+    };
+    EXPECT_TRUE(fresh->calendars().isEmpty());
+    QSignalSpy changed(fresh.get(), &CalendarStore::changed);
+    fresh->openSettings();
+    EXPECT_TRUE(QFileInfo(dir.path() + u"/drop/calendars"_s).isDir());
+    EXPECT_EQ(urls, QList<QUrl>{QUrl::fromLocalFile(dir.path() + u"/drop/calendars"_s)});
+    // A file dropped there is a calendar.
+    writeFile(dir.path() + u"/drop/calendars/export.ics"_s, readFile(root() + u"/holidays.ics"_s));
+    EXPECT_TRUE(changed.wait(3000));
+    ASSERT_EQ(fresh->calendars().size(), 1);
+    EXPECT_EQ(fresh->calendars().first().title, u"export"_s);
+}
+
+TEST_F(Store, ABurstOfWritesIsToldOnce) {
+    store->calendars(); // starts watching the calendars found
+    QSignalSpy changed(store.get(), &CalendarStore::changed);
+    writeFile(root() + u"/work/new.ics"_s, readFile(root() + u"/work/coffee.ics"_s));
+    ASSERT_TRUE(changed.wait(3000));
+    EXPECT_EQ(changed.count(), 1);
+
+    changed.clear();
+    for (int i = 0; i < 300; ++i)
+        writeFile(root() + u"/work/sync-"_s + QString::number(i) + u".ics"_s, readFile(root() + u"/work/coffee.ics"_s));
+    ASSERT_TRUE(changed.wait(3000));
+    QTest::qWait(400);
+    EXPECT_EQ(changed.count(), 1);
+
+    // A plain file edited in place is noticed too.
+    changed.clear();
+    QByteArray shared = readFile(root() + u"/Shared.ics"_s);
+    shared.replace("Lunch", "Brunch");
+    QFile f(root() + u"/Shared.ics"_s);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite | QIODevice::Truncate));
+    f.write(shared);
+    f.close();
+    EXPECT_TRUE(changed.wait(3000));
+}
+
+TEST(IcalParse, AnOverrideWithoutItsSeriesStandsAlone) {
+    const IcalFile f = parseIcal("BEGIN:VCALENDAR\nBEGIN:VEVENT\nUID:x\nRECURRENCE-ID:20260304T100000Z\n"
+                                 "SUMMARY:Lone\nDTSTART:20260304T110000Z\nDURATION:PT30M\nEND:VEVENT\nEND:VCALENDAR\n",
+                                 QTimeZone::utc());
+    int seen = 0;
+    f.occurrences(utc(2026, 3, 4, 0, 0).toMSecsSinceEpoch(), utc(2026, 3, 5, 0, 0).toMSecsSinceEpoch(),
+                  [&](const IcalEvent& e, qint64 start, qint64 end) {
+                      ++seen;
+                      EXPECT_EQ(e.title, u"Lone"_s);
+                      EXPECT_EQ(end - start, 30 * 60 * 1000);
+                  });
+    EXPECT_EQ(seen, 1);
+    EXPECT_TRUE(parseIcal("not a calendar", QTimeZone::utc()).events.empty());
+}

@@ -1,0 +1,234 @@
+// The main view rendered offscreen on a real engine over fakes: texts, visibility, enabled states,
+// colours and sizes of each state, and the controls' effect on the engine.
+#include "fakes/enginerig.h"
+#include "quickrig.h"
+
+#include "calendar/calendarservice.h"
+#include "ui/mainview.h"
+#include "ui/style.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+struct MainViewTest : ::testing::Test {
+    EngineRig rig;
+    std::unique_ptr<MainView> view;
+    QuickRig quick;
+    int passwordQuits = 0, terminates = 0;
+
+    void SetUp() override {}
+    void start(Lang lang = Lang::en) {
+        rig.start(lang);
+        view = std::make_unique<MainView>(*rig.engine, rig.engine->calendar(), rig.clock);
+        view->onPasswordQuit = [this] { ++passwordQuits; };
+        view->onTerminate = [this] { ++terminates; };
+        view->setActive(true);
+        ASSERT_TRUE(quick.load("import QtQuick\nimport Mivra\nMainView {}",
+                               {{u"view"_s, QVariant::fromValue<QObject*>(view.get())}}))
+            << quick.errors.toStdString();
+    }
+    QQuickItem* item(const char16_t* name) {
+        QQuickItem* i = quick.find(QString::fromUtf16(name));
+        EXPECT_TRUE(i) << QString::fromUtf16(name).toStdString();
+        return i;
+    }
+    QString text(const char16_t* name) { return item(name)->property("text").toString(); }
+    bool shown(const char16_t* name) { return item(name)->isVisible(); }
+    void click(const char16_t* name) { quick.click(item(name)); }
+    void today(qint64 takes, qint64 allowanceUsed = 0) {
+        rig.defaults.setValue(u"mivra.day"_s, u"2026-03-02"_s);
+        rig.defaults.setValue(u"mivra.takes"_s, takes);
+        rig.defaults.setValue(u"mivra.allowanceUsed"_s, allowanceUsed);
+    }
+    void lockNextTake(LockKind kind) {
+        if (kind == LockKind::password) rig.engine->setPassword(u"sesame"_s);
+        click(kind == LockKind::timer ? u"gateChip1" : u"gateChip2");
+        click(u"primaryButton");
+    }
+};
+
+TEST_F(MainViewTest, StandbyOffersTheGateAndNothingToCut) {
+    start();
+    EXPECT_TRUE(shown(u"gatePicker"));
+    EXPECT_EQ(view->secondaryLabel(), u"Cut"_s);
+    EXPECT_FALSE(item(u"secondaryButton")->isEnabled());
+    EXPECT_DOUBLE_EQ(item(u"secondaryButton")->opacity(), 0.4);
+    EXPECT_EQ(item(u"progressBar")->width(), 0);
+    EXPECT_EQ(view->phaseColor(), Style::bleuVif);
+    EXPECT_FALSE(shown(u"recMark"));
+    EXPECT_FALSE(shown(u"passwordRow"));
+    EXPECT_EQ(quick.root->property("width").toInt(), 340);
+
+    click(u"primaryButton");
+    EXPECT_TRUE(rig.engine->running());
+    EXPECT_EQ(rig.engine->phase(), Phase::rolling);
+    EXPECT_TRUE(shown(u"recMark"));
+    EXPECT_FALSE(shown(u"gatePicker"));
+    EXPECT_TRUE(item(u"secondaryButton")->isEnabled());
+    EXPECT_EQ(view->phaseColor(), Style::craie);
+}
+
+TEST_F(MainViewTest, TimerLockedTakeInFrenchCannotBeCutAndQuitGoesToThePasswordAlert) {
+    start(Lang::fr);
+    lockNextTake(LockKind::timer);
+    ASSERT_TRUE(rig.engine->gateLocked());
+    EXPECT_EQ(text(u"subtitle"), u"Barrière verrouillée. Tiens jusqu'au bout."_s);
+    EXPECT_EQ(view->lockSymbol(), u"lock.fill"_s);
+    EXPECT_TRUE(shown(u"phaseLock"));
+    EXPECT_FALSE(item(u"secondaryButton")->isEnabled());
+    EXPECT_EQ(view->secondaryLabel(), u"Coupez"_s);
+    click(u"quitButton");
+    EXPECT_EQ(passwordQuits, 1);
+    EXPECT_EQ(terminates, 0);
+}
+
+TEST_F(MainViewTest, PasswordLockedTakeCutsOnlyWithTheRightPassword) {
+    start();
+    lockNextTake(LockKind::password);
+    EXPECT_EQ(view->lockSymbol(), u"lock.shield.fill"_s);
+    click(u"secondaryButton");
+    ASSERT_TRUE(shown(u"passwordRow"));
+    EXPECT_EQ(rig.engine->phase(), Phase::rolling);
+
+    view->setPwInput(u"wrong"_s);
+    click(u"unlockButton");
+    EXPECT_TRUE(shown(u"passwordRow"));
+    EXPECT_TRUE(view->pwInput().isEmpty());
+    EXPECT_EQ(rig.engine->phase(), Phase::rolling);
+
+    view->setPwInput(u"sesame"_s);
+    click(u"unlockButton");
+    EXPECT_FALSE(shown(u"passwordRow"));
+    EXPECT_EQ(rig.engine->phase(), Phase::standby);
+    EXPECT_FALSE(rig.engine->gateLocked());
+}
+
+TEST_F(MainViewTest, PausedTakeAndBreaks) {
+    start();
+    click(u"primaryButton");
+    click(u"primaryButton"); // pause
+    EXPECT_FALSE(rig.engine->running());
+    EXPECT_FALSE(shown(u"gatePicker"));
+    EXPECT_FALSE(shown(u"recMark"));
+    EXPECT_TRUE(item(u"secondaryButton")->isEnabled());
+
+    rig.engine->rollOrResume();
+    rig.engine->phaseEnded();
+    ASSERT_EQ(rig.engine->phase(), Phase::setup);
+    EXPECT_EQ(view->secondaryLabel(), u"Skip"_s);
+    EXPECT_EQ(view->primaryTextColor(), Style::nuit);
+    EXPECT_EQ(view->phaseColor(), Style::trace);
+    EXPECT_FALSE(shown(u"gatePicker"));
+    click(u"secondaryButton");
+    EXPECT_EQ(rig.engine->phase(), Phase::standby);
+}
+
+TEST_F(MainViewTest, ATickChangesTheClockWithoutTheRest) {
+    start();
+    click(u"primaryButton");
+    QSignalSpy state(view.get(), &MainView::stateChanged);
+    QSignalSpy tick(view.get(), &MainView::tickChanged);
+    rig.ticks(1);
+    EXPECT_EQ(tick.size(), 1);
+    EXPECT_EQ(state.size(), 0);
+    EXPECT_EQ(text(u"clock"), u"24:59"_s);
+    EXPECT_GT(item(u"progressBar")->width(), 0);
+}
+
+TEST(ReelDots, FilledDotsOfAReel) {
+    struct Case { qint64 takes, reel; int filled; };
+    for (const Case c : {Case{0, 4, 0}, Case{4, 4, 4}, Case{5, 4, 1}, Case{8, 4, 4}, Case{3, 0, 1}, Case{0, 0, 0}})
+        EXPECT_EQ(filledReelDots(c.takes, c.reel), c.filled) << c.takes << " of " << c.reel;
+    EXPECT_DOUBLE_EQ(phaseProgress(1500, 1500), 0);
+    EXPECT_DOUBLE_EQ(phaseProgress(0, 0), 1);
+    EXPECT_DOUBLE_EQ(phaseProgress(2000, 1500), 0);
+}
+
+TEST_F(MainViewTest, DayStripCountsAndReel) {
+    today(1);
+    start(Lang::fr);
+    EXPECT_EQ(text(u"takesCount"), u"1"_s);
+    EXPECT_EQ(text(u"takesLabel"), u"mivra imprimée"_s);
+    rig.engine->editSettings([](Settings& s) { s.reel = 0; });
+    EXPECT_EQ(view->reelDots(), QVariantList{true});
+    click(u"lang_en");
+    EXPECT_EQ(text(u"takesLabel"), u"take printed"_s);
+    EXPECT_EQ(text(u"focusedLine").endsWith(u" focused"_s), true);
+}
+
+TEST_F(MainViewTest, NoTakesUseThePlural) {
+    start();
+    EXPECT_EQ(text(u"takesLabel"), u"takes printed"_s);
+    EXPECT_EQ(view->reelDots(), (QVariantList{false, false, false, false}));
+}
+
+TEST_F(MainViewTest, AllowanceRow) {
+    struct Case { qint64 used; const char16_t* text; bool enabled; };
+    for (const Case c : {Case{510, u"Allowance · 1:30 left today", true}, Case{0, u"Allowance · 10:00 left today", true},
+                         Case{600, u"Allowance · 0:00 left today", false}}) {
+        today(0, c.used);
+        start();
+        rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 10; });
+        EXPECT_TRUE(shown(u"allowanceRow"));
+        EXPECT_EQ(text(u"allowanceText"), QString::fromUtf16(c.text));
+        EXPECT_EQ(item(u"setButton")->isEnabled(), c.enabled);
+        EXPECT_EQ(view->setButtonColor(), c.enabled ? Style::bleuVif : Style::traceDim);
+    }
+    click(u"setButton"); // nothing left: stays closed
+    EXPECT_FALSE(rig.engine->openSetActive());
+}
+
+TEST_F(MainViewTest, CalendarCardStates) {
+    rig.calendarStore.status = 0;
+    start();
+    EXPECT_TRUE(shown(u"calendarCard"));
+    EXPECT_EQ(view->calendarState(), u"connect"_s);
+    click(u"connectRow");
+    EXPECT_EQ(rig.calendarStore.accessRequests, 1);
+    EXPECT_EQ(view->calendarState(), u"empty"_s);
+
+    rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, QColor(), u"Local"_s}};
+    StoreEvent e;
+    e.id = u"standup"_s; e.calendarId = u"work"_s; e.title = u"Standup"_s;
+    e.start = rig.clock.now().addSecs(-60); e.end = rig.clock.now().addSecs(900);
+    e.url = QUrl(u"https://meet.example.com/abc"_s);
+    rig.calendarStore.eventList = {e};
+    rig.calendarStore.touch();
+    rig.engine->calendar().refreshEvents();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->calendarState(), u"meeting"_s);
+    EXPECT_EQ(text(u"meetingTitle"), u"Standup"_s);
+    EXPECT_EQ(text(u"meetingTag"), u"NOW"_s);
+    EXPECT_EQ(view->meetingColor(), Style::trace); // no calendar colour
+    EXPECT_TRUE(shown(u"joinButton"));
+
+    rig.calendarStore.status = 2;
+    rig.engine->editSettings([](Settings& s) { s.calendarEnabled = false; });
+    EXPECT_FALSE(shown(u"calendarCard"));
+}
+
+TEST_F(MainViewTest, PanelSwitcherTogglesAndSwitches) {
+    start();
+    click(u"panelButton_stats");
+    EXPECT_TRUE(shown(u"sidePanel"));
+    EXPECT_EQ(view->panelName(), u"stats"_s);
+    EXPECT_EQ(item(u"sidePanel")->height(), 320);
+    click(u"panelButton_lists");
+    EXPECT_EQ(view->panelName(), u"lists"_s);
+    QQuickItem* title = quick.find(u"panelTitle"_s);
+    ASSERT_TRUE(title);
+    EXPECT_EQ(title->property("text").toString(), u"LISTS"_s);
+    click(u"panelButton_lists");
+    EXPECT_FALSE(shown(u"sidePanel"));
+    EXPECT_EQ(view->panelName(), u"none"_s);
+}
+
+TEST_F(MainViewTest, QuitWithTheGateOpenTerminates) {
+    start();
+    click(u"quitButton");
+    EXPECT_EQ(terminates, 1);
+    EXPECT_EQ(passwordQuits, 0);
+}

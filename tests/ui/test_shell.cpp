@@ -1,0 +1,162 @@
+// The shell's decisions: the tray title and icon, the termination check for each gate state, the
+// quit alerts and where the popover opens.
+#include "fakes/enginerig.h"
+
+#include "calendar/calendarservice.h"
+#include "ui/shell/alerts.h"
+#include "ui/shell/popover.h"
+#include "ui/shell/shell.h"
+#include "ui/shell/status.h"
+#include "ui/shell/termination.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+StoreEvent meetingIn(const FakeClock& clock, qint64 fromNow, const QString& title) {
+    StoreEvent e;
+    e.id = title;
+    e.calendarId = u"work"_s;
+    e.title = title;
+    e.start = clock.now().addSecs(fromNow);
+    e.end = e.start.addSecs(1800);
+    return e;
+}
+} // namespace
+
+struct StatusTest : ::testing::Test {
+    EngineRig rig;
+    QString title() { return statusTitle(*rig.engine, rig.engine->calendar(), rig.clock.now()); }
+    void withMeeting(const QString& name, bool refresh = true) {
+        rig.calendarStore.status = 3;
+        rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, QColor(), u"Local"_s}};
+        rig.calendarStore.eventList = {meetingIn(rig.clock, 300, name)};
+        if (!refresh) return;
+        rig.calendarStore.touch();
+        rig.engine->calendar().refreshEvents();
+        QCoreApplication::processEvents();
+    }
+};
+
+TEST_F(StatusTest, IdleTitleIsTheDotOrNothing) {
+    rig.start();
+    EXPECT_EQ(title(), QString());
+    rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; });
+    ASSERT_TRUE(rig.engine->blockingActive());
+    EXPECT_EQ(title(), u" ●"_s);
+    EXPECT_EQ(statusSymbol(*rig.engine), u"movieclapper.fill"_s);
+}
+
+TEST_F(StatusTest, RunningTitleIsTheClock) {
+    rig.start();
+    rig.engine->rollOrResume();
+    EXPECT_EQ(title(), u" 25:00"_s);
+    rig.ticks(25 * 60 - 545);
+    EXPECT_EQ(title(), u" 9:05"_s);
+}
+
+TEST_F(StatusTest, MeetingJoinsTheTitle) {
+    withMeeting(u"Quarterly planning with the team"_s, false);
+    rig.start();
+    rig.engine->calendar().refreshEvents();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(rig.engine->calendar().nextEvent());
+    const UpcomingEvent m = *rig.engine->calendar().nextEvent();
+    EXPECT_EQ(title(), u" "_s + m.statusLabel(true, 18, rig.clock.now()));
+    rig.engine->rollOrResume();
+    EXPECT_EQ(title(), u" 25:00  ·  "_s + m.statusLabel(false, 18, rig.clock.now()));
+    rig.engine->editSettings([](Settings& s) { s.calendarEnabled = false; });
+    EXPECT_EQ(title(), u" 25:00"_s);
+}
+
+TEST_F(StatusTest, IconFollowsPhaseAndGate) {
+    rig.start();
+    rig.engine->rollOrResume();
+    rig.engine->phaseEnded();
+    ASSERT_EQ(rig.engine->phase(), Phase::setup);
+    EXPECT_EQ(statusSymbol(*rig.engine), u"movieclapper"_s);
+    rig.engine->skipBreak();
+    rig.engine->setPendingLock(LockKind::timer);
+    rig.engine->rollOrResume();
+    EXPECT_EQ(statusSymbol(*rig.engine), u"lock.fill"_s);
+    EXPECT_FALSE(statusIcon(u"lock.fill"_s).isNull());
+}
+
+struct QuitTest : StatusTest {
+    std::unique_ptr<Shell> shell;
+    int quits = 0;
+    void startShell(LockKind lock) {
+        rig.installHelper();
+        rig.start();
+        rig.engine->setPassword(u"sesame"_s);
+        rig.engine->setPendingLock(lock);
+        rig.engine->rollOrResume();
+        shell = std::make_unique<Shell>(*rig.engine, rig.clock);
+        shell->quitHook = [this] { ++quits; };
+    }
+    Alert* alert() { return shell->alerts().currentAlert(); }
+};
+
+TEST_F(QuitTest, TerminationCheckForEachGateState) {
+    struct Case { LockKind lock; QuitAnswer answer; };
+    for (const Case c : {Case{LockKind::none, QuitAnswer::terminateNow}, Case{LockKind::timer, QuitAnswer::timerLockAlert},
+                         Case{LockKind::password, QuitAnswer::passwordAlert}}) {
+        startShell(c.lock);
+        ASSERT_TRUE(rig.engine->blockingActive());
+        EXPECT_EQ(terminationCheck(*rig.engine), c.answer);
+        // Only an open gate lets the block go.
+        EXPECT_EQ(rig.lockupFile().contains("127.0.0.1"), c.lock != LockKind::none) << int(c.lock);
+    }
+}
+
+TEST_F(QuitTest, TimerLockShowsItsAlertAndStays) {
+    startShell(LockKind::timer);
+    shell->requestQuit();
+    ASSERT_TRUE(alert());
+    EXPECT_EQ(alert()->message, u"Gate's locked to the timer."_s);
+    EXPECT_EQ(quits, 0);
+}
+
+TEST_F(QuitTest, PasswordLockQuitsOnlyWithTheRightPassword) {
+    startShell(LockKind::password);
+    shell->requestQuit();
+    ASSERT_TRUE(alert() && alert()->hasField);
+    EXPECT_EQ(alert()->buttons, (QStringList{u"Unlock & Quit"_s, u"Cancel"_s}));
+    alert()->choose(0, u"nope"_s);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(alert());
+    EXPECT_EQ(alert()->message, u"Wrong password."_s);
+    EXPECT_EQ(quits, 0);
+    EXPECT_TRUE(rig.engine->gateLocked());
+
+    shell->passwordQuit();
+    alert()->choose(1, u"sesame"_s); // Cancel ignores the field
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quits, 0);
+
+    shell->passwordQuit();
+    alert()->choose(0, u"sesame"_s);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST(PopoverGeometry, StaysOnScreenNextToTheIcon) {
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(340, 500);
+    struct Case { QRect anchor; QPoint topLeft; };
+    const Case cases[] = {
+        {QRect(1000, 0, 24, 24), QPoint(841, 28)},       // top panel: below, centred
+        {QRect(1896, 0, 24, 24), QPoint(1580, 28)},      // top-right corner: pulled left
+        {QRect(1000, 1056, 24, 24), QPoint(841, 552)},   // bottom panel: above
+        {QRect(5, 500, 1, 1), QPoint(0, 0)},             // click near the left edge, mid-height: on screen
+        {QRect(3000, 3000, 1, 1), QPoint(1580, 580)},    // off every screen: clamped
+    };
+    for (const Case& c : cases) {
+        const QRect g = popoverGeometry(size, c.anchor, screen);
+        EXPECT_TRUE(screen.contains(g)) << c.anchor.x() << "," << c.anchor.y();
+        if (c.anchor.x() != 5) EXPECT_EQ(g.topLeft(), c.topLeft) << c.anchor.x() << "," << c.anchor.y();
+    }
+}

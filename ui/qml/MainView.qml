@@ -1,0 +1,359 @@
+import QtQuick
+import QtQuick.Layouts
+import Mivra
+
+// The popover's main view. Every text, colour and decision comes from `view` (MainView in C++).
+Rectangle {
+    id: root
+    required property var view
+    width: Style.contentWidth
+    implicitHeight: stack.implicitHeight
+    height: implicitHeight
+    color: Style.nuit
+
+    component Rule: Rectangle { Layout.fillWidth: true; implicitHeight: 1; color: Style.hairline }
+
+    ColumnLayout {
+        id: stack
+        width: parent.width
+        spacing: 0
+
+        // Header
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: 16; Layout.rightMargin: 16
+            Layout.topMargin: 18; Layout.bottomMargin: 10
+            spacing: 8
+            Symbol { name: "movieclapper.fill"; size: 16; color: Style.bleuVif }
+            TextLabel { text: "Mivra"; size: 15; weight: Font.Bold }
+            Row {
+                objectName: "closedSetTag"
+                visible: view.closedSetVisible
+                spacing: 5
+                Symbol { name: "lock.fill"; size: 9; color: Style.trace; anchors.verticalCenter: parent.verticalCenter }
+                TextLabel { objectName: "closedSetText"; text: view.closedSetText; size: 9; weight: Font.Bold; tracking: 1; color: Style.trace }
+            }
+            Item { Layout.fillWidth: true }
+            Row {
+                objectName: "recMark"
+                visible: view.recVisible
+                spacing: 5
+                Rectangle { width: 7; height: 7; radius: 3.5; color: Style.craie; anchors.verticalCenter: parent.verticalCenter }
+                TextLabel { text: "REC"; size: 10; weight: Font.Bold; tracking: 0.5; color: Style.craie }
+            }
+            LanguageSwitcher {}
+        }
+
+        // Calendar card
+        Rule { visible: view.calendarVisible }
+        Rectangle {
+            objectName: "calendarCard"
+            visible: view.calendarVisible
+            Layout.fillWidth: true
+            implicitHeight: cardContent.implicitHeight + 18
+            color: Qt.rgba(Style.nuitPanel.r, Style.nuitPanel.g, Style.nuitPanel.b, 0.5)
+            Item {
+                id: cardContent
+                x: 16; y: 9
+                width: parent.width - 32
+                implicitHeight: view.calendarState === "meeting" ? meetingRow.implicitHeight
+                              : view.calendarState === "connect" ? connectRow.implicitHeight
+                              : view.calendarState === "off" ? offRow.implicitHeight : emptyRow.implicitHeight
+
+                RowLayout {
+                    id: meetingRow
+                    objectName: "meetingRow"
+                    visible: view.calendarState === "meeting"
+                    width: parent.width
+                    spacing: 9
+                    Rectangle { objectName: "meetingDot"; width: 8; height: 8; radius: 4; color: view.meetingColor }
+                    ColumnLayout {
+                        spacing: 2
+                        Layout.fillWidth: true
+                        RowLayout {
+                            spacing: 6
+                            TextLabel { objectName: "meetingTag"; text: view.meetingTag; size: 8; weight: Font.Bold; tracking: 1.5
+                                        color: view.meetingNow ? Style.craie : Style.traceDim }
+                            TextLabel { objectName: "meetingTitle"; text: view.meetingTitle; size: 12; weight: Font.DemiBold
+                                        elide: Text.ElideRight; Layout.fillWidth: true }
+                        }
+                        MonoLabel { objectName: "meetingRelative"; text: view.meetingRelative; size: 11 }
+                    }
+                    PlainButton {
+                        objectName: "joinButton"
+                        visible: view.joinVisible
+                        tooltip: view.joinTooltip
+                        background: Rectangle { radius: height / 2; color: Style.bleuNuit }
+                        leftPadding: 9; rightPadding: 9; topPadding: 5; bottomPadding: 5
+                        contentItem: Row {
+                            spacing: 4
+                            Symbol { name: "video.fill"; size: 9; color: Style.craieBlanc; anchors.verticalCenter: parent.verticalCenter }
+                            TextLabel { text: view.joinText; size: 11; weight: Font.DemiBold }
+                        }
+                        onClicked: view.join()
+                    }
+                }
+                RowLayout {
+                    id: emptyRow
+                    visible: view.calendarState === "empty"
+                    width: parent.width
+                    spacing: 8
+                    Symbol { name: "calendar"; size: 11; color: Style.traceDim }
+                    TextLabel { objectName: "calendarText"; text: view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true }
+                }
+                PlainButton {
+                    id: connectRow
+                    objectName: "connectRow"
+                    visible: view.calendarState === "connect"
+                    width: parent.width
+                    contentItem: RowLayout {
+                        spacing: 8
+                        Symbol { name: "calendar.badge.plus"; size: 12; color: Style.trace }
+                        TextLabel { text: view.calendarText; size: 12; weight: Font.Medium; color: Style.trace; Layout.fillWidth: true }
+                        Symbol { name: "chevron.right"; size: 9; color: Style.traceDim }
+                    }
+                    onClicked: view.connectCalendar()
+                }
+                RowLayout {
+                    id: offRow
+                    visible: view.calendarState === "off"
+                    width: parent.width
+                    spacing: 8
+                    Symbol { name: "calendar.badge.exclamationmark"; size: 12; color: Style.craie }
+                    TextLabel { text: view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true; elide: Text.ElideRight }
+                    TextButton { objectName: "openSettingsButton"; text: view.openSettingsText; size: 11; textColor: Style.trace
+                                 onClicked: view.openCalendarSettings() }
+                }
+            }
+        }
+
+        // Timer block
+        Rule {}
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: timerColumn.implicitHeight + 32
+            color: Style.nuitPanel
+            ColumnLayout {
+                id: timerColumn
+                x: 16; y: 16
+                width: parent.width - 32
+                spacing: 10
+                Row {
+                    Layout.alignment: Qt.AlignHCenter
+                    spacing: 6
+                    TextLabel { objectName: "phaseTitle"; text: view.phaseTitle; size: 11; weight: Font.Bold; tracking: 2; color: view.phaseColor }
+                    Symbol { objectName: "phaseLock"; visible: view.lockSymbol.length > 0; name: view.lockSymbol; size: 10
+                             color: view.phaseColor; anchors.verticalCenter: parent.verticalCenter }
+                }
+                MonoLabel {
+                    objectName: "clock"
+                    Layout.alignment: Qt.AlignHCenter
+                    text: view.clockText
+                    size: 52; weight: Font.Bold; color: Style.craieBlanc
+                }
+                Rectangle {
+                    objectName: "progressTrack"
+                    Layout.fillWidth: true
+                    implicitHeight: 4
+                    radius: 2
+                    color: Style.hairline
+                    Rectangle {
+                        objectName: "progressBar"
+                        width: parent.width * view.progress
+                        height: parent.height
+                        radius: 2
+                        color: view.phaseColor
+                    }
+                }
+                TextLabel { objectName: "subtitle"; Layout.alignment: Qt.AlignHCenter; text: view.subtitle; size: 11; color: Style.traceDim }
+            }
+        }
+        Rule {}
+
+        // Control row
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: 16; Layout.rightMargin: 16
+            Layout.topMargin: 14; Layout.bottomMargin: 8
+            spacing: 8
+            PlainButton {
+                objectName: "primaryButton"
+                Layout.fillWidth: true
+                Layout.preferredWidth: 1
+                topPadding: 9; bottomPadding: 9
+                background: Rectangle { radius: 9; color: view.phaseColor }
+                contentItem: TextLabel { text: view.primaryLabel; size: 13; weight: Font.Bold; color: view.primaryTextColor
+                                         horizontalAlignment: Text.AlignHCenter }
+                onClicked: view.primary()
+            }
+            PlainButton {
+                objectName: "secondaryButton"
+                Layout.fillWidth: true
+                Layout.preferredWidth: 1
+                topPadding: 9; bottomPadding: 9
+                enabled: view.cutEnabled
+                opacity: enabled ? 1 : 0.4
+                background: Rectangle { radius: 9; color: Style.nuitPanel; border.width: 1; border.color: Style.hairline }
+                contentItem: TextLabel { text: view.secondaryLabel; size: 13; weight: Font.DemiBold; color: Style.trace
+                                         horizontalAlignment: Text.AlignHCenter }
+                onClicked: view.secondary()
+            }
+        }
+
+        // Password row
+        RowLayout {
+            objectName: "passwordRow"
+            visible: view.pwForCut
+            Layout.fillWidth: true
+            Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
+            spacing: 8
+            FieldBox {
+                objectName: "passwordField"
+                Layout.fillWidth: true
+                fill: Style.nuitPanel
+                echoMode: TextInput.Password
+                placeholderText: view.pwPlaceholder
+                text: view.pwInput
+                onEdited: (t) => view.pwInput = t
+            }
+            TextButton { objectName: "unlockButton"; text: view.unlockText; size: 12; textColor: Style.craie; onClicked: view.unlock() }
+            PlainButton {
+                objectName: "cancelPassword"
+                implicitWidth: 16; implicitHeight: 16
+                contentItem: Symbol { name: "xmark"; size: 11; color: Style.traceDim }
+                onClicked: view.cancelPassword()
+            }
+        }
+
+        // Gate picker
+        RowLayout {
+            objectName: "gatePicker"
+            visible: view.gatePickerVisible
+            Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
+            spacing: 6
+            TextLabel { text: view.gateCaption; size: 9; weight: Font.Bold; tracking: 1; color: Style.traceDim }
+            Repeater {
+                model: view.gateChips
+                delegate: PlainButton {
+                    objectName: "gateChip" + modelData.kind
+                    readonly property bool selected: modelData.selected
+                    tooltip: modelData.tooltip
+                    leftPadding: 9; rightPadding: 9; topPadding: 5; bottomPadding: 5
+                    background: Rectangle {
+                        radius: 7
+                        color: selected ? Style.bleuNuit : Style.nuitPanel
+                        border.width: 1
+                        border.color: selected ? Style.bleuVif : Style.hairline
+                    }
+                    contentItem: TextLabel { text: modelData.label; size: 10; weight: Font.DemiBold
+                                             color: selected ? Style.craieBlanc : Style.traceDim }
+                    onClicked: view.pickGate(modelData.kind)
+                }
+            }
+        }
+
+        // Allowance row
+        Rectangle {
+            objectName: "allowanceRow"
+            visible: view.allowanceVisible
+            Layout.fillWidth: true
+            implicitHeight: allowanceLine.implicitHeight + 16
+            color: Qt.rgba(Style.nuitPanel.r, Style.nuitPanel.g, Style.nuitPanel.b, 0.5)
+            RowLayout {
+                id: allowanceLine
+                x: 16; y: 8
+                width: parent.width - 32
+                spacing: 10
+                Symbol { name: view.allowanceSymbol; size: 12; color: Style.bleuVif }
+                MonoLabel { objectName: "allowanceText"; text: view.allowanceText; size: 11; Layout.fillWidth: true; elide: Text.ElideRight }
+                TextButton {
+                    objectName: "setButton"
+                    text: view.setButtonText
+                    enabled: view.setButtonEnabled
+                    textColor: view.setButtonColor
+                    onClicked: view.toggleSet()
+                }
+            }
+        }
+
+        // Day strip
+        ColumnLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: 16; Layout.rightMargin: 16
+            Layout.topMargin: 12; Layout.bottomMargin: 12
+            spacing: 8
+            RowLayout {
+                Layout.fillWidth: true
+                TextLabel { text: view.todayText; size: 10; weight: Font.Bold; tracking: 1.5; color: Style.traceDim }
+                Item { Layout.fillWidth: true }
+                MonoLabel { objectName: "focusedLine"; text: view.focusedLine; size: 11 }
+            }
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 10
+                TextLabel { objectName: "takesCount"; text: view.takesCount; size: 22; weight: Font.Bold }
+                TextLabel { objectName: "takesLabel"; text: view.takesLabel; size: 12; color: Style.traceDim }
+                Item { Layout.fillWidth: true }
+                Row {
+                    objectName: "reelDots"
+                    spacing: 4
+                    Repeater {
+                        model: view.reelDots
+                        delegate: Rectangle { width: 6; height: 6; radius: 3; color: modelData ? Style.bleuVif : Style.hairline }
+                    }
+                }
+            }
+            RowLayout {
+                objectName: "lockupLine"
+                visible: view.lockupVisible
+                spacing: 6
+                Symbol { name: "lock.square"; size: 10; color: Style.traceDim }
+                TextLabel { objectName: "lockupName"; text: view.lockupName; size: 11; weight: Font.Medium; color: Style.traceDim }
+                MonoLabel { objectName: "lockupCounts"; text: view.lockupCounts; size: 10; opacity: 0.7 }
+            }
+        }
+
+        // Panel switcher
+        Rule {}
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.leftMargin: 12; Layout.rightMargin: 12
+            Layout.topMargin: 8; Layout.bottomMargin: 8
+            spacing: 6
+            Repeater {
+                model: view.panelButtons
+                delegate: PlainButton {
+                    objectName: "panelButton_" + modelData.panel
+                    readonly property bool open: modelData.open
+                    implicitWidth: 36; implicitHeight: 28
+                    tooltip: modelData.tooltip
+                    background: Rectangle { radius: 7; color: open ? Style.bleuNuit : "transparent" }
+                    contentItem: Symbol { name: modelData.symbol; size: 14; font.bold: open
+                                          color: open ? Style.craieBlanc : Style.traceDim }
+                    onClicked: view.togglePanel(modelData.panel)
+                }
+            }
+            Item { Layout.fillWidth: true }
+            TextButton {
+                objectName: "quitButton"
+                text: view.quitText
+                tooltip: view.quitTooltip
+                size: 11; weight: Font.Medium; textColor: Style.traceDim
+                leftPadding: 6; rightPadding: 6; topPadding: 5; bottomPadding: 5
+                onClicked: view.quit()
+            }
+        }
+
+        // Side panel
+        SidePanel {
+            objectName: "sidePanel"
+            visible: view.panel !== "none"
+            Layout.fillWidth: true
+            Layout.preferredHeight: 320
+            source: view.panelSource
+            title: view.panelTitle
+            engine: view.engine
+            calendar: view.calendar
+        }
+    }
+}

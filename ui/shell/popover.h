@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QRect>
+
+#include <memory>
+
+class MainView;
+#include <QQuickView>
+
+// Where the popover goes: next to the tray icon (below it when the icon is in the upper half of
+// the screen, above it otherwise), centred on it, and moved as needed to be fully on the screen.
+QRect popoverGeometry(const QSize& size, const QRect& anchor, const QRect& screen);
+
+// The frameless window of the main view next to the tray icon; a click anywhere outside closes
+// it. In ordinary mode (no tray, or a platform that cannot place windows) it is a normal window.
+class Popover : public QObject {
+    Q_OBJECT
+public:
+    explicit Popover(MainView& view, QObject* parent = nullptr);
+    ~Popover() override;
+
+    bool isShown() const;
+    // Opens next to `anchor` (the icon's geometry, or a 1 × 1 rectangle at the click), or closes.
+    void toggle(const QRect& anchor);
+    void open(const QRect& anchor);
+    // Shows the view as an ordinary window.
+    void openOrdinary();
+    void close();
+    QQuickView* window() const { return m_window.get(); }
+
+signals:
+    void shownChanged(bool shown);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build(bool ordinary);
+
+    MainView& m_view;
+    std::unique_ptr<QQuickView> m_window;
+    bool m_ordinary = false;
+    QElapsedTimer m_autoClosed; // a click on the icon that just closed it must not reopen it
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QDateTime>
+#include <QIcon>
+#include <QString>
+
+class CalendarService;
+class TimerModel;
+
+// The tray's status title: the remaining time while a phase runs or is paused, a dot while the set
+// is closed at idle, and the meeting in progress or next when the calendar is on.
+QString statusTitle(const TimerModel& engine, const CalendarService& calendar, const QDateTime& now);
+// The tray's symbol: the lock while the gate is locked, the outline clapper in a break, else the
+// filled clapper.
+QString statusSymbol(const TimerModel& engine);
+// The themed icon name of a symbol ("app.oriflan.mivra-locked-symbolic", …).
+QString statusIconName(const QString& symbol);
+// The tray icon: the symbolic icon from the theme, drawn from the symbol font where the theme
+// has none, in a grey that reads on light and dark panels.
+QIcon statusIcon(const QString& symbol);
