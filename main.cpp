@@ -1,9 +1,11 @@
 // Mivra: a tray focus timer that closes the set while a take rolls.
 #include "engine/loc.h"
 #include "engine/timermodel.h"
+#include "platform/linux/autostartloginitem.h"
 #include "platform/linux/linuxplatform.h"
 #include "ui/shell/busservice.h"
 #include "ui/shell/popover.h"
+#include "ui/panels/panelkit.h"
 #include "ui/shell/shell.h"
 #include "ui/shell/singleinstance.h"
 #include "ui/shell/status.h"
@@ -84,6 +86,10 @@ int main(int argc, char** argv) {
     // until the expiry already written.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
                      [&engine] { engine.authorizeQuit(std::nullopt); });
+
+    // The side panels' services beside the engine: the login item and the running applications.
+    AutostartLoginItem loginItem;
+    PanelSeams::shared() = {&loginItem, &platform.workspace};
 
     Shell shell(engine, platform.clock);
     QObject::connect(&instance, &SingleInstance::showRequested, &shell, &Shell::showPopover);

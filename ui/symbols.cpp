@@ -56,6 +56,11 @@ const QHash<QString, Entry>& table() {
         {QStringLiteral("power"), {0xe3da, false}},
         {QStringLiteral("link"), {0xe2e2, false}},
         {QStringLiteral("timer"), {0xe492, false}},
+        {QStringLiteral("checkmark.seal.fill"), {0xe606, true}},
+        {QStringLiteral("checkmark.shield.fill"), {0xe40c, true}},
+        {QStringLiteral("shield.slash"), {0xe410, false}},
+        {QStringLiteral("plus.app"), {0xed4a, false}},
+        {QStringLiteral("film.stack"), {0xe792, false}},
     };
     return t;
 }

@@ -4,6 +4,7 @@
 #include "platform/calendarstore.h"
 #include "platform/clock.h"
 #include "platform/defaults.h"
+#include "platform/loginitem.h"
 #include "platform/notifier.h"
 #include "platform/privilegedrunner.h"
 #include "platform/sound.h"
@@ -162,4 +163,28 @@ public:
     // While set, answers wait in `held` until the test runs them, as a slow store's would.
     bool holdAnswers = false;
     QList<std::function<void()>> held;
+};
+
+// A login item that is a plain flag; `refuse` makes every switch fail with `reason`.
+class FakeLoginItem final : public LoginItem {
+public:
+    bool isEnabled() const override { return enabled; }
+    bool enable(QString& error) override { return change(true, error); }
+    bool disable(QString& error) override { return change(false, error); }
+
+    bool enabled = false;
+    bool refuse = false;
+    QString reason = QStringLiteral("refused");
+    int changes = 0;
+
+private:
+    bool change(bool on, QString& error) {
+        ++changes;
+        if (refuse) {
+            error = reason;
+            return false;
+        }
+        enabled = on;
+        return true;
+    }
 };

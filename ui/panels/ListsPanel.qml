@@ -1,6 +1,137 @@
 import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
 import Mivra
 
+// The lockup in effect: its name, its sites and its applications; new, switch and delete.
 PanelPage {
-    SectionLabel { objectName: "panelTitle"; text: title.toUpperCase() }
+    id: page
+    ListsPanelModel { id: m; engine: page.engine }
+
+    SectionLabel { text: m.texts.title }
+
+    TextLabel { objectName: "listsEmpty"; visible: !m.hasLockups; text: m.texts.empty; size: 12; color: Style.traceDim }
+    TextButton {
+        objectName: "listsNew"
+        visible: !m.hasLockups
+        text: m.texts.newLockup
+        size: 12; textColor: Style.bleuVif
+        onClicked: m.newLockup()
+    }
+
+    Column {
+        objectName: "listsEditor"
+        visible: m.hasLockups
+        width: page.width
+        spacing: 12
+
+        RowLayout {
+            width: page.width
+            spacing: 8
+            MenuPicker {
+                objectName: "lockupPicker"
+                Layout.fillWidth: true
+                Layout.maximumWidth: 200
+                entries: m.lockupNames
+                currentIndex: m.currentIndex
+                onActivated: (i) => m.selectLockup(i)
+            }
+            Item { Layout.fillWidth: true }
+            PlainButton {
+                objectName: "lockupAdd"
+                implicitWidth: 20; implicitHeight: 20
+                contentItem: Symbol { name: "plus"; size: 13; color: Style.trace }
+                onClicked: m.newLockup()
+            }
+            PlainButton {
+                objectName: "lockupDelete"
+                implicitWidth: 20; implicitHeight: 20
+                contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
+                onClicked: m.deleteShown()
+            }
+        }
+
+        FieldBox {
+            objectName: "lockupName"
+            width: page.width
+            size: 13
+            input.font.weight: Font.DemiBold
+            placeholderText: m.texts.namePlaceholder
+            text: m.name
+            onEdited: (t) => m.setName(t)
+        }
+
+        SectionLabel { text: m.texts.sites }
+        Rectangle {
+            width: page.width
+            height: 120
+            color: Style.nuit
+            radius: 8
+            border.width: 1; border.color: Style.hairline
+            ScrollView {
+                anchors.fill: parent
+                anchors.margins: 1
+                TextArea {
+                    id: sites
+                    objectName: "sitesEditor"
+                    padding: 8
+                    background: null
+                    color: Style.craieBlanc
+                    selectionColor: Style.bleuNuit
+                    font.family: Style.mono
+                    font.pixelSize: 12
+                    wrapMode: TextEdit.NoWrap
+                    // The stored list is shown again whenever the editor is not being typed in;
+                    // while it is, the text stays as typed so a new line can be started.
+                    Binding on text { value: m.sitesText; when: !sites.activeFocus; restoreMode: Binding.RestoreNone }
+                    onTextChanged: if (activeFocus) m.setSitesText(text)
+                }
+            }
+        }
+
+        SectionLabel { text: m.texts.apps }
+        FlowChips {
+            objectName: "appChips"
+            width: page.width
+            items: m.apps
+            onRemove: (id) => m.removeApp(id)
+        }
+        PlainButton {
+            id: addApp
+            objectName: "addRunningApp"
+            implicitHeight: 20
+            implicitWidth: addRow.implicitWidth
+            contentItem: RowLayout {
+                id: addRow
+                spacing: 6
+                Symbol { name: "plus.app"; size: 12; color: Style.trace }
+                TextLabel { text: m.texts.addRunning; size: 12; weight: Font.DemiBold; color: Style.trace }
+            }
+            onClicked: { m.refreshCandidates(); appMenu.open() }
+            Popup {
+                id: appMenu
+                y: addApp.height + 2
+                padding: 4
+                margins: 4 // kept inside the popover
+                background: Rectangle { color: Style.nuitPanel; radius: 6; border.width: 1; border.color: Style.hairline }
+                contentItem: Column {
+                    id: appColumn
+                    Repeater {
+                        model: m.candidateNames
+                        delegate: PlainButton {
+                            objectName: "candidate_" + index
+                            implicitWidth: Math.max(160, candidateText.implicitWidth + 16)
+                            implicitHeight: 22
+                            contentItem: Rectangle {
+                                radius: 4
+                                color: parent.hovered ? Style.bleuNuit : "transparent"
+                                TextLabel { id: candidateText; x: 8; anchors.verticalCenter: parent.verticalCenter; text: modelData; size: 12 }
+                            }
+                            onClicked: { appMenu.close(); m.addCandidate(index) }
+                        }
+                    }
+                }
+            }
+        }
+    }
 }

@@ -1,6 +1,198 @@
 import QtQuick
+import QtQuick.Layouts
 import Mivra
 
+// Every setting, the login item, the calendar link, the blocking helper and the gate password.
 PanelPage {
-    SectionLabel { objectName: "panelTitle"; text: title.toUpperCase() }
+    id: page
+    SettingsPanelModel { id: m; engine: page.engine }
+
+    component Stepper: StepperRow {
+        property string field
+        readonly property var row: m.steppers[field] || ({})
+        objectName: "stepper_" + field
+        width: page.width
+        label: row.label || ""
+        value: row.value || 0
+        suffix: row.suffix || ""
+        from: row.from || 0
+        to: row.to || 0
+        step: row.step || 1
+        onModified: (next) => m.step(field, next > value ? 1 : -1)
+    }
+    component Switch: ToggleRow {
+        property string field
+        objectName: "toggle_" + field
+        width: page.width
+        label: m.texts[field] || ""
+        isOn: !!m.toggles[field]
+        onToggled: (on) => m.setToggle(field, on)
+    }
+    component Note: TextLabel {
+        width: page.width
+        size: 10; color: Style.traceDim
+        wrapMode: Text.WordWrap
+    }
+
+    SectionLabel { text: m.texts.timer }
+    ToggleRow {
+        objectName: "toggle_launchAtLogin"
+        width: page.width
+        label: m.texts.launchAtLogin
+        isOn: m.launchAtLogin
+        onToggled: (on) => m.setLaunchAtLogin(on)
+    }
+    Rule {}
+    Stepper { field: "focusMin" }
+    Stepper { field: "shortMin" }
+    Stepper { field: "longMin" }
+    Stepper { field: "reel" }
+    Switch { field: "soundOn" }
+    Switch { field: "autoStartBreaks" }
+    Switch { field: "autoStartTakes" }
+    Rule {}
+
+    SectionLabel { text: m.texts.calendarHeading }
+    Switch { field: "calendarEnabled" }
+    Column {
+        objectName: "calendarSection"
+        visible: !!m.toggles.calendarEnabled
+        width: page.width
+        spacing: 12
+        RowLayout {
+            objectName: "calendarConnect"
+            visible: m.calendarState === "connect"
+            width: page.width
+            spacing: 8
+            Symbol { name: "calendar.badge.plus"; size: 12; color: Style.trace }
+            TextLabel { text: m.texts.calendarReads; size: 11; color: Style.traceDim; Layout.fillWidth: true; wrapMode: Text.WordWrap }
+            TextButton { objectName: "calendarConnectButton"; text: m.texts.calendarConnect; size: 12; onClicked: m.connectCalendar() }
+        }
+        Column {
+            objectName: "calendarConnected"
+            visible: m.calendarState === "connected"
+            width: page.width
+            spacing: 12
+            RowLayout {
+                width: page.width
+                spacing: 8
+                Symbol { name: "checkmark.seal.fill"; size: 11; color: Style.trace }
+                TextLabel { text: m.texts.calendarConnected; size: 11; color: Style.traceDim; Layout.fillWidth: true }
+            }
+            Switch { field: "meetingWarnEnabled" }
+            Stepper { field: "meetingWarnMinutes"; visible: !!m.toggles.meetingWarnEnabled }
+            SectionLabel { visible: m.calendars.length > 0; text: m.texts.calendarsHeading }
+            Repeater {
+                model: m.calendars
+                delegate: RowLayout {
+                    objectName: "calendar_" + modelData.id
+                    width: page.width
+                    spacing: 8
+                    Rectangle {
+                        width: 8; height: 8; radius: 4
+                        color: modelData.color.valid ? modelData.color : Style.trace
+                    }
+                    Column {
+                        Layout.fillWidth: true
+                        TextLabel { width: parent.width; text: modelData.title; size: 12; elide: Text.ElideRight }
+                        TextLabel { width: parent.width; text: modelData.source; size: 9; color: Style.traceDim; elide: Text.ElideRight }
+                    }
+                    Toggle {
+                        objectName: "calendarSwitch_" + modelData.id
+                        checked: modelData.watched
+                        onClicked: m.setCalendarWatched(modelData.id, checked)
+                    }
+                }
+            }
+        }
+        RowLayout {
+            objectName: "calendarDenied"
+            visible: m.calendarState === "denied"
+            width: page.width
+            spacing: 8
+            Symbol { name: "calendar.badge.exclamationmark"; size: 12; color: Style.craie }
+            TextLabel { text: m.texts.calendarDenied; size: 11; color: Style.traceDim; Layout.fillWidth: true }
+            TextButton { objectName: "calendarOpenSettings"; text: m.texts.calendarOpenSettings; size: 11; onClicked: m.openCalendarSettings() }
+        }
+        Note { text: m.texts.calendarCaption; opacity: 0.8 }
+    }
+    Rule {}
+
+    SectionLabel { text: m.texts.blockingHeading }
+    Switch { field: "blockWebsites" }
+    Switch { field: "blockApps" }
+    Switch { field: "blockPage" }
+    Switch { field: "blockDuringBreaks" }
+    RowLayout {
+        objectName: "helperRow"
+        width: page.width
+        spacing: 8
+        Symbol {
+            name: m.helperInstalled ? "checkmark.shield.fill" : "shield.slash"
+            size: 11; color: m.helperInstalled ? Style.trace : Style.traceDim
+        }
+        TextLabel { objectName: "helperStatus"; text: m.texts.helperStatus; size: 11; color: Style.traceDim; Layout.fillWidth: true }
+        TextButton {
+            objectName: "helperButton"
+            text: m.texts.helperAction
+            size: 11
+            weight: m.helperInstalled ? Font.Medium : Font.DemiBold
+            textColor: m.helperInstalled ? Style.craie : Style.trace
+            onClicked: m.helperInstalled ? m.removeHelper() : m.installHelper()
+        }
+    }
+    Note { objectName: "helperError"; visible: m.helperError.length > 0; text: m.helperError; color: Style.craie }
+    Note { text: m.texts.helperNote; opacity: 0.8 }
+    Rule {}
+
+    SectionLabel { text: m.texts.allowanceHeading }
+    Switch { field: "allowanceEnabled" }
+    Stepper { field: "allowanceMin"; visible: !!m.toggles.allowanceEnabled }
+    Note { visible: !!m.toggles.allowanceEnabled; text: m.texts.allowanceNote }
+    Rule {}
+
+    SectionLabel { text: m.texts.passwordHeading }
+    RowLayout {
+        width: page.width
+        spacing: 8
+        FieldBox {
+            objectName: "passwordField"
+            Layout.fillWidth: true
+            echoMode: TextInput.Password
+            placeholderText: m.texts.passwordPlaceholder
+            text: m.password
+            onEdited: (t) => m.password = t
+            onAccepted: m.savePassword()
+        }
+        TextButton {
+            objectName: "passwordSave"
+            text: m.texts.passwordSave
+            size: 12; textColor: Style.bleuVif
+            enabled: m.canSavePassword
+            opacity: enabled ? 1 : 0.4
+            onClicked: m.savePassword()
+        }
+    }
+    RowLayout {
+        width: page.width
+        spacing: 8
+        TextLabel { objectName: "passwordStatus"; text: m.texts.passwordStatus; size: 10; color: Style.traceDim; Layout.fillWidth: true; wrapMode: Text.WordWrap }
+        TextButton {
+            objectName: "passwordClear"
+            visible: m.passwordSet
+            text: m.texts.passwordClear
+            size: 10; weight: Font.Medium; textColor: Style.craie
+            onClicked: m.clearPassword()
+        }
+    }
+    Rule {}
+
+    RowLayout {
+        objectName: "footer"
+        width: page.width
+        spacing: 6
+        TextLabel { text: m.texts.footerStudio; size: 11; weight: Font.Bold; color: Style.traceDim }
+        TextLabel { text: "·"; size: 11; color: Style.hairline }
+        TextLabel { objectName: "footerVersion"; text: m.texts.footerVersion; size: 10; color: Style.traceDim; opacity: 0.8; Layout.fillWidth: true; elide: Text.ElideRight }
+    }
 }

@@ -1,0 +1,9 @@
+import QtQuick
+import Mivra
+
+// The one-point hairline between sections.
+Rectangle {
+    width: parent ? parent.width : 0
+    height: 1
+    color: Style.hairline
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "engine/records.h"
+
+#include "ui/panels/panelkit.h"
+
+#include <QtQml/qqmlregistration.h>
+#include <QStringList>
+#include <QVariantList>
+#include <QVariantMap>
+
+class TimerModel;
+
+// The schedule panel's face: one card per scheduled take, edited through the engine.
+class SchedulePanelModel : public PanelModel {
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
+    // One map per block, in list order: id, enabled, timeText, lengthText, days (seven maps of
+    // letter and on, Sunday first), steppers (startHour, startMinute, durationMin), lockupIndex,
+    // lockIndex.
+    Q_PROPERTY(QVariantList cards READ cards NOTIFY changed)
+    Q_PROPERTY(QStringList lockupNames READ lockupNames NOTIFY changed)
+    Q_PROPERTY(QStringList lockNames READ lockNames NOTIFY changed)
+
+public:
+    explicit SchedulePanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
+    explicit SchedulePanelModel(TimerModel& engine, QObject* parent = nullptr);
+
+    QVariantMap texts() const;
+    QVariantList cards() const;
+    QStringList lockupNames() const;
+    QStringList lockNames() const;
+
+    // The weekday letters in the current language, Sunday first.
+    static QStringList weekdayLetters();
+    // The lockup picker's position for a block: its lockup, else the first one when it names
+    // none; -1 when it names a lockup that is gone or there are none.
+    static int lockupIndex(const ScheduleBlock& b, const QList<Lockup>& lockups);
+    // The lock picker's position: 0 open, 1 timer, 2 password.
+    static int lockIndex(const ScheduleBlock& b);
+
+    Q_INVOKABLE void add();
+    Q_INVOKABLE void remove(const QString& id);
+    Q_INVOKABLE void setEnabled(const QString& id, bool on);
+    Q_INVOKABLE void toggleWeekday(const QString& id, int weekday);
+    // One press of a card's stepper: "startHour", "startMinute" or "durationMin".
+    Q_INVOKABLE void step(const QString& id, const QString& field, int direction);
+    Q_INVOKABLE void chooseLockup(const QString& id, int index);
+    Q_INVOKABLE void chooseLock(const QString& id, int index);
+
+protected:
+    void attach(TimerModel& engine) override;
+
+private:
+    template <class F> void edit(const QString& id, F change);
+};
