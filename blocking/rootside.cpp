@@ -46,29 +46,35 @@ LIMIT=4194304
 # The lock is root's alone: anyone who could open it could hold it and stall every run.
 umask 077
 exec 9>>"$LOCK" || exit 0
-chmod 600 "$LOCK"
 umask 022
 @LOCK@
 dir=${HOSTS%/*}
 snap=$LOCK.read
-next=$LOCK.next
 tmp=
 saved=
-trap 'rm -f "$tmp" "$saved" "$snap" "$next"' EXIT
+trap 'rm -f "$tmp" "$saved" "$snap"' EXIT
 trap 'exit 1' TERM INT HUP
-rm -f "$dir"/.mivra-hosts.*
+for f in "$dir"/.mivra-hosts.*; do [ -e "$f" ] && rm -f "$f"; done
 @REPLACE@
-# The lockup as it is now, into $1; with $2, quietly.
+# The lockup as it is now, into the file $snap and, for the check after the run, $seen.
 take_lockup() {
-    : > "$1"
+    : > "$snap"
     if [ -L "$CONF" ]; then
-        [ -n "$2" ] || echo "lockup-apply: $CONF is a link; not followed" >&2
+        [ -n "$1" ] || echo "lockup-apply: $CONF is a link; not followed" >&2
     elif [ -f "$CONF" ]; then
         @READ@
     fi
+    seen=
+    IFS= read -r -d '' -N "$LIMIT" seen < "$snap"
+}
+# Whether the lockup still reads as $seen.
+lockup_unchanged() {
+    local latest=
+    if [ -f "$CONF" ] && [ ! -L "$CONF" ]; then IFS= read -r -d '' -N "$LIMIT" latest < "$CONF"; fi
+    [ "$latest" == "$seen" ]
 }
 
-take_lockup "$snap"
+take_lockup
 round=0
 while :; do
     @NOW@
@@ -121,14 +127,13 @@ while :; do
 @STOPDAEMON@
     fi
 
-    take_lockup "$next" quiet
-    cmp -s "$snap" "$next" && break
+    lockup_unchanged && break
     round=$((round + 1))
     if [ "$round" -ge 100 ]; then
         echo "lockup-apply: the lockup keeps changing; the next run takes it up" >&2
         break
     fi
-    mv -f "$next" "$snap"
+    take_lockup quiet
 done
 exit 0
 )sh"_s;
@@ -564,8 +569,8 @@ QString RootSide::applierScript() const {
         mac ? u"if command -v flock >/dev/null; then flock -w 50 9 || exit 0; fi"_s
             : u"flock -w 50 9 || { echo \"lockup-apply: another run holds $LOCK; this one gives way\" >&2; exit 0; }"_s;
     const QString read =
-        mac ? u"head -c \"$LIMIT\" \"$CONF\" > \"$1\""_s
-            : u"dd if=\"$CONF\" of=\"$1\" iflag=nofollow,nonblock,count_bytes count=\"$LIMIT\" bs=1M status=none 2>/dev/null || : > \"$1\""_s;
+        mac ? u"head -c \"$LIMIT\" \"$CONF\" > \"$snap\""_s
+            : u"dd if=\"$CONF\" of=\"$snap\" iflag=nofollow,nonblock,count_bytes count=\"$LIMIT\" bs=1M status=none 2>/dev/null || : > \"$snap\""_s;
     const QString stop =
         mac ? u"        :"_s
             : u"        systemctl --no-block stop app.oriflan.mivra.blockpage.service >/dev/null 2>&1"_s;
