@@ -3,6 +3,7 @@
 #include "blocking/blocker.h"
 
 #include <initializer_list>
+#include <unistd.h>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -474,8 +475,12 @@ STAGE=@STAGE@
 mkdir -p "$SYS"
 install -m 755 "$STAGE/lockup-apply.sh" "$SYS/lockup-apply.sh"
 install -m 755 "$STAGE/mivra-blockpage" "$SYS/mivra-blockpage"
+# The lockup belongs to the user who installs (never a link): other local users can neither block
+# nor unblock.
+if [ -L "$SYS/lockup.conf" ]; then rm -f "$SYS/lockup.conf"; fi
 if [ ! -f "$SYS/lockup.conf" ]; then : > "$SYS/lockup.conf"; fi
-chmod 666 "$SYS/lockup.conf"
+chown -h @OWNER@ "$SYS/lockup.conf"
+chmod 644 "$SYS/lockup.conf"
 install -m 644 "$STAGE/app.oriflan.mivra.lockup.plist" "$LD/app.oriflan.mivra.lockup.plist"
 install -m 644 "$STAGE/app.oriflan.mivra.sweep.plist" "$LD/app.oriflan.mivra.sweep.plist"
 install -m 644 "$STAGE/app.oriflan.mivra.blockpage.plist" "$LD/app.oriflan.mivra.blockpage.plist"
@@ -657,6 +662,7 @@ QString RootSide::installScript(const QString& stagingDirectory, const StagedDig
         return fill(macInstall, {{u"@SYS@"_s, shellQuote(l.stateDirectory)},
                                  {u"@LD@"_s, shellQuote(l.jobDirectory)},
                                  {u"@STAGE@"_s, shellQuote(stagingDirectory)},
+                                 {u"@OWNER@"_s, QString::number(::getuid())},
                                  {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
     QStringList take;
     for (auto it = digests.begin(); it != digests.end(); ++it)

@@ -387,10 +387,12 @@ TEST(RootSideText, MacOsTextsInstallAndRemove) {
     for (const RootFile& job : jobs)
         RootSandbox::write(stage + u'/' + job.name, job.text.toUtf8());
     ASSERT_EQ(sb.run(side.installScript(stage), false).status, 0);
-    EXPECT_EQ(sb.calls(), QStringList{u"chown root:wheel "_s + plists.join(u' ')} + bootouts + bootstraps);
+    EXPECT_EQ(sb.calls(), QStringList({u"chown -h "_s + QString::number(::getuid()) + u' ' + l.lockupFile(),
+                                       u"chown root:wheel "_s + plists.join(u' ')}) +
+                              bootouts + bootstraps);
     for (const QString& file : plists + QStringList{l.applier(), l.daemon()})
         EXPECT_EQ(RootSandbox::read(file), RootSandbox::read(stage + file.mid(file.lastIndexOf(u'/'))));
-    EXPECT_EQ(statOf(l.lockupFile()).st_mode & 07777, 0666); // here every user may write the lockup
+    EXPECT_EQ(statOf(l.lockupFile()).st_mode & 07777, 0644); // the installing user's alone
     EXPECT_EQ(RootSandbox::read(l.versionFile()), "3\n");
 
     // Removal unloads every job, takes the block out, flushes the caches and leaves nothing behind.
