@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QStringDecoder>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 Blocker::Blocker(RootLayout layout, QString stagingDirectory, PrivilegedRunner& runner, QObject* parent)
@@ -30,7 +32,8 @@ void Blocker::refresh() {
     QFile f(m_layout.versionFile());
     qint64 version = -1;
     if (f.open(QIODevice::ReadOnly)) version = parseHelperVersion(f.readAll());
-    setInstalled(version > 2);
+    const bool writable = ::access(QFile::encodeName(m_layout.lockupFile()).constData(), W_OK) == 0;
+    setInstalled(version > 2, writable);
 }
 
 namespace {
@@ -73,9 +76,10 @@ void Blocker::apply(const QStringList& sites, const std::optional<QDateTime>& ex
     }
 }
 
-void Blocker::setInstalled(bool on) {
-    if (m_installed == on) return;
+void Blocker::setInstalled(bool on, bool writable) {
+    if (m_installed == on && m_lockupWritable == writable) return;
     m_installed = on;
+    m_lockupWritable = writable;
     emit installedChanged();
 }
 

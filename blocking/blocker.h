@@ -1,6 +1,7 @@
 #pragma once
 
 #include "blocking/rootlayout.h"
+#include "blocking/rootside.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -16,6 +17,9 @@ class PrivilegedRunner;
 class Blocker : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool installed READ installed NOTIFY installedChanged)
+    // False while an installed helper's lockup file is not this user's to write (a distribution
+    // package put it there): the install control then asks once to hand it over.
+    Q_PROPERTY(bool lockupWritable READ lockupWritable NOTIFY installedChanged)
     Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
 public:
     // The version the installer writes; a helper older than this is not accepted.
@@ -24,10 +28,11 @@ public:
     Blocker(RootLayout layout, QString stagingDirectory, PrivilegedRunner& runner, QObject* parent = nullptr);
 
     bool installed() const { return m_installed; }
+    bool lockupWritable() const { return m_lockupWritable; }
     const std::optional<QString>& lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastError.value_or(QString()); }
 
-    // Re-reads the version file and publishes `installed`.
+    // Re-reads the version file and publishes `installed` and `lockupWritable`.
     void refresh();
 
     // Writes the lockup file in place: redirect line, expiry line, one site per line.
@@ -35,7 +40,8 @@ public:
     void apply(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage);
 
     // Install or remove the root side; the work runs off the GUI thread and `completion` is called
-    // on it afterwards.
+    // on it afterwards. With the helper installed but its lockup file not writable here, install
+    // only hands the file to this user.
     void install(std::function<void(bool)> completion);
     void uninstall(std::function<void(bool)> completion);
 
@@ -56,20 +62,23 @@ private:
     struct RunOutcome;
     struct StagePlan;
 
-    void setInstalled(bool on);
+    void setInstalled(bool on, bool writable);
     void setLastError(const std::optional<QString>& text);
     StagePlan stagePlan() const;
     // Stages the helper's files and runs `script`; touches nothing of the Blocker, so it may run
     // on a worker thread.
-    static RunOutcome stageAndRun(PrivilegedRunner& runner, const StagePlan& plan, const QString& script);
-    // Runs `script` on a worker thread; the outcome, `refresh()` and `completion` follow on the GUI thread.
-    void startRun(const QString& script, bool installing, std::function<void(bool)> completion);
+    // The script may depend on the digests of what was staged.
+    using ScriptFor = std::function<QString(const StagedDigests&)>;
+    static RunOutcome stageAndRun(PrivilegedRunner& runner, const StagePlan& plan, const ScriptFor& script);
+    // Runs the script on a worker thread; the outcome, `refresh()` and `completion` follow on the GUI thread.
+    void startRun(ScriptFor script, bool installing, std::function<void(bool)> completion);
     void publish(const RunOutcome& outcome);
 
     RootLayout m_layout;
     QString m_stagingDirectory;
     PrivilegedRunner& m_runner;
     bool m_installed = false;
+    bool m_lockupWritable = false;
     std::optional<QString> m_lastError;
     QStringList m_daemonCandidates;
 };

@@ -6,6 +6,7 @@
 #include "platform/privilegedrunner.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -38,10 +39,14 @@ struct Blocker::StagePlan {
 namespace {
 
 // Staging failures are not reported here: a missing file makes the script fail, with its message.
-void writeStaged(const QString& path, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
+void writeStaged(const QString& path, const QByteArray& bytes, bool executable = false) {
     QSaveFile f(path);
-    if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size()) f.commit();
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return;
+    if (executable)
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                         QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                         QFileDevice::ExeOther);
+    f.commit();
 }
 
 // The script's standard error as one line of text; undecodable bytes give nothing.
@@ -67,27 +72,33 @@ Blocker::StagePlan Blocker::stagePlan() const {
 }
 
 Blocker::RunOutcome Blocker::stageAndRun(PrivilegedRunner& runner, const StagePlan& plan,
-                                         const QString& script) {
+                                         const ScriptFor& scriptFor) {
     const QString dir = plan.directory;
     QDir().mkpath(dir);
     const RootSide side(hostRootPlatform(), plan.layout);
-    writeStaged(dir + u"/lockup-apply.sh"_s, side.applierScript());
+    // What is staged is hashed from the bytes in hand, never read back from the folder.
+    StagedDigests digests;
+    auto stage = [&](const QString& name, const QByteArray& bytes, bool executable = false) {
+        writeStaged(dir + u'/' + name, bytes, executable);
+        digests.insert(name, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
+    };
+    stage(u"lockup-apply.sh"_s, side.applierScript().toUtf8());
     for (const RootFile& job : side.jobFiles())
-        writeStaged(dir + u'/' + job.name, job.text);
+        stage(job.name, job.text.toUtf8());
 
     // The daemon goes in before the script that installs it.
-    const QString daemon = dir + u"/mivra-blockpage"_s;
-    QFile::remove(daemon);
+    QFile::remove(dir + u"/mivra-blockpage"_s);
     for (const QString& candidate : plan.daemonCandidates) {
-        if (QFile::exists(candidate)) {
-            QFile::copy(candidate, daemon);
-            break;
-        }
+        QFile shipped(candidate);
+        if (!shipped.exists()) continue;
+        if (shipped.open(QIODevice::ReadOnly)) stage(u"mivra-blockpage"_s, shipped.readAll(), true);
+        break;
     }
     const QString runScript = dir + u"/run.sh"_s;
-    writeStaged(runScript, script);
+    const QString script = scriptFor(digests);
+    writeStaged(runScript, script.toUtf8());
 
-    const PrivilegedResult result = runner.run(runScript);
+    const PrivilegedResult result = runner.runScript(runScript, script);
     if (!result.started) return {false, RunOutcome::Message::set, result.startError};
     if (result.exitCode == 0) return {true, RunOutcome::Message::clear, {}};
     if (result.exitCode == promptDismissed) return {false, RunOutcome::Message::clear, {}};
@@ -110,18 +121,18 @@ void Blocker::publish(const RunOutcome& outcome) {
 }
 
 bool Blocker::runPrivileged(const QString& script) {
-    const RunOutcome outcome = stageAndRun(m_runner, stagePlan(), script);
+    const RunOutcome outcome = stageAndRun(m_runner, stagePlan(), [&](const StagedDigests&) { return script; });
     QMetaObject::invokeMethod(
         this, [this, outcome] { publish(outcome); }, Qt::QueuedConnection);
     return outcome.ok;
 }
 
-void Blocker::startRun(const QString& script, bool installing, std::function<void(bool)> completion) {
+void Blocker::startRun(ScriptFor script, bool installing, std::function<void(bool)> completion) {
     // The worker holds only copies and the runner (which outlives the engine); its result comes
     // back through the application object, and is dropped if the Blocker is gone by then.
     QPointer<Blocker> self(this);
     PrivilegedRunner* runner = &m_runner;
-    std::thread([self, runner, plan = stagePlan(), script, installing,
+    std::thread([self, runner, plan = stagePlan(), script = std::move(script), installing,
                  completion = std::move(completion)]() mutable {
         const RunOutcome outcome = stageAndRun(*runner, plan, script);
         QMetaObject::invokeMethod(
@@ -141,10 +152,19 @@ void Blocker::startRun(const QString& script, bool installing, std::function<voi
 }
 
 void Blocker::install(std::function<void(bool)> completion) {
-    startRun(RootSide(hostRootPlatform(), m_layout).installScript(m_stagingDirectory), true,
-             std::move(completion));
+    const RootSide side(hostRootPlatform(), m_layout);
+    if (m_installed && !m_lockupWritable && side.platform() == RootPlatform::Linux) {
+        startRun([script = side.claimScript()](const StagedDigests&) { return script; }, true,
+                 std::move(completion));
+        return;
+    }
+    startRun([side, staging = m_stagingDirectory](const StagedDigests& digests) {
+        return side.installScript(staging, digests);
+    }, true, std::move(completion));
 }
 
 void Blocker::uninstall(std::function<void(bool)> completion) {
-    startRun(RootSide(hostRootPlatform(), m_layout).removalScript(), false, std::move(completion));
+    startRun([script = RootSide(hostRootPlatform(), m_layout).removalScript()](const StagedDigests&) {
+        return script;
+    }, false, std::move(completion));
 }

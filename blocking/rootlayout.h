@@ -16,6 +16,8 @@ struct RootLayout {
     QString lockupFile() const { return stateDirectory + QStringLiteral("/lockup.conf"); }
     QString versionFile() const { return stateDirectory + QStringLiteral("/version"); }
     QString flagFile() const { return stateDirectory + QStringLiteral("/blockpage.on"); }
+    // Held by every run that may rewrite the hosts file, so that one runs at a time.
+    QString lockFile() const { return stateDirectory + QStringLiteral("/apply.lock"); }
     QString helperLog() const { return logDirectory + QStringLiteral("/helper.log"); }
     QString blockpageLog() const { return logDirectory + QStringLiteral("/blockpage.log"); }
 

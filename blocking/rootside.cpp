@@ -3,6 +3,7 @@
 #include "blocking/blocker.h"
 
 #include <initializer_list>
+#include <unistd.h>
 #include <utility>
 
 using namespace Qt::StringLiterals;
@@ -28,88 +29,174 @@ const QString jobs[] = {u"lockup"_s, u"sweep"_s, u"blockpage"_s};
 // One awk pass does the work, so a hosts file of a hundred thousand lines costs little more than
 // copying it once: it reads the lockup file, copies the hosts file without any marked block, and
 // appends the block when it is in force. Its exit status tells the script what it found.
+//
+// Runs are serialised on a lock file of root's, and each run takes the lockup as it was when it
+// started; a lockup written meanwhile is applied by another round before the run ends, because
+// the watch does not see writes made while its own run is going. Every file a run makes lies
+// beside the hosts file, is removed when the run ends or is stopped, and a killed run's leftovers
+// are swept by the next one.
 const QString applierBody = uR"sh(
-# The lockup file is written by the user and read here as root: only 127.0.0.1 and 0.0.0.0 are
-# taken as the redirect (anything else counts as 0.0.0.0), and host lines holding control
-# characters or longer than a host name can be are dropped.
+# The lockup file is written by the user and read here as root: it must be a regular file (never a
+# link) and only its first 4 MiB are read; only 127.0.0.1 and 0.0.0.0 are taken as the redirect
+# (anything else counts as 0.0.0.0), and host lines holding control characters or longer than a
+# host name can be are dropped.
+LIMIT=4194304
 
 [ -f "$HOSTS" ] || exit 0
-
-@NOW@
-tmp=$(mktemp /tmp/mivra.hosts.XXXXXX) || exit 0
-
-# Exit status 0: no block in force; 3: a block sent to 127.0.0.1; 4: a block sent to 0.0.0.0.
-# Anything else (an unreadable hosts file, a full /tmp) leaves everything as it is.
-CONF="$CONF" BEGIN="$BEGIN" END="$END" NOW="$now" LC_ALL=C awk '
-BEGIN {
-    conf = ENVIRON["CONF"]; b = ENVIRON["BEGIN"]; e = ENVIRON["END"]
-    redirect = "0.0.0.0"; expires = ""; n = 0
-    while ((getline line < conf) > 0) {
-        if (substr(line, 1, 10) == "#redirect ") redirect = substr(line, 11)
-        else if (substr(line, 1, 9) == "#expires ") expires = substr(line, 10)
-        else if (line == "" || substr(line, 1, 1) == "#") continue
-        else if (line !~ /[\000-\037\177]/ && length(line) <= 255) host[++n] = line
-    }
-    close(conf)
-    if (redirect != "127.0.0.1") redirect = "0.0.0.0"
-    if (expires == "" || expires ~ /[^0-9]/) expires = 0
-    active = n > 0
-    if (expires + 0 > 0 && ENVIRON["NOW"] + 0 >= expires + 0) active = 0
-}
-$0 == b { skip = 1; next }
-$0 == e { skip = 0; next }
-!skip { print }
-END {
-    if (!active) exit 0
-    print b
-    for (i = 1; i <= n; i++) printf "%s %s\n", redirect, host[i]
-    print e
-    exit (redirect == "127.0.0.1" ? 3 : 4)
-}' "$HOSTS" > "$tmp"
-status=$?
-if [ "$status" -ne 0 ] && [ "$status" -ne 3 ] && [ "$status" -ne 4 ]; then
-    rm -f "$tmp"
-    echo "lockup-apply: could not prepare the new hosts file; nothing changed" >&2
-    exit 0
-fi
+[ -d "${LOCK%/*}" ] || exit 0
+# The lock is root's alone: anyone who could open it could hold it and stall every run.
+umask 077
+exec 9>>"$LOCK" || exit 0
+umask 022
+@LOCK@
+dir=${HOSTS%/*}
+snap=$LOCK.read
+tmp=
+saved=
+trap 'rm -f "$tmp" "$saved" "$snap"' EXIT
+trap 'exit 1' TERM INT HUP
+for f in "$dir"/.mivra-hosts.*; do [ -e "$f" ] && rm -f "$f"; done
 @REPLACE@
-cmp -s "$tmp" "$HOSTS"
-if [ $? -eq 1 ] && replace_hosts "$tmp"; then
-    chmod 644 "$HOSTS" 2>/dev/null
-@FLUSH@
-fi
-rm -f "$tmp"
+# The lockup as it is now, into the file $snap and, for the check after the run, $seen.
+take_lockup() {
+    : > "$snap"
+    if [ -L "$CONF" ]; then
+        [ -n "$1" ] || echo "lockup-apply: $CONF is a link; not followed" >&2
+    elif [ -f "$CONF" ]; then
+        @READ@
+    fi
+    seen=
+    IFS= read -r -d '' -N "$LIMIT" seen < "$snap"
+}
+# Whether the lockup still reads as $seen.
+lockup_unchanged() {
+    local latest=
+    if [ -f "$CONF" ] && [ ! -L "$CONF" ]; then IFS= read -r -d '' -N "$LIMIT" latest < "$CONF"; fi
+    [ "$latest" == "$seen" ]
+}
 
-if [ "$status" -eq 3 ]; then
-    : > "$FLAG"
-elif [ -e "$FLAG" ] || [ -L "$FLAG" ]; then
-    rm -f "$FLAG"
+take_lockup
+round=0
+while :; do
+    @NOW@
+    tmp=$(mktemp "$dir/.mivra-hosts.XXXXXX") || exit 0
+
+    # Exit status 0: no block in force; 3: a block sent to 127.0.0.1; 4: a block sent to 0.0.0.0.
+    # Anything else (an unreadable hosts file, a full disk) leaves everything as it is.
+    CONF="$snap" BEGIN="$BEGIN" END="$END" NOW="$now" LC_ALL=C awk '
+    BEGIN {
+        conf = ENVIRON["CONF"]; b = ENVIRON["BEGIN"]; e = ENVIRON["END"]
+        redirect = "0.0.0.0"; expires = ""; n = 0
+        while ((getline line < conf) > 0) {
+            if (substr(line, 1, 10) == "#redirect ") redirect = substr(line, 11)
+            else if (substr(line, 1, 9) == "#expires ") expires = substr(line, 10)
+            else if (line == "" || substr(line, 1, 1) == "#") continue
+            else if (line !~ /[\000-\037\177]/ && length(line) <= 255) host[++n] = line
+        }
+        close(conf)
+        if (redirect != "127.0.0.1") redirect = "0.0.0.0"
+        if (expires == "" || expires ~ /[^0-9]/) expires = 0
+        active = n > 0
+        if (expires + 0 > 0 && ENVIRON["NOW"] + 0 >= expires + 0) active = 0
+    }
+    $0 == b { skip = 1; next }
+    $0 == e { skip = 0; next }
+    !skip { print }
+    END {
+        if (!active) exit 0
+        print b
+        for (i = 1; i <= n; i++) printf "%s %s\n", redirect, host[i]
+        print e
+        exit (redirect == "127.0.0.1" ? 3 : 4)
+    }' "$HOSTS" > "$tmp"
+    status=$?
+    if [ "$status" -ne 0 ] && [ "$status" -ne 3 ] && [ "$status" -ne 4 ]; then
+        echo "lockup-apply: could not prepare the new hosts file; nothing changed" >&2
+        exit 0
+    fi
+    cmp -s "$tmp" "$HOSTS"
+    if [ $? -eq 1 ] && replace_hosts "$tmp"; then
+@FLUSH@
+    fi
+    rm -f "$tmp"
+    tmp=
+
+    if [ "$status" -eq 3 ]; then
+        : > "$FLAG"
+    elif [ -e "$FLAG" ] || [ -L "$FLAG" ]; then
+        rm -f "$FLAG"
 @STOPDAEMON@
-fi
+    fi
+
+    lockup_unchanged && break
+    round=$((round + 1))
+    if [ "$round" -ge 100 ]; then
+        echo "lockup-apply: the lockup keeps changing; the next run takes it up" >&2
+        break
+    fi
+    take_lockup quiet
+done
 exit 0
 )sh"_s;
 
-// Copies a file over the hosts file in place (the file keeps its identity). A copy that fails
-// half-way, on a full disk, puts the previous content back: the hosts file is never left cut short.
-const QString hostsReplace = uR"sh(
+// Puts the file $1, made beside the hosts file, in place of it. Where the hosts file can be
+// renamed over, the new one is flushed to disk with the old one's owner, mode and security label
+// and renamed into place: every reader, and the disk after a power loss, holds the old file or the
+// new one, never a part of either. Where it cannot (it is a mount point, as in containers, or a
+// link), it is rewritten in place: the whole new content goes in with one write, padded with line
+// ends to at least the old length so that the file never reads shorter than the lines both share,
+// and is then cut to size; a failed write puts the previous content back the same way.
+const QString hostsReplaceLinux = uR"sh(
 replace_hosts() {
-    local saved
-    saved=$(mktemp /tmp/mivra.hosts.XXXXXX) || return 1
-    if ! cat "$HOSTS" > "$saved"; then
-        rm -f "$saved"
-        return 1
-    fi
-    if cat "$1" > "$HOSTS"; then
-        rm -f "$saved"
+    chown --reference="$HOSTS" "$1" 2>/dev/null
+    chmod --reference="$HOSTS" "$1" 2>/dev/null
+    chcon --reference="$HOSTS" "$1" 2>/dev/null
+    sync "$1" || return 1
+    if [ ! -L "$HOSTS" ] && mv -f "$1" "$HOSTS" 2>/dev/null; then
+        sync "$dir" 2>/dev/null
         return 0
     fi
-    if cat "$saved" > "$HOSTS"; then
+    rewrite_hosts "$1"
+}
+put_hosts() {
+    local size
+    size=$(stat -c %s "$1") || return 1
+    [ "$size" -eq 0 ] || dd if="$1" of="$HOSTS" bs="$size" count=1 iflag=fullblock conv=notrunc status=none || return 1
+    truncate -s "$2" "$HOSTS" && sync "$HOSTS"
+}
+rewrite_hosts() {
+    local new old
+    new=$(stat -c %s "$1") && old=$(stat -L -c %s "$HOSTS") || return 1
+    saved=$(mktemp "$dir/.mivra-hosts.XXXXXX") || return 1
+    cat "$HOSTS" > "$saved" && sync "$saved" || return 1
+    if [ "$new" -lt "$old" ]; then
+        head -c $((old - new)) /dev/zero | tr '\0' '\n' >> "$1" || return 1
+    fi
+    if put_hosts "$1" "$new"; then
         rm -f "$saved"
+        saved=
+        return 0
+    fi
+    if put_hosts "$saved" "$old"; then
         echo "@WHO@: could not rewrite $HOSTS; its previous content is back" >&2
+        rm -f "$saved"
+        saved=
     else
-        echo "@WHO@: could not rewrite $HOSTS; its previous content is in $saved" >&2
+        mv -f "$saved" "$HOSTS.mivra-saved"
+        saved=
+        echo "@WHO@: could not rewrite $HOSTS; its previous content is in $HOSTS.mivra-saved" >&2
     fi
     return 1
+}
+)sh"_s;
+
+// macOS: its hosts file is a plain file; written aside (root's, in the folder's group) and
+// renamed over it.
+const QString hostsReplaceMac = uR"sh(
+replace_hosts() {
+    chmod 644 "$1" 2>/dev/null
+    mv -f "$1" "$HOSTS" || return 1
+    sync
 }
 )sh"_s;
 
@@ -154,6 +241,8 @@ StartLimitIntervalSec=0
 [Service]
 Type=oneshot
 ExecStart=/bin/bash @APPLIER@
+# A run takes well under a second; one that hangs is stopped, which leaves the hosts file whole.
+TimeoutStartSec=90s
 StandardOutput=null
 StandardError=append:@LOG@
 )"_s;
@@ -185,6 +274,8 @@ WantedBy=paths.target
 )"_s;
 
 // The path unit starts the daemon but never stops it: the applier stops it when it lowers the flag.
+// The daemon runs from the start as a user of its own that exists only while it runs, with only
+// the right to bind port 80, and sees nothing of the system it does not need.
 const QString unitBlockpageService = uR"(
 [Unit]
 Description=Mivra: the block page on 127.0.0.1 port 80
@@ -195,28 +286,43 @@ ConditionPathExists=@FLAG@
 ExecStart=@DAEMON@
 Restart=always
 RestartSec=1s
+TimeoutStartSec=10s
 StandardOutput=null
 StandardError=append:@LOG@
-# The daemon binds port 80 as root, then becomes nobody; it needs nothing else of the system.
-CapabilityBoundingSet=CAP_NET_BIND_SERVICE CAP_SETUID CAP_SETGID
+DynamicUser=yes
+AmbientCapabilities=CAP_NET_BIND_SERVICE
+CapabilityBoundingSet=CAP_NET_BIND_SERVICE
+LimitNOFILE=8192
 NoNewPrivileges=yes
+UMask=077
 ProtectSystem=strict
 ProtectHome=yes
 PrivateTmp=yes
 PrivateDevices=yes
+PrivateIPC=yes
+DevicePolicy=closed
+ProtectProc=invisible
+ProcSubset=pid
 ProtectKernelTunables=yes
 ProtectKernelModules=yes
 ProtectKernelLogs=yes
 ProtectControlGroups=yes
 ProtectClock=yes
 ProtectHostname=yes
-RestrictAddressFamilies=AF_INET AF_UNIX
+RemoveIPC=yes
+KeyringMode=private
+RestrictAddressFamilies=AF_INET
+IPAddressDeny=any
+IPAddressAllow=localhost
 RestrictNamespaces=yes
 RestrictRealtime=yes
 RestrictSUIDSGID=yes
 LockPersonality=yes
 MemoryDenyWriteExecute=yes
 SystemCallArchitectures=native
+SystemCallFilter=@system-service
+SystemCallFilter=~@privileged @resources
+SystemCallErrorNumber=EPERM
 )"_s;
 
 QStringList linuxUnitNames() {
@@ -225,12 +331,30 @@ QStringList linuxUnitNames() {
             u"app.oriflan.mivra.blockpage.path"_s, u"app.oriflan.mivra.blockpage.service"_s};
 }
 
+// Hands the lockup file to the user who authorised (pkexec names them): other local users can
+// neither block nor unblock. A link or anything but a regular file there is replaced.
+const QString claimLockup = uR"sh(L="$STATE/lockup.conf"
+if [ -L "$L" ] || { [ -e "$L" ] && [ ! -f "$L" ]; }; then rm -rf "$L"; fi
+[ -f "$L" ] || : > "$L"
+owner=${PKEXEC_UID:-0}
+case $owner in '' | *[!0-9]*) owner=0 ;; esac
+chown -h "$owner" "$L"
+chmod 644 "$L")sh"_s;
+
+// pkexec keeps 126 (prompt dismissed) and 127 (not authorised) for itself: never end with either.
+const QString exitTrap =
+    uR"sh(trap 'status=$?; [ -z "$PRIV" ] || rm -rf "$PRIV"; [ "$status" -ne 126 ] && [ "$status" -ne 127 ] || exit 1' EXIT)sh"_s;
+
+// Root executes and installs exactly what the application staged when the person authorised:
+// every file is copied out of the user's folder into one only root can reach, refused if it is a
+// link or not a regular file, and checked there against the digest this script carries (the
+// script itself travels in pkexec's arguments, not in a file the user could change).
 const QString linuxInstall = uR"sh(#!/bin/bash
 # Installs the Mivra root helper; run as root through pkexec. Stops at the first failing command.
 set -e
 umask 022
-# pkexec keeps 126 (prompt dismissed) and 127 (not authorised) for itself: never end with either.
-trap 'status=$?; [ "$status" -ne 126 ] && [ "$status" -ne 127 ] || exit 1' EXIT
+PRIV=
+@TRAP@
 LIBEXEC=@LIBEXEC@
 STATE=@STATE@
 LOGS=@LOGS@
@@ -238,23 +362,52 @@ UNITS=@UNITS@
 STAGE=@STAGE@
 install -d -m 755 "$LIBEXEC" "$STATE" "$LOGS"
 mkdir -p "$UNITS"
-install -m 755 "$STAGE/lockup-apply.sh" "$LIBEXEC/lockup-apply.sh"
-install -m 755 "$STAGE/mivra-blockpage" "$LIBEXEC/mivra-blockpage"
-if [ ! -f "$STATE/lockup.conf" ]; then : > "$STATE/lockup.conf"; fi
-# The lockup belongs to the user who installs: other local users can neither block nor unblock.
-owner=${PKEXEC_UID:-0}
-case $owner in '' | *[!0-9]*) owner=0 ;; esac
-chown "$owner" "$STATE/lockup.conf"
-chmod 644 "$STATE/lockup.conf"
+PRIV=$(mktemp -d "$STATE/.install.XXXXXX")
+take() {
+    local src="$STAGE/$1"
+    if [ -L "$src" ] || [ ! -f "$src" ]; then
+        echo "install: $src is not a regular file" >&2
+        return 1
+    fi
+    dd if="$src" of="$PRIV/$1" iflag=nofollow,nonblock bs=1M status=none
+    if [ "$(sha256sum < "$PRIV/$1")" != "$2  -" ]; then
+        echo "install: $src is not the file Mivra staged" >&2
+        return 1
+    fi
+}
+@TAKE@
+# Nothing may rewrite the hosts file while the helper is replaced: what starts the applier stops
+# first, then a run in progress ends.
+systemctl stop @TRIGGERS@ 2>/dev/null || true
+(umask 077; : >> "$STATE/apply.lock")
+exec 8>>"$STATE/apply.lock"
+flock -w 90 8
+systemctl stop @APPLIERS@ 2>/dev/null || true
+install -m 755 "$PRIV/lockup-apply.sh" "$LIBEXEC/lockup-apply.sh"
+install -m 755 "$PRIV/mivra-blockpage" "$LIBEXEC/mivra-blockpage"
+@CLAIM@
 for U in @UNITLIST@; do
-    install -m 644 "$STAGE/$U" "$UNITS/$U"
+    install -m 644 "$PRIV/$U" "$UNITS/$U"
     chown root:root "$UNITS/$U"
 done
 echo @VERSION@ > "$STATE/version"
 systemctl daemon-reload
-systemctl stop @UNITLIST@ 2>/dev/null || true
 systemctl reset-failed @UNITLIST@ 2>/dev/null || true
+systemctl try-restart app.oriflan.mivra.blockpage.service 2>/dev/null || true
+exec 8>&-
 systemctl enable --now @ENABLED@
+exit 0
+)sh"_s;
+
+// With the helper already in place (a distribution package), the first authorisation from the
+// application only hands the lockup file to that user.
+const QString linuxClaim = uR"sh(#!/bin/bash
+# Hands the Mivra lockup file to the user who authorised; run as root through pkexec.
+set -e
+PRIV=
+@TRAP@
+STATE=@STATE@
+@CLAIM@
 exit 0
 )sh"_s;
 
@@ -267,20 +420,27 @@ UNITS=@UNITS@
 HOSTS=@HOSTS@
 BEGIN=@BEGIN@
 END=@END@
+dir=${HOSTS%/*}
+tmp=
+saved=
+trap 'rm -f "$tmp" "$saved"' EXIT
 @REPLACE@
+# Nothing may start the applier any more, a run in progress ends, and then the hosts file is put
+# right under the applier's own lock.
 systemctl disable --now @ENABLED@ 2>/dev/null
+[ -d "$STATE" ] && exec 9>>"$STATE/apply.lock" && flock -w 90 9
 systemctl stop @SERVICES@ 2>/dev/null
+@STRIP@
 for U in @UNITLIST@; do rm -f "$UNITS/$U"; done
 systemctl daemon-reload 2>/dev/null
 systemctl reset-failed @UNITLIST@ 2>/dev/null
-@STRIP@
 rm -rf "$STATE" "$LIBEXEC" "$LOGS"
 exit 0
 )sh"_s;
 
 // Takes every marked block out of the hosts file (the applier's rule) and rewrites it, even when
 // nothing changed.
-const QString stripHosts = uR"sh(if [ -f "$HOSTS" ] && tmp=$(mktemp /tmp/mivra.hosts.XXXXXX); then
+const QString stripHosts = uR"sh(if [ -f "$HOSTS" ] && tmp=$(mktemp "$dir/.mivra-hosts.XXXXXX"); then
     if BEGIN="$BEGIN" END="$END" LC_ALL=C awk '
         $0 == ENVIRON["BEGIN"] { skip = 1; next }
         $0 == ENVIRON["END"] { skip = 0; next }
@@ -315,8 +475,12 @@ STAGE=@STAGE@
 mkdir -p "$SYS"
 install -m 755 "$STAGE/lockup-apply.sh" "$SYS/lockup-apply.sh"
 install -m 755 "$STAGE/mivra-blockpage" "$SYS/mivra-blockpage"
+# The lockup belongs to the user who installs (never a link): other local users can neither block
+# nor unblock.
+if [ -L "$SYS/lockup.conf" ]; then rm -f "$SYS/lockup.conf"; fi
 if [ ! -f "$SYS/lockup.conf" ]; then : > "$SYS/lockup.conf"; fi
-chmod 666 "$SYS/lockup.conf"
+chown -h @OWNER@ "$SYS/lockup.conf"
+chmod 644 "$SYS/lockup.conf"
 install -m 644 "$STAGE/app.oriflan.mivra.lockup.plist" "$LD/app.oriflan.mivra.lockup.plist"
 install -m 644 "$STAGE/app.oriflan.mivra.sweep.plist" "$LD/app.oriflan.mivra.sweep.plist"
 install -m 644 "$STAGE/app.oriflan.mivra.blockpage.plist" "$LD/app.oriflan.mivra.blockpage.plist"
@@ -337,6 +501,9 @@ LD=@LD@
 HOSTS=@HOSTS@
 BEGIN=@BEGIN@
 END=@END@
+dir=${HOSTS%/*}
+tmp=
+trap 'rm -f "$tmp"' EXIT
 @REPLACE@
 for L in lockup sweep blockpage; do
     launchctl bootout system "$LD/app.oriflan.mivra.$L.plist" 2>/dev/null
@@ -380,10 +547,16 @@ QString RootSide::cacheFlush() const {
     return u"    resolvectl flush-caches >/dev/null 2>&1\n    nscd -i hosts >/dev/null 2>&1"_s;
 }
 
+QString RootSide::hostsReplace(const QString& who) const {
+    if (m_platform == RootPlatform::MacOS) return hostsReplaceMac;
+    return fill(hostsReplaceLinux, {{u"@WHO@"_s, who}});
+}
+
 QString RootSide::applierScript() const {
     const RootLayout& l = m_layout;
+    const bool mac = m_platform == RootPlatform::MacOS;
     QString head;
-    if (m_platform == RootPlatform::MacOS) {
+    if (mac) {
         head =
             u"#!/bin/bash\n# Mivra lockup applier — run as root by launchd (on conf change + every 15s).\n"_s +
             u"SYS="_s + shellQuote(l.stateDirectory) + u'\n';
@@ -394,18 +567,24 @@ QString RootSide::applierScript() const {
     }
     head += u"CONF="_s + shellQuote(l.lockupFile()) + u'\n' + u"HOSTS="_s + shellQuote(l.hostsFile) + u'\n' +
             u"BEGIN="_s + shellQuote(beginMarker) + u'\n' + u"END="_s + shellQuote(endMarker) + u'\n' +
-            u"FLAG="_s + shellQuote(l.flagFile()) + u'\n';
-    // bash 4.2 and later tell the time without starting `date`; macOS ships bash 3.2.
-    const QString now =
-        m_platform == RootPlatform::Linux ? u"printf -v now '%(%s)T' -1"_s : u"now=$(date +%s)"_s;
+            u"FLAG="_s + shellQuote(l.flagFile()) + u'\n' + u"LOCK="_s + shellQuote(l.lockFile()) + u'\n';
+    // bash 4.2 and later tell the time without starting `date`; macOS ships bash 3.2, and no flock.
+    const QString now = mac ? u"now=$(date +%s)"_s : u"printf -v now '%(%s)T' -1"_s;
+    const QString lock =
+        mac ? u"if command -v flock >/dev/null; then flock -w 50 9 || exit 0; fi"_s
+            : u"flock -w 50 9 || { echo \"lockup-apply: another run holds $LOCK; this one gives way\" >&2; exit 0; }"_s;
+    const QString read =
+        mac ? u"head -c \"$LIMIT\" \"$CONF\" > \"$snap\""_s
+            : u"dd if=\"$CONF\" of=\"$snap\" iflag=nofollow,nonblock,count_bytes count=\"$LIMIT\" bs=1M status=none 2>/dev/null || : > \"$snap\""_s;
     const QString stop =
-        m_platform == RootPlatform::Linux
-            ? u"    systemctl --no-block stop app.oriflan.mivra.blockpage.service >/dev/null 2>&1"_s
-            : u"    :"_s;
-    return head + fill(applierBody, {{u"@REPLACE@"_s, fill(hostsReplace, {{u"@WHO@"_s, u"lockup-apply"_s}})},
-                                     {u"\n@FLUSH@"_s, u'\n' + cacheFlush()},
+        mac ? u"        :"_s
+            : u"        systemctl --no-block stop app.oriflan.mivra.blockpage.service >/dev/null 2>&1"_s;
+    return head + fill(applierBody, {{u"\n@REPLACE@"_s, hostsReplace(u"lockup-apply"_s)},
+                                     {u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)},
                                      {u"@NOW@"_s, now},
-                                     {u"\n@STOPDAEMON@"_s, u'\n' + stop}});
+                                     {u"@LOCK@"_s, lock},
+                                     {u"@READ@"_s, read},
+                                     {u"@STOPDAEMON@"_s, stop}});
 }
 
 QList<RootFile> RootSide::jobFiles() const {
@@ -477,26 +656,42 @@ QStringList RootSide::enabledJobs() const {
     return out;
 }
 
-QString RootSide::installScript(const QString& stagingDirectory) const {
+QString RootSide::installScript(const QString& stagingDirectory, const StagedDigests& digests) const {
     const RootLayout& l = m_layout;
     if (m_platform == RootPlatform::MacOS)
         return fill(macInstall, {{u"@SYS@"_s, shellQuote(l.stateDirectory)},
                                  {u"@LD@"_s, shellQuote(l.jobDirectory)},
                                  {u"@STAGE@"_s, shellQuote(stagingDirectory)},
+                                 {u"@OWNER@"_s, QString::number(::getuid())},
                                  {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
-    return fill(linuxInstall, {{u"@LIBEXEC@"_s, shellQuote(l.libexecDirectory)},
+    QStringList take;
+    for (auto it = digests.begin(); it != digests.end(); ++it)
+        take << u"take "_s + shellQuote(it.key()) + u' ' + QString::fromLatin1(it.value().toHex());
+    const QStringList units = linuxUnitNames();
+    return fill(linuxInstall, {{u"@TRAP@"_s, exitTrap},
+                               {u"@LIBEXEC@"_s, shellQuote(l.libexecDirectory)},
                                {u"@STATE@"_s, shellQuote(l.stateDirectory)},
                                {u"@LOGS@"_s, shellQuote(l.logDirectory)},
                                {u"@UNITS@"_s, shellQuote(l.jobDirectory)},
                                {u"@STAGE@"_s, shellQuote(stagingDirectory)},
-                               {u"@UNITLIST@"_s, linuxUnitNames().join(u' ')},
+                               {u"@TAKE@"_s, take.join(u'\n')},
+                               {u"@TRIGGERS@"_s, units[0] + u' ' + units[2]},
+                               {u"@APPLIERS@"_s, units[1] + u' ' + units[3]},
+                               {u"@CLAIM@"_s, claimLockup},
+                               {u"@UNITLIST@"_s, units.join(u' ')},
                                {u"@ENABLED@"_s, enabledJobs().join(u' ')},
                                {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
 }
 
+QString RootSide::claimScript() const {
+    return fill(linuxClaim, {{u"@TRAP@"_s, exitTrap},
+                             {u"@STATE@"_s, shellQuote(m_layout.stateDirectory)},
+                             {u"@CLAIM@"_s, claimLockup}});
+}
+
 QString RootSide::removalScript() const {
     const RootLayout& l = m_layout;
-    const QString replace = fill(hostsReplace, {{u"@WHO@"_s, u"remove"_s}});
+    const QString replace = hostsReplace(u"remove"_s);
     const QString strip =
         fill(stripHosts, {{u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)}});
     if (m_platform == RootPlatform::MacOS)

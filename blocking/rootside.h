@@ -2,7 +2,9 @@
 
 #include "blocking/rootlayout.h"
 
+#include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +28,9 @@ struct RootFile {
     QString text;
 };
 
+// The SHA-256 of each staged file, by file name.
+using StagedDigests = QMap<QString, QByteArray>;
+
 class RootSide {
 public:
     RootSide(RootPlatform platform, RootLayout layout);
@@ -44,7 +49,10 @@ public:
     QStringList enabledJobs() const;
     // Installs every file staged in `stagingDirectory` and starts the jobs; stops at the first
     // failure with a non-zero status (never 126 or 127 on Linux, which pkexec keeps for itself).
-    QString installScript(const QString& stagingDirectory) const;
+    // On Linux only files whose bytes match `digests` are installed.
+    QString installScript(const QString& stagingDirectory, const StagedDigests& digests = {}) const;
+    // Linux, with the helper already installed: hands the lockup file to the authorising user.
+    QString claimScript() const;
     // Stops the jobs, removes them, takes the marked block out of the hosts file and removes every
     // root-side folder. Carries on past failures and exits 0.
     QString removalScript() const;
@@ -54,6 +62,7 @@ public:
 
 private:
     QString cacheFlush() const;
+    QString hostsReplace(const QString& who) const;
 
     RootPlatform m_platform;
     RootLayout m_layout;

@@ -17,4 +17,11 @@ class PrivilegedRunner {
 public:
     virtual ~PrivilegedRunner() = default;
     virtual PrivilegedResult run(const QString& scriptPath) = 0;
+    // Runs `scriptText`, which is also staged at `scriptPath`. A runner that can hand the text
+    // itself to the privileged side does so, so that nothing the user can change between the
+    // prompt and the run is read as root.
+    virtual PrivilegedResult runScript(const QString& scriptPath, const QString& scriptText) {
+        (void)scriptText;
+        return run(scriptPath);
+    }
 };

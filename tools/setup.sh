@@ -14,6 +14,7 @@ packages=(
     nlohmann-json3-dev libical-dev libcanberra-dev libecal2.0-dev libedataserver1.2-dev evolution-data-server
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     dbus dbus-bin dbus-daemon pkexec polkitd systemd util-linux procps psmisc
+    mmdebstrap systemd-container
     clang libclang-rt-14-dev
     wrk nginx-light curl python3
     xvfb trayer openbox xdotool x11-utils
@@ -31,6 +32,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     sudo_ apt-get update -qq
+    # Nothing recommended: systemd-container would bring libnss-mymachines, which edits nsswitch.conf.
     # nginx must not start a site of its own on port 80: the daemon's benchmark configures its own.
     sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
     if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then

@@ -6,6 +6,15 @@
 using namespace Qt::StringLiterals;
 
 PrivilegedResult PkexecRunner::run(const QString& scriptPath) {
+    return start({u"--disable-internal-agent"_s, u"/bin/bash"_s, scriptPath});
+}
+
+PrivilegedResult PkexecRunner::runScript(const QString& scriptPath, const QString& scriptText) {
+    // The path names the script in bash's messages ($0).
+    return start({u"--disable-internal-agent"_s, u"/bin/bash"_s, u"-c"_s, scriptText, scriptPath});
+}
+
+PrivilegedResult PkexecRunner::start(const QStringList& arguments) {
     // A clean environment: nothing of the session leaks into the root side, only where to find
     // programs. The script is read by bash, so it needs no execute permission.
     QProcessEnvironment env;
@@ -17,7 +26,7 @@ PrivilegedResult PkexecRunner::run(const QString& scriptPath) {
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setProgram(m_program);
-    process.setArguments({u"--disable-internal-agent"_s, u"/bin/bash"_s, scriptPath});
+    process.setArguments(arguments);
     process.start();
     if (!process.waitForStarted(-1)) return {false, process.errorString(), -1, {}};
 

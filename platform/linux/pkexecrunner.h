@@ -9,7 +9,10 @@ public:
     // `program` is the pkexec to start, found on PATH when it holds no slash.
     explicit PkexecRunner(QString program = QStringLiteral("pkexec")) : m_program(std::move(program)) {}
     PrivilegedResult run(const QString& scriptPath) override;
+    // Hands the text to bash in pkexec's arguments (`bash -c TEXT PATH`).
+    PrivilegedResult runScript(const QString& scriptPath, const QString& scriptText) override;
 
 private:
+    PrivilegedResult start(const QStringList& arguments);
     QString m_program;
 };

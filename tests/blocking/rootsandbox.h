@@ -1,9 +1,10 @@
 #pragma once
 
 // A throwaway copy of the places the root side touches. Commands run as root inside a private
-// mount namespace where temporary folders are bind-mounted over /var/lib, /var/log, /usr/local and
-// /etc/systemd, and a temporary file over /etc/hosts; stub systemctl, resolvectl, nscd and pkexec
-// come first on PATH and record their arguments. Nothing outside the sandbox's folder changes.
+// mount namespace: temporary folders are bind-mounted over /var/lib, /var/log and /usr/local, and
+// /etc is an overlay whose changes land in the sandbox; /etc/hosts is a plain file there, or, as
+// in containers, a file bind-mounted over it. Stub systemctl, resolvectl, nscd and pkexec come
+// first on PATH and record their arguments. Nothing outside the sandbox's folder changes.
 #include "blocking/rootside.h"
 
 #include <QByteArray>
@@ -13,9 +14,9 @@
 
 class RootSandbox {
 public:
-    RootSandbox();
+    explicit RootSandbox(bool hostsMounted = false);
 
-    // Why sandboxes cannot run here (not root, no unshare), or nothing when they can.
+    // Why sandboxes cannot run here (not root, no unshare, no overlay), or nothing when they can.
     static QString unavailable();
 
     QString path() const { return m_dir.path(); }
@@ -35,21 +36,22 @@ public:
     void clearCalls() const;
     // Makes a stub exit with `status` (after recording its call).
     void setStubStatus(const QString& tool, int status) const;
-    // Adds a stub for one more tool.
     void addStub(const QString& tool) const;
-    // The user id the pkexec stub reports as PKEXEC_UID. The stub runs its command with the stubs
-    // first on PATH, so a PkexecRunner can use it directly outside the namespace too.
+    // The user id the pkexec stub reports as PKEXEC_UID.
     void setPkexecUid(int uid) const;
+    // Shell run inside the namespace after the prompt and before the privileged command: what
+    // another process of the user could do in that moment.
+    void setTamper(const QByteArray& shell) const;
     QString pkexecStub() const { return path() + QStringLiteral("/stubs/pkexec"); }
-    // A pkexec stand-in that enters the namespace, records its call and runs its command there.
+    // A pkexec stand-in that enters the namespace and runs its command there.
     QString sandboxedPkexec() const { return path() + QStringLiteral("/pkexec-sandboxed"); }
 
-    // Small file helpers, for either side.
     static bool write(const QString& path, const QByteArray& bytes, int mode = 0644);
     static QByteArray read(const QString& path);
 
 private:
     QTemporaryDir m_dir;
+    bool m_hostsMounted;
 };
 
 // Test texts write the hosts file's markers as the lines "@B" and "@E".

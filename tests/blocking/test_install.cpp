@@ -8,10 +8,12 @@
 #include "rootsandbox.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <future>
 #include <memory>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -36,6 +39,10 @@ bool waitUntil(const std::function<bool()>& done, int ms = 30000) {
         QThread::msleep(2);
     }
     return true;
+}
+
+std::string str(const QByteArray& b) {
+    return b.toStdString();
 }
 
 bool onGuiThread() {
@@ -65,7 +72,7 @@ protected:
                          [this] { record(u"error:"_s + blocker->lastErrorText()); });
     }
 
-    RootLayout layout() const { return RootLayout::under(dir.path() + u"/root"_s); }
+    RootLayout layout() const { return rootLayout; }
     QString staging() const { return dir.path() + u"/data/install"_s; }
 
     void record(const QString& event) {
@@ -101,6 +108,7 @@ protected:
     }
 
     QTemporaryDir dir;
+    RootLayout rootLayout = RootLayout::under(dir.path() + u"/root"_s);
     PkexecRunner pkexec{dir.path() + u"/pkexec"_s};
     MemoryDefaults defaults;
     Loc loc{defaults, QStringList{u"en-US"_s}};
@@ -135,7 +143,14 @@ TEST_F(InstallFlow, StagesEveryFileThenRunsTheScriptOffTheGuiThreadAndNeverCalls
         want << job.name;
     want.sort();
     EXPECT_EQ(staged, want);
-    EXPECT_EQ(runScript, RootSide(hostRootPlatform(), layout()).installScript(staging()).toUtf8());
+    // The script carries the digest of every file staged beside it.
+    for (const QString& name : want)
+        if (name != u"run.sh"_s)
+            EXPECT_TRUE(runScript.contains(QByteArray(
+                '"' + name.toUtf8() + "\" " +
+                QCryptographicHash::hash(RootSandbox::read(staging() + u'/' + name), QCryptographicHash::Sha256)
+                    .toHex())))
+                << name.toStdString();
     // The daemon is a fresh copy of the shipped one, still executable.
     EXPECT_EQ(RootSandbox::read(staging() + u"/mivra-blockpage"_s), "#!/bin/sh\nexit 0\n");
     EXPECT_TRUE(QFileInfo(staging() + u"/mivra-blockpage"_s).isExecutable());
@@ -238,9 +253,10 @@ TEST_F(InstallFlow, WhatThePersonSeesAfterEachPkexecOutcomeInBothLanguages) {
         }
     }
     qunsetenv("MIVRA_SHOULD_NOT_LEAK");
-    // pkexec runs bash on the staged script, with nothing of this environment but the PATH.
-    EXPECT_EQ(RootSandbox::read(dir.path() + u"/args"_s),
-              "--disable-internal-agent\n/bin/bash\n" + staging().toUtf8() + "/run.sh\n");
+    // pkexec runs bash on the script's text itself, with nothing of this environment but the PATH.
+    const QList<QByteArray> args = RootSandbox::read(dir.path() + u"/args"_s).split('\n');
+    EXPECT_EQ(args.mid(0, 3), (QList<QByteArray>{"--disable-internal-agent", "/bin/bash", "-c"}));
+    EXPECT_EQ(args.mid(args.size() - 2), (QList<QByteArray>{staging().toUtf8() + "/run.sh", ""}));
     QStringList names;
     for (const QByteArray& line : RootSandbox::read(dir.path() + u"/env"_s).split('\n'))
         if (!line.isEmpty()) names << QString::fromUtf8(line.left(line.indexOf('=')));
@@ -259,29 +275,186 @@ TEST_F(InstallFlow, RunPrivilegedFromAWorkerPublishesOnTheGuiThread) {
     EXPECT_FALSE(offThread);
 }
 
-TEST_F(InstallFlow, InstallAndRemoveForRealThroughAPkexecStub) {
-    if (::geteuid() != 0) GTEST_SKIP() << "the install script runs for real only as root";
-    // Every path lies in the test's folder; pkexec, systemctl and the cache flushes are stubs.
-    RootSandbox stubs;
-    PkexecRunner runner(stubs.pkexecStub());
-    makeBlocker(runner);
-    const RootLayout root = layout();
-    QDir().mkpath(dir.path() + u"/root"_s);
-    RootSandbox::write(root.hostsFile, "a\n");
+// ---- Installing and removing for real, in the sandbox, through pkexec's stand-in -------------------
 
-    EXPECT_TRUE(run(true));
-    EXPECT_TRUE(blocker->installed());
-    EXPECT_EQ(events, (QStringList{u"installed:yes"_s, u"done:yes"_s}));
+class InstallTest : public InstallFlow {
+protected:
+    void SetUp() override {
+        if (const QString why = RootSandbox::unavailable(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
+        sb = std::make_unique<RootSandbox>();
+        real = std::make_unique<PkexecRunner>(sb->sandboxedPkexec());
+        RootSandbox::write(dir.path() + u"/daemon"_s, "#!/bin/sh\nexit 0\n", 0755);
+        rootLayout = lx;
+        makeBlocker(*real);
+    }
+    QString out(const QString& inside) const { return sb->outside(inside); }
+    // The Blocker reads the version file outside the sandbox: what the script did is looked up there.
+    bool installs() {
+        run(true);
+        return QFileInfo::exists(out(lx.versionFile())) && blocker->lastErrorText().isEmpty();
+    }
+    // Index of the first recorded call starting with `call`; -1 when there is none.
+    qsizetype at(const QString& call) const {
+        const QStringList c = sb->calls();
+        for (qsizetype i = 0; i < c.size(); ++i)
+            if (c[i].startsWith(call)) return i;
+        return -1;
+    }
+    mode_t mode(const QString& inside) const {
+        struct stat st {};
+        ::lstat(QFile::encodeName(out(inside)).constData(), &st);
+        return st.st_mode & 07777;
+    }
+    uid_t owner(const QString& inside) const {
+        struct stat st {};
+        ::lstat(QFile::encodeName(out(inside)).constData(), &st);
+        return st.st_uid;
+    }
 
-    // The application can now write the lockup, and removal takes its block away.
-    RootSandbox::write(root.hostsFile, marked("a\n@B\n127.0.0.1 x.com\n@E\n"));
-    events.clear();
-    EXPECT_TRUE(run(false));
-    EXPECT_FALSE(blocker->installed());
-    EXPECT_EQ(events, (QStringList{u"installed:no"_s, u"done:yes"_s}));
-    EXPECT_EQ(RootSandbox::read(root.hostsFile), "a\n");
-    EXPECT_FALSE(QFileInfo::exists(root.stateDirectory));
-    EXPECT_EQ(QDir(root.jobDirectory).entryList(QDir::Files), QStringList());
+    const RootLayout lx = RootLayout::linuxLayout();
+    std::unique_ptr<RootSandbox> sb;
+    std::unique_ptr<PkexecRunner> real;
+};
+
+TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
+    sb->setPkexecUid(4242);
+    ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+    const RootSide side(RootPlatform::Linux, lx);
+    for (const RootFile& unit : side.jobFiles())
+        EXPECT_EQ(RootSandbox::read(out(lx.jobDirectory + u'/' + unit.name)), unit.text.toUtf8());
+    EXPECT_EQ(RootSandbox::read(out(lx.applier())), side.applierScript().toUtf8());
+    EXPECT_EQ(RootSandbox::read(out(lx.daemon())), "#!/bin/sh\nexit 0\n");
+    EXPECT_EQ(mode(lx.daemon()), 0755u);
+    EXPECT_EQ(RootSandbox::read(out(lx.versionFile())), "3\n");
+    EXPECT_EQ(QDir(out(lx.stateDirectory)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{u"apply.lock"_s, u"lockup.conf"_s, u"version"_s}))
+        << "the private copies are gone";
+    // Nothing restarts the applier while files are replaced: its triggers stop first, the units
+    // start again last.
+    EXPECT_LT(at(u"systemctl stop app.oriflan.mivra.lockup.path app.oriflan.mivra.sweep.timer"_s),
+              at(u"systemctl daemon-reload"_s));
+    EXPECT_EQ(at(u"systemctl enable --now"_s), sb->calls().size() - 1) << str(sb->calls().join(u"\n"_s).toUtf8());
+
+    // Again, with a lockup that another user made world-writable: content kept, owner and mode put right.
+    RootSandbox::write(out(lx.lockupFile()), "#redirect 127.0.0.1\nx.com\n", 0666);
+    sb->setPkexecUid(4343);
+    ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+    EXPECT_EQ(RootSandbox::read(out(lx.lockupFile())), "#redirect 127.0.0.1\nx.com\n");
+    EXPECT_EQ(mode(lx.lockupFile()), 0644u);
+    EXPECT_EQ(owner(lx.lockupFile()), 4343u);
+    EXPECT_EQ(mode(lx.lockFile()), 0600u);
+
+    // Removal while blocking: the original bytes come back and nothing of the helper is left.
+    const QByteArray original = RootSandbox::read(out(lx.hostsFile));
+    RootSandbox::write(out(lx.hostsFile), original + marked("@B\n127.0.0.1 x.com\n@E\n"));
+    RootSandbox::write(out(lx.flagFile()), {});
+    sb->clearCalls();
+    ASSERT_TRUE(run(false));
+    EXPECT_EQ(RootSandbox::read(out(lx.hostsFile)), original);
+    for (const QString& gone : {lx.libexecDirectory, lx.stateDirectory, lx.logDirectory})
+        EXPECT_FALSE(QFileInfo::exists(out(gone))) << gone.toStdString();
+    EXPECT_EQ(QDir(out(lx.jobDirectory)).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(QDir(out(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden), QStringList());
+    // The triggers stop before anything reloads or rewrites; the caches are flushed after.
+    EXPECT_EQ(at(u"systemctl disable --now"_s), 1);
+    EXPECT_LT(at(u"systemctl disable --now"_s), at(u"resolvectl flush-caches"_s));
+    EXPECT_LT(at(u"resolvectl flush-caches"_s), at(u"systemctl daemon-reload"_s));
+}
+
+// What another process of the user may do between the prompt and the copy: each is refused, and
+// nothing is installed; or, where it cannot matter, the install goes ahead untouched.
+TEST_F(InstallTest, RootInstallsOnlyWhatWasStagedWhenThePersonAuthorised) {
+    RootSandbox::write(sb->outside(u"/var/lib/secret"_s), "root only\n", 0600);
+    const QByteArray stage = staging().toUtf8();
+    const struct {
+        const char* name;
+        QByteArray tamper;
+        bool ok;
+        const char* err;
+    } cases[] = {
+        {"the applier rewritten", "echo 'id > /var/lib/owned' >> '" + stage + "/lockup-apply.sh'", false,
+         "is not the file Mivra staged"},
+        {"the daemon a link to a root-only file", "ln -sf /var/lib/secret '" + stage + "/mivra-blockpage'", false,
+         "is not a regular file"},
+        {"a unit swapped for a pipe", "rm '" + stage + "/app.oriflan.mivra.sweep.timer'; mkfifo '" + stage +
+                                          "/app.oriflan.mivra.sweep.timer'",
+         false, "is not a regular file"},
+        {"the staged run.sh rewritten", "echo 'id > /var/lib/owned' > '" + stage + "/run.sh'", true, ""},
+        {"the lockup a link to a root-only file",
+         "mkdir -p /var/lib/mivra; ln -sf /var/lib/secret /var/lib/mivra/lockup.conf", true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sb->run(u"rm -rf /var/lib/mivra /usr/local/libexec/mivra"_s);
+        sb->setTamper(c.tamper);
+        makeBlocker(*real);
+        EXPECT_EQ(installs(), c.ok);
+        EXPECT_TRUE(blocker->lastErrorText().contains(QString::fromUtf8(c.err))) << blocker->lastErrorText().toStdString();
+        EXPECT_EQ(QFileInfo::exists(out(lx.applier())), c.ok);
+        EXPECT_FALSE(QFileInfo::exists(out(u"/var/lib/owned"_s)));
+        EXPECT_EQ(RootSandbox::read(out(u"/var/lib/secret"_s)), "root only\n");
+        EXPECT_EQ(owner(u"/var/lib/secret"_s), 0u);
+        if (c.ok) EXPECT_TRUE(QFileInfo(out(lx.lockupFile())).isFile() && !QFileInfo(out(lx.lockupFile())).isSymLink());
+    }
+}
+
+// A helper from a distribution package: its lockup file is root's until the first authorisation.
+TEST_F(InstallTest, AnInstalledHelperHandsItsLockupToTheFirstUserWhoAsks) {
+    blocker = std::make_unique<Blocker>(RootLayout::under(dir.path() + u"/pkg"_s), staging(), fakeRunner);
+    QDir().mkpath(dir.path() + u"/pkg/state"_s);
+    RootSandbox::write(dir.path() + u"/pkg/state/version"_s, "3\n");
+    blocker->refresh();
+    ASSERT_TRUE(blocker->installed());
+    ASSERT_FALSE(blocker->lockupWritable()); // missing here; root-owned 0644 for a real user
+    QByteArray script;
+    fakeRunner.handler = [&](const QString& path) {
+        script = RootSandbox::read(path);
+        return PrivilegedResult{true, {}, 0, {}};
+    };
+    run(true);
+    EXPECT_EQ(script, RootSide(RootPlatform::Linux, lx).claimScript().replace(lx.stateDirectory,
+                                                                           dir.path() + u"/pkg/state"_s).toUtf8());
+    // Run for real: the file becomes the user's, and a link there is not followed.
+    sb->run(u"mkdir -p /var/lib/mivra; ln -s /var/lib/secret /var/lib/mivra/lockup.conf"_s);
+    RootSandbox::write(sb->outside(u"/var/lib/secret"_s), "root only\n", 0600);
+    sb->setPkexecUid(4545);
+    EXPECT_EQ(real->runScript(staging() + u"/run.sh"_s, RootSide(RootPlatform::Linux, lx).claimScript()).exitCode, 0);
+    EXPECT_EQ(owner(lx.lockupFile()), 4545u);
+    EXPECT_EQ(mode(lx.lockupFile()), 0644u);
+    EXPECT_EQ(owner(u"/var/lib/secret"_s), 0u);
+}
+
+TEST_F(InstallTest, TheInstalledUnitsPassSystemdsOwnChecks) {
+    if (QStandardPaths::findExecutable(u"systemd-analyze"_s).isEmpty()) GTEST_SKIP() << "no systemd-analyze";
+    ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+    QString units;
+    for (const RootFile& unit : RootSide(RootPlatform::Linux, lx).jobFiles())
+        units += u' ' + lx.jobDirectory + u'/' + unit.name;
+    const auto verify = sb->run(u"systemd-analyze verify"_s + units);
+    EXPECT_EQ(verify.status, 0) << str(verify.err);
+    EXPECT_FALSE(verify.err.contains("app.oriflan.mivra")) << str(verify.err);
+    // The daemon's sandbox: the overall exposure systemd reports stays low.
+    const auto security = sb->run(u"systemd-analyze security --offline=true --threshold=25 "_s + lx.jobDirectory +
+                                  u"/app.oriflan.mivra.blockpage.service"_s);
+    EXPECT_EQ(security.status, 0) << str(security.out);
+}
+
+TEST_F(InstallTest, AFailingInstallStopsThereAndNeverEndsWith126Or127) {
+    // Without the daemon the install stops before anything is installed.
+    blocker->setDaemonCandidates({dir.path() + u"/no-daemon-here"_s});
+    EXPECT_FALSE(installs());
+    // A command ending with a status pkexec keeps for itself is reported as a plain failure.
+    blocker->setDaemonCandidates({dir.path() + u"/daemon"_s});
+    ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+    StagedDigests digests;
+    for (const QString& name : QDir(staging()).entryList(QDir::Files))
+        digests[name] = QCryptographicHash::hash(RootSandbox::read(staging() + u'/' + name), QCryptographicHash::Sha256);
+    const QString script = RootSide(RootPlatform::Linux, lx).installScript(staging(), digests);
+    for (int status : {126, 127, 3}) {
+        SCOPED_TRACE(status);
+        sb->setStubStatus(u"systemctl"_s, status);
+        EXPECT_EQ(real->runScript(staging() + u"/run.sh"_s, script).exitCode, status == 3 ? 3 : 1);
+    }
 }
 
 } // namespace

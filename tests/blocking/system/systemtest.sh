@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The root side under a real systemd: Debian 12's systemd boots as PID 1 of a container on a root
+# file system made once by mmdebstrap (cached), a user installs through the application's own
+# install code and the real pkexec (a polkit rule stands in for the password), and every promise
+# of the root side is checked with its time measured.
+#   systemtest.sh MIVRA_SYSTEST MIVRA_BLOCKPAGE      (exit 77: containers cannot run here)
+set -uo pipefail
+systest=$1 daemon=$2
+cache=${MIVRA_TEST_CACHE:-/var/cache/mivra-test}
+packages=systemd,systemd-sysv,dbus,polkitd,pkexec,libqt6core6
+tarball=$cache/debian12-$(echo "$packages" | sha256sum | cut -c1-12).tar
+
+skip() { echo "system test skipped: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "needs root"
+command -v systemd-nspawn >/dev/null || skip "systemd-nspawn is not installed"
+if [ ! -f "$tarball" ]; then
+    command -v mmdebstrap >/dev/null || skip "mmdebstrap is not installed and no root file system is cached"
+    mkdir -p "$cache"
+    t0=$(date +%s)
+    sources=/etc/apt/sources.list.d/debian.sources
+    [ -f "$sources" ] || sources=/etc/apt/sources.list
+    mmdebstrap --quiet --variant=minbase --mode=root --include="$packages" bookworm "$tarball.part" "$sources" \
+        >/dev/null 2>&1 && mv "$tarball.part" "$tarball" || { rm -f "$tarball.part"; skip "mmdebstrap failed"; }
+    echo "root file system built in $(($(date +%s) - t0)) s"
+fi
+
+work=$(mktemp -d /var/tmp/mivra-system.XXXXXX)
+root=$work/root
+nspawn=
+cleanup() {
+    if [ -n "$nspawn" ] && kill -0 "$nspawn" 2>/dev/null; then
+        kill "$nspawn"
+        for _ in $(seq 50); do kill -0 "$nspawn" 2>/dev/null || break; sleep 0.1; done
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir "$root" && tar -C "$root" -xf "$tarball" || skip "cannot unpack $tarball"
+install -D -m 755 "$systest" "$root/opt/mivra/mivra-systest"
+install -m 755 "$daemon" "$root/opt/mivra/mivra-blockpage"
+chroot "$root" useradd -m -u 1000 user >/dev/null
+chroot "$root" useradd -m -u 1001 other >/dev/null
+cat > "$root/etc/polkit-1/rules.d/50-mivra-test.rules" <<'EOF'
+polkit.addRule(function(action, subject) {
+    if (action.id == "org.freedesktop.policykit.exec" && subject.user == "user") return polkit.Result.YES;
+});
+EOF
+# A hosts file the size of a big public block list.
+{ echo "127.0.0.1 localhost"; for i in $(seq 1 35000); do echo "0.0.0.0 ads$i.tracker.example"; done; } > "$root/etc/hosts"
+cp "$root/etc/hosts" "$work/hosts.original"
+
+t0=$(date +%s%N)
+systemd-nspawn -q -D "$root" -b --register=no --keep-unit --private-network >"$work/console" 2>&1 &
+nspawn=$!
+pid1=
+for _ in $(seq 100); do
+    pid1=$(pgrep -P "$nspawn" | head -1)
+    [ -n "$pid1" ] && nsenter -t "$pid1" -a systemctl is-system-running 2>/dev/null | grep -Eq 'running|degraded' && break
+    pid1=
+    sleep 0.1
+done
+[ -n "$pid1" ] || skip "the container did not boot: $(tail -3 "$work/console" | tr '\n' ' ')"
+echo "booted in $((($(date +%s%N) - t0) / 1000000)) ms"
+
+inside() { nsenter -t "$pid1" -a "$@"; }
+as_user() { inside runuser -u user -- env HOME=/home/user /opt/mivra/mivra-systest "$@"; }
+failures=0
+check() { # NAME COMMAND...: reports and counts
+    if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
+}
+# Waits up to $1 s for the command to hold; prints the time taken in ms (or "never").
+within() {
+    local limit=$1 start=$(date +%s%N) now
+    shift
+    while :; do
+        now=$(date +%s%N)
+        if "$@"; then echo $(((now - start) / 1000000)); return 0; fi
+        [ $(((now - start) / 1000000)) -ge $((limit * 1000)) ] && { echo never; return 1; }
+        sleep 0.02
+    done
+}
+blocked() { inside grep -qx "$1 $2" /etc/hosts; }
+original() { inside cat /etc/hosts | cmp -s - "$work/hosts.original"; }
+served() { inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/80 && printf "GET / HTTP/1.0\r\nHost: a.test\r\n\r\n" >&3 && head -1 <&3' 2>/dev/null | grep -q ' 200 '; }
+active() { [ "$(inside systemctl is-active "$1")" = active ]; }
+inactive() { ! active "$1"; }
+report() { echo "     $1: $2 ms"; [ "$2" != never ]; }
+
+t=$(date +%s%N)
+check "install through pkexec" as_user install
+echo "     install: $((($(date +%s%N) - t) / 1000000)) ms"
+check "the path and timer units run" active app.oriflan.mivra.lockup.path
+check "another user cannot write the lockup" \
+    bash -c "! nsenter -t $pid1 -a runuser -u other -- sh -c 'echo evil.test >> /var/lib/mivra/lockup.conf' 2>/dev/null"
+check "the lockup is no link and the user's" inside bash -c '[ ! -L /var/lib/mivra/lockup.conf ] && [ "$(stat -c %u:%a /var/lib/mivra/lockup.conf)" = 1000:644 ]'
+
+as_user write --page a.test b.test
+check "a write reaches /etc/hosts within 1 s" report "block applied" "$(within 1 blocked 127.0.0.1 b.test)"
+check "the flag follows" report "flag raised" "$(within 1 inside test -e /var/lib/mivra/blockpage.on)"
+check "the Closed Set page answers on 127.0.0.1:80" report "page served" "$(within 5 served)"
+as_user write
+check "an emptied lockup restores the original bytes" report "block removed" "$(within 1 original)"
+check "and stops the daemon" report "daemon stopped" "$(within 3 inactive app.oriflan.mivra.blockpage.service)"
+
+expiry=$(($(date +%s) + 20))
+as_user write --page --expires "$expiry" soon.test
+within 1 blocked 127.0.0.1 soon.test >/dev/null
+check "an expiry 20 s ahead is swept without a write" report "expired block gone after" "$(within 40 original)"
+echo "     (that is $(($(date +%s) - expiry)) s after the expiry; the sweep runs every 15 s)"
+
+as_user write first.test
+sleep 0.03
+as_user write during.test
+check "a write during a run is applied within 1 s" report "second write applied" "$(within 1 blocked 0.0.0.0 during.test)"
+for i in $(seq 1 50); do as_user write "burst$i.test"; done
+check "the last of 50 writes in a burst is applied within 1 s" report "burst applied" "$(within 1 blocked 0.0.0.0 burst50.test)"
+check "the path unit still watches" active app.oriflan.mivra.lockup.path
+as_user write --page last.test
+within 1 blocked 127.0.0.1 last.test >/dev/null
+
+t=$(date +%s%N)
+check "removal while blocking" as_user remove
+echo "     removal: $((($(date +%s%N) - t) / 1000000)) ms"
+check "restores the original bytes" original
+check "and leaves no unit, folder or temporary file" inside bash -c \
+    '! ls -d /etc/systemd/system/app.oriflan.mivra.* /var/lib/mivra /var/log/mivra /usr/local/libexec/mivra /etc/.mivra* /tmp/mivra* 2>/dev/null | grep -q .'
+check "no unit failed" bash -c "[ -z \"\$(nsenter -t $pid1 -a systemctl --failed --no-legend)\" ]"
+check "the journal shows no killed or failed run" bash -c \
+    "! nsenter -t $pid1 -a journalctl -q --no-pager -u 'app.oriflan.mivra.*' | grep -Ei 'killed|timed out|failed|could not'"
+[ "$failures" -eq 0 ] || { inside journalctl -q --no-pager -u 'app.oriflan.mivra.*' | tail -20; }
+exit $((failures > 0))

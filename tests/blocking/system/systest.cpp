@@ -1,0 +1,46 @@
+// The application's own install, removal and lockup writing, as the system test drives them
+// inside the container:  mivra-systest install | remove | write [--page] [--expires S] SITE...
+#include "blocking/blocker.h"
+#include "platform/linux/pkexecrunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimeZone>
+
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    PkexecRunner runner;
+    Blocker blocker(RootLayout::linuxLayout(), QDir::homePath() + u"/.local/share/Mivra/install"_s, runner);
+    blocker.setDaemonCandidates({app.applicationDirPath() + u"/mivra-blockpage"_s});
+    blocker.refresh();
+    const QString command = args.value(0);
+    if (command == u"write"_s) {
+        bool page = false;
+        std::optional<QDateTime> expires;
+        QStringList sites;
+        for (int i = 1; i < args.size(); ++i) {
+            if (args[i] == u"--page"_s) page = true;
+            else if (args[i] == u"--expires"_s && i + 1 < args.size())
+                expires = QDateTime::fromSecsSinceEpoch(args[++i].toLongLong(), QTimeZone::utc());
+            else sites << args[i];
+        }
+        blocker.apply(sites, expires, page);
+        if (!blocker.lastErrorText().isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(blocker.lastErrorText()));
+        return blocker.lastErrorText().isEmpty() ? 0 : 1;
+    }
+    if (command != u"install"_s && command != u"remove"_s) return 2;
+    int status = 1;
+    auto done = [&](bool ok) {
+        status = ok ? 0 : 1;
+        if (!blocker.lastErrorText().isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(blocker.lastErrorText()));
+        app.quit();
+    };
+    command == u"install"_s ? blocker.install(done) : blocker.uninstall(done);
+    app.exec();
+    return status;
+}
