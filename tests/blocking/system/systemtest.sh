@@ -7,7 +7,13 @@
 set -uo pipefail
 systest=$1 daemon=$2
 cache=${MIVRA_TEST_CACHE:-/var/cache/mivra-test}
-packages=systemd,systemd-sysv,dbus,polkitd,pkexec,libqt6core6
+# The container gets the packages of every library the test program links to, as this machine has them.
+libraries() {
+    ldd "$systest" | awk '$2 == "=>" && $3 ~ /^\// {print $3}' | while read -r lib; do
+        dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null || dpkg -S "${lib#/usr}" 2>/dev/null
+    done | cut -d: -f1 | sort -u | paste -sd,
+}
+packages=systemd,systemd-sysv,dbus,polkitd,pkexec,$(libraries)
 tarball=$cache/debian12-$(echo "$packages" | sha256sum | cut -c1-12).tar
 
 skip() { echo "system test skipped: $*"; exit 77; }
