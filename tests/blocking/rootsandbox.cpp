@@ -106,26 +106,8 @@ QStringList RootSandbox::calls() const {
     return QString::fromUtf8(read(path() + u"/calls.log"_s)).split(u'\n', Qt::SkipEmptyParts);
 }
 
-void RootSandbox::clearCalls() const {
-    write(path() + u"/calls.log"_s, {});
-}
-
-void RootSandbox::setStubStatus(const QString& tool, int status) const {
-    write(path() + u"/status."_s + tool, QByteArray::number(status));
-}
-
-void RootSandbox::setPkexecUid(int uid) const {
-    write(path() + u"/pkexec-uid"_s, QByteArray::number(uid));
-}
-
-void RootSandbox::setTamper(const QByteArray& shell) const {
-    write(path() + u"/tamper"_s, shell);
-}
-
 bool RootSandbox::write(const QString& path, const QByteArray& bytes, int mode) {
     return writeFile(path, bytes) && ::chmod(QFile::encodeName(path).constData(), mode) == 0;
 }
 
-QByteArray RootSandbox::read(const QString& path) {
-    return readFile(path);
-}
+QByteArray RootSandbox::read(const QString& path) { return readFile(path); }

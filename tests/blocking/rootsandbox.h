@@ -33,15 +33,17 @@ public:
 
     // The stubs' calls, one line each ("systemctl daemon-reload"), oldest first.
     QStringList calls() const;
-    void clearCalls() const;
+    void clearCalls() const { write(path() + QStringLiteral("/calls.log"), {}); }
     // Makes a stub exit with `status` (after recording its call).
-    void setStubStatus(const QString& tool, int status) const;
+    void setStubStatus(const QString& tool, int status) const {
+        write(path() + QStringLiteral("/status.") + tool, QByteArray::number(status));
+    }
     void addStub(const QString& tool) const;
     // The user id the pkexec stub reports as PKEXEC_UID.
-    void setPkexecUid(int uid) const;
+    void setPkexecUid(int uid) const { write(path() + QStringLiteral("/pkexec-uid"), QByteArray::number(uid)); }
     // Shell run inside the namespace after the prompt and before the privileged command: what
     // another process of the user could do in that moment.
-    void setTamper(const QByteArray& shell) const;
+    void setTamper(const QByteArray& shell) const { write(path() + QStringLiteral("/tamper"), shell); }
     QString pkexecStub() const { return path() + QStringLiteral("/stubs/pkexec"); }
     // A pkexec stand-in that enters the namespace and runs its command there.
     QString sandboxedPkexec() const { return path() + QStringLiteral("/pkexec-sandboxed"); }

@@ -118,17 +118,11 @@ protected:
     bool offThread = false;
 };
 
-TEST_F(InstallFlow, StagesEveryFileThenRunsTheScriptOffTheGuiThreadAndNeverCallsBackAGoneBlocker) {
+TEST_F(InstallFlow, RunsTheScriptOffTheGuiThreadAndNeverCallsBackAGoneBlocker) {
     makeBlocker(fakeRunner);
-    QDir().mkpath(staging());
-    RootSandbox::write(staging() + u"/mivra-blockpage"_s, "stale daemon");
-    QStringList staged;
-    QByteArray runScript;
     bool ranOnGuiThread = false;
-    fakeRunner.handler = [&](const QString& script) {
+    fakeRunner.handler = [&](const QString&) {
         ranOnGuiThread = onGuiThread();
-        staged = QDir(staging()).entryList(QDir::Files, QDir::Name);
-        runScript = RootSandbox::read(script);
         // What the root side would do: write the version.
         QDir().mkpath(layout().stateDirectory);
         RootSandbox::write(layout().versionFile(), "3\n");
@@ -138,22 +132,6 @@ TEST_F(InstallFlow, StagesEveryFileThenRunsTheScriptOffTheGuiThreadAndNeverCalls
     EXPECT_FALSE(ranOnGuiThread);
     EXPECT_FALSE(offThread);
     EXPECT_EQ(fakeRunner.scripts, QStringList{staging() + u"/run.sh"_s});
-    QStringList want = {u"lockup-apply.sh"_s, u"mivra-blockpage"_s, u"run.sh"_s};
-    for (const RootFile& job : RootSide(hostRootPlatform(), layout()).jobFiles())
-        want << job.name;
-    want.sort();
-    EXPECT_EQ(staged, want);
-    // The script carries the digest of every file staged beside it.
-    for (const QString& name : want)
-        if (name != u"run.sh"_s)
-            EXPECT_TRUE(runScript.contains(QByteArray(
-                '"' + name.toUtf8() + "\" " +
-                QCryptographicHash::hash(RootSandbox::read(staging() + u'/' + name), QCryptographicHash::Sha256)
-                    .toHex())))
-                << name.toStdString();
-    // The daemon is a fresh copy of the shipped one, still executable.
-    EXPECT_EQ(RootSandbox::read(staging() + u"/mivra-blockpage"_s), "#!/bin/sh\nexit 0\n");
-    EXPECT_TRUE(QFileInfo(staging() + u"/mivra-blockpage"_s).isExecutable());
     EXPECT_TRUE(blocker->installed());
     EXPECT_EQ(events, (QStringList{u"installed:yes"_s, u"done:yes"_s}));
 
@@ -188,12 +166,6 @@ TEST_F(InstallFlow, TheDaemonComesFromTheFirstPlaceThatHasIt) {
     blocker->setDaemonCandidates({dir.path() + u"/missing"_s});
     run(true);
     EXPECT_FALSE(QFileInfo::exists(staging() + u"/mivra-blockpage"_s));
-
-    // By default: beside the running executable, then the install prefix.
-    blocker->setDaemonCandidates({});
-    EXPECT_EQ(blocker->daemonCandidates().value(0),
-              QCoreApplication::applicationDirPath() + u"/mivra-blockpage"_s);
-    EXPECT_TRUE(blocker->daemonCandidates().value(1).endsWith(u"/libexec/mivra/mivra-blockpage"_s));
 }
 
 TEST_F(InstallFlow, WhatThePersonSeesAfterEachPkexecOutcomeInBothLanguages) {
@@ -300,16 +272,13 @@ protected:
             if (c[i].startsWith(call)) return i;
         return -1;
     }
-    mode_t mode(const QString& inside) const {
+    struct stat info(const QString& inside) const {
         struct stat st {};
         ::lstat(QFile::encodeName(out(inside)).constData(), &st);
-        return st.st_mode & 07777;
+        return st;
     }
-    uid_t owner(const QString& inside) const {
-        struct stat st {};
-        ::lstat(QFile::encodeName(out(inside)).constData(), &st);
-        return st.st_uid;
-    }
+    mode_t mode(const QString& inside) const { return info(inside).st_mode & 07777; }
+    uid_t owner(const QString& inside) const { return info(inside).st_uid; }
 
     const RootLayout lx = RootLayout::linuxLayout();
     std::unique_ptr<RootSandbox> sb;
@@ -334,6 +303,18 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
     EXPECT_LT(at(u"systemctl stop app.oriflan.mivra.lockup.path app.oriflan.mivra.sweep.timer"_s),
               at(u"systemctl daemon-reload"_s));
     EXPECT_EQ(at(u"systemctl enable --now"_s), sb->calls().size() - 1) << str(sb->calls().join(u"\n"_s).toUtf8());
+    // The units pass systemd's own checks, and the daemon's sandbox keeps its exposure low.
+    if (!QStandardPaths::findExecutable(u"systemd-analyze"_s).isEmpty()) {
+        QString units;
+        for (const RootFile& unit : side.jobFiles())
+            units += u' ' + lx.jobDirectory + u'/' + unit.name;
+        const auto verify = sb->run(u"systemd-analyze verify"_s + units);
+        EXPECT_EQ(verify.status, 0) << str(verify.err);
+        EXPECT_FALSE(verify.err.contains("app.oriflan.mivra")) << str(verify.err);
+        const auto security = sb->run(u"systemd-analyze security --offline=true --threshold=25 "_s + lx.jobDirectory +
+                                      u"/app.oriflan.mivra.blockpage.service"_s);
+        EXPECT_EQ(security.status, 0) << str(security.out);
+    }
 
     // Again, with a lockup that another user made world-writable: content kept, owner and mode put right.
     RootSandbox::write(out(lx.lockupFile()), "#redirect 127.0.0.1\nx.com\n", 0666);
@@ -379,6 +360,7 @@ TEST_F(InstallTest, RootInstallsOnlyWhatWasStagedWhenThePersonAuthorised) {
         {"a unit swapped for a pipe", "rm '" + stage + "/app.oriflan.mivra.sweep.timer'; mkfifo '" + stage +
                                           "/app.oriflan.mivra.sweep.timer'",
          false, "is not a regular file"},
+        {"the daemon gone", "rm '" + stage + "/mivra-blockpage'", false, ""},
         {"the staged run.sh rewritten", "echo 'id > /var/lib/owned' > '" + stage + "/run.sh'", true, ""},
         {"the lockup a link to a root-only file",
          "mkdir -p /var/lib/mivra; ln -sf /var/lib/secret /var/lib/mivra/lockup.conf", true, ""},
@@ -424,27 +406,8 @@ TEST_F(InstallTest, AnInstalledHelperHandsItsLockupToTheFirstUserWhoAsks) {
     EXPECT_EQ(owner(u"/var/lib/secret"_s), 0u);
 }
 
-TEST_F(InstallTest, TheInstalledUnitsPassSystemdsOwnChecks) {
-    if (QStandardPaths::findExecutable(u"systemd-analyze"_s).isEmpty()) GTEST_SKIP() << "no systemd-analyze";
-    ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
-    QString units;
-    for (const RootFile& unit : RootSide(RootPlatform::Linux, lx).jobFiles())
-        units += u' ' + lx.jobDirectory + u'/' + unit.name;
-    const auto verify = sb->run(u"systemd-analyze verify"_s + units);
-    EXPECT_EQ(verify.status, 0) << str(verify.err);
-    EXPECT_FALSE(verify.err.contains("app.oriflan.mivra")) << str(verify.err);
-    // The daemon's sandbox: the overall exposure systemd reports stays low.
-    const auto security = sb->run(u"systemd-analyze security --offline=true --threshold=25 "_s + lx.jobDirectory +
-                                  u"/app.oriflan.mivra.blockpage.service"_s);
-    EXPECT_EQ(security.status, 0) << str(security.out);
-}
-
-TEST_F(InstallTest, AFailingInstallStopsThereAndNeverEndsWith126Or127) {
-    // Without the daemon the install stops before anything is installed.
-    blocker->setDaemonCandidates({dir.path() + u"/no-daemon-here"_s});
-    EXPECT_FALSE(installs());
+TEST_F(InstallTest, AFailingInstallNeverEndsWith126Or127) {
     // A command ending with a status pkexec keeps for itself is reported as a plain failure.
-    blocker->setDaemonCandidates({dir.path() + u"/daemon"_s});
     ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
     StagedDigests digests;
     for (const QString& name : QDir(staging()).entryList(QDir::Files))
