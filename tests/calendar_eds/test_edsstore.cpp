@@ -30,26 +30,13 @@ const char* kCalendar = "mivra-test-rushes";
 bool waitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer t;
     t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QTest::qWait(20);
-    }
-    return true;
+    while (!done() && t.elapsed() <= ms) QTest::qWait(20);
+    return done();
 }
 
 bool onBus(const QString& prefix) {
     const QStringList names = QDBusConnection::sessionBus().interface()->registeredServiceNames().value();
     return std::any_of(names.begin(), names.end(), [&](const QString& n) { return n.startsWith(prefix); });
-}
-
-StoreEvent filesEvent(const QString& calendarId, const QDateTime& start) {
-    StoreEvent e;
-    e.id = u"f1"_s;
-    e.calendarId = calendarId;
-    e.title = u"From files"_s;
-    e.start = start;
-    e.end = start.addSecs(600);
-    return e;
 }
 
 QString stamp(const QDateTime& t) { return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s); }
@@ -84,23 +71,24 @@ struct Server {
         registry = e_source_registry_new_sync(nullptr, &error);
         if (!registry) return fail(error);
 
+        const auto commit = [&](ESource* source) {
+            const bool ok = e_source_registry_commit_source_sync(registry, source, nullptr, &error);
+            g_object_unref(source);
+            return ok;
+        };
         // An account holding the person's address, and a local calendar under it.
         ESource* account = e_source_new_with_uid(kAccount, nullptr, nullptr);
         e_source_set_display_name(account, "Studio account");
         e_source_mail_identity_set_address(
             E_SOURCE_MAIL_IDENTITY(e_source_get_extension(account, E_SOURCE_EXTENSION_MAIL_IDENTITY)), "me@example.org");
-        const bool committed = e_source_registry_commit_source_sync(registry, account, nullptr, &error);
-        g_object_unref(account);
-        if (!committed) return fail(error);
+        if (!commit(account)) return fail(error);
         ESource* source = e_source_new_with_uid(kCalendar, nullptr, nullptr);
         e_source_set_display_name(source, "Rushes");
         e_source_set_parent(source, kAccount);
         auto* cal = E_SOURCE_SELECTABLE(e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
         e_source_backend_set_backend_name(E_SOURCE_BACKEND(cal), "local");
         e_source_selectable_set_color(cal, "#1badf8");
-        const bool ok = e_source_registry_commit_source_sync(registry, source, nullptr, &error);
-        g_object_unref(source);
-        if (!ok) return fail(error);
+        if (!commit(source)) return fail(error);
         source = nullptr;
         waitUntil([&] { return (source = e_source_registry_ref_source(registry, kCalendar)) != nullptr; }, 5000);
         if (!source) return fail(nullptr);
@@ -165,8 +153,9 @@ TEST(NoServer, NotOfferedAndAStoreMadeAnywayAnswersEmpty) {
 
 struct ServerStore : ::testing::Test {
     static void SetUpTestSuite() {
-        if (!QFileInfo(kRegistry).isExecutable() || !QFileInfo(kFactory).isExecutable()) return;
-        if (!QDBusConnection::sessionBus().isConnected()) return;
+        if (!QFileInfo(kRegistry).isExecutable() || !QFileInfo(kFactory).isExecutable() ||
+            !QDBusConnection::sessionBus().isConnected())
+            return;
         server = new Server;
         server->start();
         if (!server->problem.isEmpty()) return;
@@ -185,19 +174,25 @@ struct ServerStore : ::testing::Test {
         const QDateTime first = server->now.addSecs(3 * 3600);
         server->add(server->event(u"daily"_s, u"Dailies"_s, 180, 210,
                                   u"RRULE:FREQ=DAILY;COUNT=5\r\nEXDATE:"_s + stamp(first.addDays(2)) + u"\r\n"_s));
-        server->add(u"BEGIN:VEVENT\r\nUID:daily\r\nSUMMARY:Dailies (moved)\r\nRECURRENCE-ID:"_s + stamp(first.addDays(1)) +
-                        u"\r\nDTSTART:"_s + stamp(first.addDays(1).addSecs(3600)) + u"\r\nDTEND:"_s +
-                        stamp(first.addDays(1).addSecs(5400)) + u"\r\nEND:VEVENT\r\n"_s,
+        server->add(server->event(u"daily"_s, u"Dailies (moved)"_s, 180 + 1440 + 60, 210 + 1440 + 60,
+                                  u"RECURRENCE-ID:"_s + stamp(first.addDays(1)) + u"\r\n"_s),
                     E_CAL_OBJ_MOD_THIS);
     }
-    static void TearDownTestSuite() {
-        delete server;
-        server = nullptr;
-    }
+    static void TearDownTestSuite() { delete std::exchange(server, nullptr); }
     void SetUp() override {
         if (!server) GTEST_SKIP() << "no calendar server here (" << kRegistry.toStdString() << ") or no session bus";
         ASSERT_TRUE(server->problem.isEmpty()) << server->problem.toStdString();
         defaults.setValue(u"mivra.calendarAccess"_s, 3);
+        clock.set(server->now);
+        files.status = 3;
+        files.calendarList = {{u"home"_s, u"Home"_s, {}, u"Calendars"_s}};
+    }
+    // The files store's one meeting, `minutes` ahead.
+    void filesMeetingIn(int minutes) {
+        const QDateTime start = server->now.addSecs(minutes * 60);
+        files.eventList = {
+            {.id = u"f1"_s, .calendarId = u"home"_s, .title = u"From files"_s, .start = start, .end = start.addSecs(600),
+                .url = {}, .location = {}, .notes = {}}};
     }
 
     // The store's calendars once the registry is connected.
@@ -213,12 +208,14 @@ struct ServerStore : ::testing::Test {
         return got.value_or(QList<StoreEvent>{});
     }
     static const StoreEvent* find(const QList<StoreEvent>& events, const QString& title) {
-        for (const StoreEvent& e : events)
-            if (e.title == title) return &e;
-        return nullptr;
+        auto it = std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.title == title; });
+        return it == events.end() ? nullptr : &*it;
     }
 
     MemoryDefaults defaults;
+    FakeCalendarStore files;
+    FakeClock clock;
+    const QString serverCalendar = MergedCalendarStore::serverId(QString::fromLatin1(kCalendar));
 };
 
 TEST_F(ServerStore, ReadsCalendarsAndOccurrencesWithTheirDetails) {
@@ -263,12 +260,8 @@ TEST_F(ServerStore, ReadsCalendarsAndOccurrencesWithTheirDetails) {
 
 TEST_F(ServerStore, TheServiceShowsTheMeetingInProgressAndTheNextAndFollowsChanges) {
     EdsCalendarStore eds(defaults);
-    FakeCalendarStore files;
-    files.status = 3;
-    files.calendarList = {{u"home"_s, u"Home"_s, {}, u"Calendars"_s}};
-    files.eventList = {filesEvent(u"home"_s, server->now.addSecs(50 * 60))};
+    filesMeetingIn(50);
     MergedCalendarStore merged(files, eds);
-    FakeClock clock(server->now);
     CalendarService service(merged, clock);
     service.configure(true, {});
     const auto title = [](const std::optional<UpcomingEvent>& e) { return e ? e->title : QString(); };
@@ -286,26 +279,22 @@ TEST_F(ServerStore, TheServiceShowsTheMeetingInProgressAndTheNextAndFollowsChang
     EXPECT_LT(t.elapsed(), 2000);
 
     // Muted, the server's calendar no longer counts; the files' meeting is next.
-    service.configure(true, {MergedCalendarStore::serverId(QString::fromLatin1(kCalendar))});
+    service.configure(true, {serverCalendar});
     EXPECT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"From files"_s; }, 2000));
     EXPECT_FALSE(service.currentEvent());
-    QStringList listed;
-    for (const CalendarInfo& c : service.allCalendars()) listed.append(c.id);
-    EXPECT_TRUE(listed.contains(MergedCalendarStore::serverId(QString::fromLatin1(kCalendar)))) << "muted ones stay listed";
+    const QList<CalendarInfo> listed = service.allCalendars();
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const CalendarInfo& c) { return c.id == serverCalendar; }))
+        << "muted ones stay listed";
 }
 
 // Last: the server goes away for good.
 TEST_F(ServerStore, TheServerStoppingLeavesTheFilesWorking) {
     EdsCalendarStore eds(defaults);
     calendars(eds);
-    FakeCalendarStore files;
-    files.status = 3;
-    files.calendarList = {{u"home"_s, u"Home"_s, {}, u"Calendars"_s}};
-    files.eventList = {filesEvent(u"home"_s, server->now.addSecs(300))};
+    filesMeetingIn(5);
     MergedCalendarStore merged(files, eds);
-    const QStringList ids{u"home"_s, MergedCalendarStore::serverId(QString::fromLatin1(kCalendar))};
+    const QStringList ids{u"home"_s, serverCalendar};
     ASSERT_TRUE(find(fetch(merged, ids), u"Review"_s));
-    FakeClock clock(server->now);
     CalendarService service(merged, clock);
     service.configure(true, {});
     ASSERT_TRUE(waitUntil([&] { return service.currentEvent().has_value(); }, 5000));

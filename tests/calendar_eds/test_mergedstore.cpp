@@ -17,13 +17,9 @@ namespace {
 const QDateTime t0(QDate(2026, 3, 2), QTime(10, 0), QTimeZone::utc());
 
 StoreEvent at(const QString& id, const QString& calendarId, int minutes) {
-    StoreEvent e;
-    e.id = id;
-    e.calendarId = calendarId;
-    e.title = id;
-    e.start = t0.addSecs(minutes * 60);
-    e.end = e.start.addSecs(1800);
-    return e;
+    const QDateTime start = t0.addSecs(minutes * 60);
+    return {.id = id, .calendarId = calendarId, .title = id, .start = start, .end = start.addSecs(1800),
+                .url = {}, .location = {}, .notes = {}};
 }
 
 // A store that answers on a later turn of the event loop, as the server does.
@@ -50,10 +46,7 @@ struct Merged : ::testing::Test {
 
     QList<StoreEvent> fetch(const QStringList& ids) {
         std::optional<QList<StoreEvent>> got;
-        merged.events(ids, t0.addSecs(-3600), t0.addDays(14), [&](QList<StoreEvent> e) {
-            EXPECT_FALSE(got) << "answered twice";
-            got = e;
-        });
+        merged.events(ids, t0.addSecs(-3600), t0.addDays(14), [&](QList<StoreEvent> e) { EXPECT_FALSE(got) << "answered twice"; got = e; });
         for (int i = 0; i < 100 && !got; ++i) QTest::qWait(5);
         EXPECT_TRUE(got);
         return got.value_or(QList<StoreEvent>{});
@@ -143,18 +136,13 @@ TEST_F(Merged, SettingsOpenTheOnlineAccountsWhereTheDesktopHasThem) {
     merged.openSettings();
     EXPECT_EQ(files.settingsOpened, 1) << "no online-accounts settings here: the calendar folder";
 
-    const QString seen = bin.path() + u"/args"_s;
-    QFile tool(bin.path() + u"/gnome-control-center"_s);
-    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
-    tool.write("#!/bin/sh\necho \"$@\" > '" + seen.toUtf8() + "'\n");
-    tool.close();
-    tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString seen = bin.path() + u"/args"_s, tool = bin.path() + u"/gnome-control-center"_s;
+    ASSERT_TRUE(writeFile(tool, "#!/bin/sh\necho \"$@\" > '" + seen.toUtf8() + "'\n"));
+    QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     merged.openSettings();
     qputenv("PATH", path);
     for (int i = 0; i < 200 && !QFile::exists(seen); ++i) QTest::qWait(10);
-    QFile args(seen);
-    ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-    EXPECT_EQ(args.readAll().trimmed(), "online-accounts");
+    EXPECT_EQ(readFile(seen).trimmed(), "online-accounts");
     EXPECT_EQ(files.settingsOpened, 1);
 }
 
