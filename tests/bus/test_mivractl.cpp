@@ -124,7 +124,7 @@ TEST_F(Mivractl, DrivesATakeAndReportsWhatTheGateRefuses) {
         {{}, {u"skip"_s}, {}, 1, {}, u"mivractl: Aucune pause à passer."_s},
     };
     for (const auto& s : steps) {
-        SCOPED_TRACE((s.lock + u' ' + s.args.join(u' ')).toStdString());
+        SCOPED_TRACE(QString(s.lock + u' ' + s.args.join(u' ')).toStdString());
         if (!s.lock.isEmpty()) callMivra(u"SetPendingLock"_s, {s.lock});
         const CtlRun r = ctl(s.args, s.input);
         EXPECT_EQ(r.status, s.status);
