@@ -23,10 +23,7 @@ namespace blockpage::test {
 // A blocking TCP connection to 127.0.0.1:port, or -1.
 inline int connectTo(std::uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         close(fd);
         return -1;
@@ -70,12 +67,8 @@ struct Sockets {
 
 // Connects, sends the request, reads the whole answer, closes.
 inline std::string exchange(std::uint16_t port, std::string_view request) {
-    int fd = connectTo(port);
-    if (fd < 0) return {};
-    sendAll(fd, request);
-    std::string reply = readToEnd(fd);
-    close(fd);
-    return reply;
+    Sockets c{{connectTo(port)}};
+    return c[0] >= 0 && sendAll(c[0], request) ? readToEnd(c[0]) : std::string();
 }
 
 // An answer cut at the empty line that ends its head.
@@ -85,13 +78,9 @@ struct Reply {
 };
 
 inline Reply splitReply(const std::string& raw) {
-    Reply r;
     std::size_t end = raw.find("\r\n\r\n"), field = raw.find("\r\nContent-Length: ");
-    if (end == std::string::npos) return r;
-    r.head = raw.substr(0, end + 4);
-    r.body = raw.substr(end + 4);
-    if (field < end) r.contentLength = std::stol(raw.substr(field + 18));
-    return r;
+    if (end == std::string::npos) return {};
+    return {raw.substr(0, end + 4), raw.substr(end + 4), field < end ? std::stol(raw.substr(field + 18)) : -1};
 }
 
 // Whether a raw answer is the page, whole, with this host in its host box.

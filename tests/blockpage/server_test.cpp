@@ -16,15 +16,11 @@ namespace {
 
 TEST(LiveServer, AnswersAnyBytesAndEmptyConnections) {
     LiveServer server;
-    std::string en =
-        exchange(server.port(), "GET /x HTTP/1.1\r\nHost: Mixed.Case.test:81\r\nAccept-Language: en\r\n\r\n");
+    std::string en = exchange(server.port(), "GET /x HTTP/1.1\r\nHost: Mixed.Case.test:81\r\nAccept-Language: en\r\n\r\n");
     EXPECT_TRUE(isPageFor(en, "Mixed.Case.test:81"));
     EXPECT_NE(en.find("<html lang=\"en\">"), std::string::npos);
-
     // Not HTTP at all (a TLS greeting): still the page, status 200.
-    EXPECT_TRUE(isPageFor(
-        exchange(server.port(), std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)), "Ce site"));
-
+    EXPECT_TRUE(isPageFor(exchange(server.port(), std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)), "Ce site"));
     // Nothing at all before the end of the stream.
     Sockets c{{connectTo(server.port())}};
     shutdown(c[0], SHUT_WR);
@@ -47,81 +43,60 @@ TEST(LiveServer, SilentClientIsAnsweredAfterTheIdleTimeout) {
 TEST(LiveServer, ConcurrentClientsEachGetTheirOwnHost) {
     LiveServer server;
     Sockets clients;
+    auto host = [](int i) { return "client-" + std::to_string(i) + ".test"; };
     // All connected before any sends, so the server holds them all at once.
-    for (int i = 0; i < 100; ++i)
-        clients.fds.push_back(connectTo(server.port()));
-    for (int i = 99; i >= 0; --i)
-        ASSERT_TRUE(
-            sendAll(clients[i], "GET / HTTP/1.1\r\nHost: client-" + std::to_string(i) + ".test\r\n\r\n"));
-    for (int i = 0; i < 100; ++i)
-        EXPECT_TRUE(isPageFor(readToEnd(clients[i]), "client-" + std::to_string(i) + ".test")) << i;
+    for (int i = 0; i < 100; ++i) clients.fds.push_back(connectTo(server.port()));
+    for (int i = 99; i >= 0; --i) ASSERT_TRUE(sendAll(clients[i], "GET / HTTP/1.1\r\nHost: " + host(i) + "\r\n\r\n"));
+    for (int i = 0; i < 100; ++i) EXPECT_TRUE(isPageFor(readToEnd(clients[i]), host(i))) << i;
 }
 
 TEST(LiveServer, AtTheCapTheOldestHeldConnectionMakesRoomForANewClient) {
-    struct Case {
-        const char* what;
-        std::string sends; // by each of the clients that fill the server
-        bool silent;
-    };
-    const Case cases[] = {
-        {"silent clients", "", true},
-        // Answered, then drained until they end the request, which they never do.
-        {"clients that never finish their request", "GET / HTTP/1.1\r\nHost: slow.test\r\n", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    // What each of the clients that fill the server sends: nothing, or a request it never finishes
+    // (answered, then drained until it ends, which it never does).
+    for (const std::string sends : {"", "GET / HTTP/1.1\r\nHost: slow.test\r\n"}) {
+        SCOPED_TRACE(sends);
         // Taken at once (no deferred accept), held for a minute, eight at a time.
         LiveServer server(ServerOptions{.idleTimeout = 60s, .threads = 1, .maxConnections = 8}, false);
         Sockets held;
         for (int i = 0; i < 12; ++i) {
             held.fds.push_back(connectTo(server.port()));
-            ASSERT_TRUE(sendAll(held[i], c.sends));
+            ASSERT_TRUE(sendAll(held[i], sends));
         }
         Sockets late{{connectTo(server.port())}};
         ASSERT_TRUE(sendAll(late[0], "GET / HTTP/1.1\r\nHost: late.test\r\n\r\n"));
         // Long before any of the others times out.
         EXPECT_TRUE(isPageFor(readToEnd(late[0], 5000), "late.test"));
-        if (!c.silent) continue;
+        if (!sends.empty()) continue;
         // Each newcomer past the eighth cost the oldest its wait: it has the page and is closed. The
         // seven newest are still held, unanswered.
-        for (int i = 0; i < 12; ++i) {
-            if (i <= 4)
-                EXPECT_TRUE(isPageFor(readToEnd(held[i], 1000), "Ce site")) << i;
-            else
-                EXPECT_TRUE(staysQuiet(held[i], 50)) << i;
-        }
+        for (int i = 0; i < 12; ++i)
+            EXPECT_TRUE(i <= 4 ? isPageFor(readToEnd(held[i], 1000), "Ce site") : staysQuiet(held[i], 50)) << i;
     }
-}
-
-// Sends the pieces with a pause between them and reads the answer; reset tells whether the
-// connection was reset rather than closed.
-std::string sendInPieces(std::uint16_t port, const std::vector<std::string>& pieces, bool& reset) {
-    Sockets c{{connectTo(port)}};
-    bool sent = true;
-    for (const std::string& piece : pieces) {
-        sent = sendAll(c[0], piece) && sent;
-        std::this_thread::sleep_for(100ms);
-    }
-    std::string reply = readToEnd(c[0], 5000, &reset);
-    reset = reset || !sent;
-    return reply;
 }
 
 TEST(LiveServer, RequestStillArrivingAfterTheReadGetsThePageWithoutReset) {
     LiveServer server;
-    const std::string cookie = "Cookie: " + std::string(30000, 'c') + "\r\n";
-    bool reset = false;
-
-    // Longer than one read: most of it is still unread when the page goes out.
-    std::string reply =
-        sendInPieces(server.port(), {"GET / HTTP/1.1\r\nHost: big.test\r\n" + cookie + "\r\n"}, reset);
-    EXPECT_FALSE(reset);
-    EXPECT_TRUE(isPageFor(reply, "big.test"));
-
-    // A short request written line by line: only the first read counts, so no host is known.
-    reply = sendInPieces(server.port(), {"GET / HTTP/1.1\r\n", "Host: split.test\r\n", "\r\n"}, reset);
-    EXPECT_FALSE(reset);
-    EXPECT_TRUE(isPageFor(reply, "Ce site"));
+    const struct {
+        const char* what;
+        std::vector<std::string> pieces; // sent with a pause after each
+        std::string host;
+    } cases[] = {
+        {"longer than one read: most of it is unread when the page goes out",
+         {"GET / HTTP/1.1\r\nHost: big.test\r\nCookie: " + std::string(30000, 'c') + "\r\n\r\n"}, "big.test"},
+        {"written line by line: only the first read counts, so no host is known",
+         {"GET / HTTP/1.1\r\n", "Host: split.test\r\n", "\r\n"}, "Ce site"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sockets s{{connectTo(server.port())}};
+        bool sent = true, reset = false;
+        for (const std::string& piece : c.pieces) {
+            sent = sendAll(s[0], piece) && sent;
+            std::this_thread::sleep_for(100ms);
+        }
+        EXPECT_TRUE(isPageFor(readToEnd(s[0], 5000, &reset), c.host));
+        EXPECT_TRUE(sent && !reset);
+    }
 }
 
 TEST(LiveServer, BrokenListenerEndsTheRunWithItsError) {

@@ -1,7 +1,10 @@
-// Mivra's D-Bus interface on a private session bus: the object is served on a connection of its
-// own, as in the application, and read and driven from other connections, as a client would.
+// Mivra's objects on a private session bus, each served on a connection of its own as in the
+// application, and read and driven from other connections as a client would: its own interface, and
+// the status notifier item against a stand-in watcher.
+#include "engine/loc.h"
 #include "fakes/enginerig.h"
 #include "ui/shell/busservice.h"
+#include "ui/shell/statusnotifier.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -20,6 +23,7 @@ const QString kService = QString::fromUtf16(MivraBusNames::service);
 const QString kPath = QString::fromUtf16(MivraBusNames::path);
 const QString kIface = QString::fromUtf16(MivraBusNames::interface);
 const QString kRefused = QString::fromUtf16(MivraBusNames::refused);
+const QString kProps = u"org.freedesktop.DBus.Properties"_s;
 
 // Collects the PropertiesChanged signals a client sees.
 class Recorder : public QObject {
@@ -29,10 +33,7 @@ public:
 public slots:
     void changed(const QString& iface, const QVariantMap& props, const QStringList&) {
         if (iface == kIface) changes.append(props);
-        emit seen();
     }
-signals:
-    void seen();
 };
 
 struct Interface : ::testing::Test {
@@ -40,67 +41,53 @@ struct Interface : ::testing::Test {
     TimerModel* engine = nullptr;
     std::unique_ptr<MivraBus> bus;
     int quits = 0;
-    int popovers = 0;
     Recorder recorder;
 
     void SetUp() override {
         if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
-        engine = &rig.start();
-        engine->timer().stop(); // the tests tick by hand
-        BusHooks hooks;
-        hooks.statusTitle = [this]() -> QString { return u" "_s + engine->clockText(); };
-        hooks.showPopover = [this](std::optional<QPoint>) { ++popovers; };
-        hooks.quit = [this] { ++quits; };
-        bus = std::make_unique<MivraBus>(*engine, hooks);
-        QDBusConnection server = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivra"_s);
-        ASSERT_TRUE(bus->attach(server));
-        ASSERT_TRUE(server.registerService(kService));
-        ASSERT_TRUE(client().connect(kService, kPath, u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s,
-                                     &recorder, SLOT(changed(QString, QVariantMap, QStringList))));
+        fresh();
+        ASSERT_TRUE(QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivra"_s).registerService(kService));
+        ASSERT_TRUE(client().connect(kService, kPath, kProps, u"PropertiesChanged"_s, &recorder,
+                                     SLOT(changed(QString, QVariantMap, QStringList))));
         settle();
         recorder.changes.clear();
     }
+    // A new engine (password "secret", ticked by hand) behind a new object on the served connection.
+    void fresh() {
+        bus.reset();
+        engine = &rig.start();
+        engine->timer().stop();
+        engine->setPassword(u"secret"_s);
+        BusHooks hooks;
+        hooks.statusTitle = [this]() -> QString { return u" "_s + engine->clockText(); };
+        hooks.quit = [this] { ++quits; };
+        bus = std::make_unique<MivraBus>(*engine, hooks);
+        ASSERT_TRUE(bus->attach(QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivra"_s)));
+    }
     void TearDown() override {
         bus.reset();
-        QDBusConnection server(u"mivra"_s);
-        if (server.isConnected()) {
-            server.unregisterService(kService);
-            QDBusConnection::disconnectFromBus(u"mivra"_s);
-        }
+        QDBusConnection::disconnectFromBus(u"mivra"_s);
     }
 
     static QDBusConnection client() { return QDBusConnection::sessionBus(); }
     // Lets queued flushes run and their signals travel.
     static void settle() { QTest::qWait(50); }
-    static QDBusMessage send(QDBusMessage m, QDBusConnection c = client()) {
+    static QDBusMessage call(const QString& method, const QVariantList& args = {}, const QString& iface = kIface,
+                             QDBusConnection c = client()) {
+        QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, iface, method);
+        m.setArguments(args);
         const QDBusMessage reply = c.call(m, QDBus::BlockWithGui);
         settle();
         return reply;
     }
-    static QDBusMessage call(const QString& method, const QVariantList& args = {}) {
-        QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, kIface, method);
-        m.setArguments(args);
-        return send(m);
-    }
-    static QDBusMessage properties(const QString& method, const QVariantList& args, QDBusConnection c = client()) {
-        QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, u"org.freedesktop.DBus.Properties"_s, method);
-        m.setArguments(QVariantList{kIface} + args);
-        return send(m, c);
-    }
     static QVariant get(const QString& name) {
-        return properties(u"Get"_s, {name}).arguments().value(0).value<QDBusVariant>().variant();
+        return call(u"Get"_s, {kIface, name}, kProps).arguments().value(0).value<QDBusVariant>().variant();
     }
     void tick() {
         engine->tick();
         settle();
     }
 };
-
-QStringList keys(const QVariantMap& m) {
-    QStringList k = m.keys();
-    k.sort();
-    return k;
-}
 } // namespace
 
 TEST_F(Interface, ATakeStartedFromTheBusCountsDownOneAnnouncementPerSecond) {
@@ -109,7 +96,6 @@ TEST_F(Interface, ATakeStartedFromTheBusCountsDownOneAnnouncementPerSecond) {
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_EQ(get(u"Phase"_s).toString(), u"rolling"_s);
     EXPECT_TRUE(get(u"Running"_s).toBool());
-    EXPECT_EQ(get(u"Remaining"_s).toLongLong(), 1500);
     ASSERT_EQ(recorder.changes.size(), 1) << "one announcement for the whole start";
     EXPECT_EQ(recorder.changes[0].value(u"Phase"_s).toString(), u"rolling"_s);
     EXPECT_FALSE(recorder.changes[0].contains(u"TakesToday"_s)) << "only what changed is announced";
@@ -118,9 +104,17 @@ TEST_F(Interface, ATakeStartedFromTheBusCountsDownOneAnnouncementPerSecond) {
     for (int i = 0; i < 3; ++i) tick();
     ASSERT_EQ(recorder.changes.size(), 3);
     for (const QVariantMap& c : recorder.changes)
-        EXPECT_EQ(keys(c), (QStringList{u"ClockText"_s, u"Remaining"_s, u"StatusTitle"_s}));
+        EXPECT_EQ(c.keys(), (QStringList{u"ClockText"_s, u"Remaining"_s, u"StatusTitle"_s}));
     EXPECT_EQ(recorder.changes.back().value(u"Remaining"_s).toLongLong(), 1497);
     EXPECT_EQ(get(u"ClockText"_s).toString(), u"24:57"_s);
+
+    // Another connection reads every property, the same values.
+    const QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"other"_s);
+    const QVariantMap all = qdbus_cast<QVariantMap>(call(u"GetAll"_s, {kIface}, kProps, other).arguments().value(0));
+    QDBusConnection::disconnectFromBus(u"other"_s);
+    EXPECT_EQ(all.keys(), bus->snapshot().keys());
+    EXPECT_EQ(all.value(u"Remaining"_s).toLongLong(), 1497);
+    EXPECT_EQ(all.value(u"StatusTitle"_s).toString(), u" 24:57"_s);
 
     // A paused clock says nothing however often the engine ticks or the shell asks.
     call(u"Pause"_s);
@@ -145,16 +139,15 @@ TEST_F(Interface, ManyEngineChangesInOneTurnGiveOneAnnouncement) {
 }
 
 TEST_F(Interface, EveryCallTheGateOrThePopoverRefusesFails) {
-    struct Case {
+    const QString invalid = u"org.freedesktop.DBus.Error.InvalidArgs"_s;
+    const struct {
         const char* name;
-        LockKind take; // a take is rolling with this lock; `standby` without one
+        LockKind take; // chosen before the take; rolling when `rolling`
         bool rolling;
         QString method;
         QVariantList args;
         QString error; // expected error name, or empty for a false reply
-    };
-    const QString invalid = u"org.freedesktop.DBus.Error.InvalidArgs"_s;
-    const QList<Case> cases = {
+    } cases[] = {
         {"cut under a timer lock", LockKind::timer, true, u"Cut"_s, {u"secret"_s}, {}},
         {"cut with a wrong password", LockKind::password, true, u"Cut"_s, {u"secret "_s}, {}},
         {"cut with no password", LockKind::password, true, u"Cut"_s, {QString()}, {}},
@@ -170,14 +163,9 @@ TEST_F(Interface, EveryCallTheGateOrThePopoverRefusesFails) {
         {"close a closed set", LockKind::none, false, u"CloseSet"_s, {}, kRefused},
         {"unknown lockup", LockKind::none, false, u"SelectLockup"_s, {u"0-0"_s}, invalid},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        bus.reset();
-        engine = &rig.start();
-        engine->timer().stop();
-        engine->setPassword(u"secret"_s);
-        bus = std::make_unique<MivraBus>(*engine, BusHooks{{}, {}, [this] { ++quits; }});
-        ASSERT_TRUE(bus->attach(QDBusConnection(u"mivra"_s)));
+        fresh();
         engine->setPendingLock(c.take);
         if (c.rolling) engine->rollOrResume();
         const QDBusMessage reply = call(c.method, c.args);
@@ -194,14 +182,10 @@ TEST_F(Interface, EveryCallTheGateOrThePopoverRefusesFails) {
     }
 }
 
-TEST_F(Interface, GrantedCallsReachTheEngineAndTheShell) {
-    engine->setPassword(u"secret"_s);
+// Cutting with the password, showing the popover and quitting are driven through mivractl.
+TEST_F(Interface, GrantedCallsReachTheEngine) {
     EXPECT_EQ(call(u"SetPendingLock"_s, {u"password"_s}).type(), QDBusMessage::ReplyMessage);
-    call(u"RollOrResume"_s);
-    EXPECT_EQ(get(u"LockKind"_s).toString(), u"password"_s);
-    EXPECT_TRUE(call(u"Cut"_s, {u"secret"_s}).arguments().value(0).toBool());
-    EXPECT_EQ(engine->phase(), Phase::standby);
-
+    EXPECT_EQ(get(u"PendingLock"_s).toString(), u"password"_s);
     const Lockup second = engine->lockups().value(1);
     EXPECT_EQ(call(u"SelectLockup"_s, {uuidText(second.id).toLower()}).type(), QDBusMessage::ReplyMessage);
     BusLockup active;
@@ -212,27 +196,6 @@ TEST_F(Interface, GrantedCallsReachTheEngineAndTheShell) {
     EXPECT_EQ(call(u"OpenSet"_s).type(), QDBusMessage::ReplyMessage);
     EXPECT_TRUE(get(u"OpenSetActive"_s).toBool());
     EXPECT_EQ(call(u"OpenSet"_s).errorName(), kRefused);
-
-    call(u"ShowPopover"_s);
-    EXPECT_EQ(popovers, 1);
-    engine->rollOrResume();
-    const QDBusMessage reply = call(u"Quit"_s, {u"secret"_s});
-    EXPECT_TRUE(reply.arguments().value(0).toBool());
-    EXPECT_EQ(quits, 1) << "the shell leaves once the reply is out";
-}
-
-TEST_F(Interface, ASecondConnectionSeesTheSameState) {
-    call(u"RollOrResume"_s);
-    tick();
-    auto all = [](QDBusConnection c) { return qdbus_cast<QVariantMap>(properties(u"GetAll"_s, {}, c).arguments().value(0)); };
-    const QVariantMap theirs = all(QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"other"_s));
-    const QVariantMap mine = all(client());
-    EXPECT_EQ(keys(theirs), keys(bus->snapshot()));
-    EXPECT_EQ(theirs.value(u"Remaining"_s).toLongLong(), 1499);
-    EXPECT_EQ(theirs.value(u"StatusTitle"_s).toString(), u" 24:59"_s);
-    for (const char16_t* k : {u"Phase", u"Remaining", u"ClockText", u"Running"})
-        EXPECT_EQ(mine.value(QString::fromUtf16(k)), theirs.value(QString::fromUtf16(k)));
-    QDBusConnection::disconnectFromBus(u"other"_s);
 }
 
 // The installed description and the live object must not drift apart.
@@ -256,13 +219,147 @@ TEST_F(Interface, TheInstalledDescriptionMatchesTheLiveObject) {
     };
     QFile file(QStringLiteral(MIVRA_INTERFACE_XML));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QDBusMessage live = send(QDBusMessage::createMethodCall(kService, kPath, u"org.freedesktop.DBus.Introspectable"_s,
-                                                                  u"Introspect"_s));
     const QStringList installed = members(QString::fromUtf8(file.readAll()));
-    EXPECT_EQ(installed.size(), 19 + 10 + 6) << "every property, method and argument";
-    const QStringList served = members(live.arguments().value(0).toString());
-    for (const QString& m : served) EXPECT_TRUE(installed.contains(m)) << "not installed: " << m.toStdString();
-    for (const QString& m : installed) EXPECT_TRUE(served.contains(m)) << "not served: " << m.toStdString();
+    const QStringList served =
+        members(call(u"Introspect"_s, {}, u"org.freedesktop.DBus.Introspectable"_s).arguments().value(0).toString());
+    EXPECT_FALSE(installed.isEmpty());
+    EXPECT_EQ(served, installed);
+}
+
+namespace {
+const QString kWatcher = u"org.kde.StatusNotifierWatcher"_s;
+
+class FakeWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    QStringList items;
+    QStringList labels; // as a host hears them
+    bool hostRegistered() const { return true; }
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { items << service; }
+    void newLabel(const QString& label, const QString&) { labels << label; }
+};
+
+struct StatusItem : ::testing::Test {
+    MemoryDefaults defaults;
+    std::unique_ptr<Loc> loc;
+    FakeWatcher watcher;
+    QList<QPoint> activations;
+    int opens = 0, quits = 0;
+    std::unique_ptr<StatusNotifierItem> item;
+
+    void SetUp() override {
+        if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+        loc = std::make_unique<Loc>(defaults, QStringList{u"en-US"_s});
+        registerStatusNotifierTypes();
+    }
+    void TearDown() override {
+        item.reset();
+        stopWatcher();
+        QDBusConnection::disconnectFromBus(u"tray"_s);
+    }
+    void startWatcher() {
+        QDBusConnection c = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"watcher"_s);
+        ASSERT_TRUE(c.registerObject(u"/StatusNotifierWatcher"_s, &watcher,
+                                     QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        ASSERT_TRUE(c.registerService(kWatcher));
+    }
+    void stopWatcher() {
+        QDBusConnection(u"watcher"_s).unregisterService(kWatcher);
+        QDBusConnection::disconnectFromBus(u"watcher"_s);
+    }
+    void startItem() {
+        TrayHooks hooks;
+        hooks.activate = [this](QPoint p) { activations << p; };
+        hooks.open = [this] { ++opens; };
+        hooks.quit = [this] { ++quits; };
+        item = std::make_unique<StatusNotifierItem>(hooks);
+        item->start(QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"tray"_s));
+    }
+    static QDBusConnection host() { return QDBusConnection::sessionBus(); }
+    QDBusMessage call(const QString& iface, const QString& method, const QVariantList& args) {
+        const bool menu = iface == u"com.canonical.dbusmenu";
+        QDBusMessage m = QDBusMessage::createMethodCall(item->serviceName(), menu ? u"/MenuBar"_s : u"/StatusNotifierItem"_s,
+                                                        iface, method);
+        m.setArguments(args);
+        const QDBusMessage reply = host().call(m, QDBus::BlockWithGui);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        QTest::qWait(20);
+        return reply;
+    }
+    QVariant property(const QString& name) {
+        return call(u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {u"org.kde.StatusNotifierItem"_s, name})
+            .arguments().value(0).value<QDBusVariant>().variant();
+    }
+    MenuLayout layout(uint* revision = nullptr) {
+        const QDBusMessage reply = call(u"com.canonical.dbusmenu"_s, u"GetLayout"_s, {0, -1, QStringList{}});
+        if (revision) *revision = reply.arguments().value(0).toUInt();
+        MenuLayout l;
+        reply.arguments().value(1).value<QDBusArgument>() >> l;
+        return l;
+    }
+};
+} // namespace
+
+TEST_F(StatusItem, RegistersWhileAWatcherIsThereAndFallsBackWhenItGoes) {
+    startItem();
+    QSignalSpy spy(item.get(), &StatusNotifierItem::registeredChanged);
+    EXPECT_FALSE(spy.wait(200));
+    EXPECT_FALSE(item->registered()) << "no watcher: the ordinary tray icon stays";
+
+    startWatcher();
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_TRUE(item->registered());
+    EXPECT_EQ(watcher.items, QStringList{item->serviceName()});
+    EXPECT_TRUE(host().interface()->isServiceRegistered(item->serviceName()).value());
+
+    stopWatcher();
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_FALSE(item->registered()) << "the ordinary tray icon takes over";
+
+    // A watcher that comes back (a restarted panel) gets the item again.
+    startWatcher();
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_TRUE(item->registered());
+    EXPECT_EQ(watcher.items.size(), 2);
+}
+
+TEST_F(StatusItem, TheLabelFollowsTheTitleAndTheIconAndMenuAnswerClicks) {
+    startWatcher();
+    startItem();
+    ASSERT_TRUE(host().connect(item->serviceName(), u"/StatusNotifierItem"_s, u"org.kde.StatusNotifierItem"_s,
+                               u"XAyatanaNewLabel"_s, &watcher, SLOT(newLabel(QString, QString))));
+    for (const QString& title : {u" 25:00"_s, u" 25:00"_s, u" 24:59  ·  in 5m"_s, QString(), u" 9:05"_s})
+        item->setStatusTitle(title); // the same title again says nothing
+    QTest::qWait(100);
+    EXPECT_EQ(watcher.labels, (QStringList{u"25:00"_s, u"24:59  ·  in 5m"_s, QString(), u"9:05"_s}));
+    EXPECT_EQ(property(u"XAyatanaLabel"_s).toString(), u"9:05"_s);
+    SniToolTip tip;
+    property(u"ToolTip"_s).value<QDBusArgument>() >> tip;
+    EXPECT_EQ(tip.title, u"Mivra"_s);
+    EXPECT_EQ(tip.text, u"9:05"_s);
+
+    call(u"org.kde.StatusNotifierItem"_s, u"Activate"_s, {1200, 4});
+    EXPECT_EQ(activations, QList<QPoint>{QPoint(1200, 4)});
+    const MenuLayout menu = layout();
+    ASSERT_EQ(menu.children.size(), 2);
+    EXPECT_EQ(menu.children[0].properties.value(u"label"_s).toString(), u"Open Mivra"_s);
+    EXPECT_EQ(menu.children[1].properties.value(u"label"_s).toString(), u"Quit Mivra"_s);
+    // Each entry clicked once, then Quit hovered: a hover is no click.
+    const std::pair<int, QString> events[] = {
+        {menu.children[0].id, u"clicked"_s}, {menu.children[1].id, u"clicked"_s}, {menu.children[1].id, u"hovered"_s}};
+    for (const auto& [id, event] : events)
+        call(u"com.canonical.dbusmenu"_s, u"Event"_s, {id, event, QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(quits, 1);
+
+    // The menu follows the interface language, with a new revision that tells hosts to reload.
+    loc->setLang(Lang::fr);
+    uint revision = 0;
+    EXPECT_EQ(layout(&revision).children.value(1).properties.value(u"label"_s).toString(), u"Quitter Mivra"_s);
+    EXPECT_GT(revision, 1u);
 }
 
 #include "test_interface.moc"

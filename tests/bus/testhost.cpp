@@ -15,6 +15,7 @@ using namespace Qt::StringLiterals;
 int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // every line reaches the test as it is printed
     const QStringList args = app.arguments();
     auto option = [&](const QString& name) {
         const qsizetype i = args.indexOf(name);
@@ -27,13 +28,10 @@ int main(int argc, char** argv) {
     if (!option(u"--tick-ms"_s).isEmpty()) engine.timer().setInterval(option(u"--tick-ms"_s).toInt());
 
     BusHooks hooks;
-    hooks.statusTitle = [&engine]() -> QString { return engine.phase() == Phase::standby && !engine.running()
-                                               ? QString()
-                                               : u" "_s + engine.clockText(); };
-    hooks.showPopover = [](std::optional<QPoint>) {
-        std::puts("popover");
-        std::fflush(stdout);
+    hooks.statusTitle = [&engine]() -> QString {
+        return engine.phase() == Phase::standby && !engine.running() ? QString() : u" "_s + engine.clockText();
     };
+    hooks.showPopover = [](std::optional<QPoint>) { std::puts("popover"); };
     hooks.quit = [] { QCoreApplication::quit(); };
     MivraBus bus(engine, hooks);
 
@@ -43,6 +41,5 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::puts("ready");
-    std::fflush(stdout);
     return app.exec();
 }
