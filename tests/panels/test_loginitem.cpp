@@ -8,8 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
-TEST(AutostartEntry, EnabledUnlessHiddenOrSwitchedOff) {
-    const std::pair<const char*, bool> cases[] = {
+TEST(AutostartEntry, EnabledUnlessHiddenOrSwitchedOffAndExecQuoted) {
+    const std::pair<const char*, bool> entries[] = {
         {"[Desktop Entry]\nType=Application\nExec=mivra\n", true},
         {"[Desktop Entry]\nHidden=true\n", false},
         {"[Desktop Entry]\nHidden = True\n", false},
@@ -20,21 +20,20 @@ TEST(AutostartEntry, EnabledUnlessHiddenOrSwitchedOff) {
         {"[Desktop Entry]\n# Hidden=true\n", true},
         {"", true},
     };
-    for (const auto& [text, enabled] : cases) EXPECT_EQ(autostartEntryEnabled(text), enabled) << text;
-}
-
-TEST(AutostartEntry, ExecIsQuotedAsDesktopEntriesWant) {
-    const std::pair<const char*, const char*> cases[] = {
+    for (const auto& [text, enabled] : entries) EXPECT_EQ(autostartEntryEnabled(text), enabled) << text;
+    const std::pair<const char*, const char*> execs[] = {
         {"/usr/bin/mivra", "Exec=/usr/bin/mivra\n"},
         {"/home/a b/mivra", "Exec=\"/home/a b/mivra\"\n"},
         {"/opt/100%/mivra", "Exec=/opt/100%%/mivra\n"},
         {"/opt/$x\"q/mivra", "Exec=\"/opt/\\\\$x\\\\\"q/mivra\"\n"},
     };
-    for (const auto& [path, line] : cases)
-        EXPECT_TRUE(autostartEntryText(QString::fromUtf8(path)).contains(line)) << autostartEntryText(QString::fromUtf8(path)).toStdString();
+    for (const auto& [path, line] : execs) {
+        const QString text = QString::fromUtf8(autostartEntryText(QString::fromUtf8(path)));
+        EXPECT_TRUE(text.contains(QString::fromUtf8(line))) << text.toStdString();
+    }
 }
 
-TEST(AutostartLoginItem, SwitchesTheFileAndReadsItBack) {
+TEST(AutostartLoginItem, SwitchesTheFileReadsItBackAndFailsWithOneLine) {
     QTemporaryDir dir;
     const QString autostart = dir.path() + u"/config/autostart"_s;
     AutostartLoginItem item(autostart, u"/usr/bin/mivra"_s);
@@ -43,26 +42,22 @@ TEST(AutostartLoginItem, SwitchesTheFileAndReadsItBack) {
     EXPECT_TRUE(setLaunchAtLogin(item, true));
     EXPECT_TRUE(item.isEnabled());
     EXPECT_TRUE(setLaunchAtLogin(item, true));
-
     // Switched off by the desktop's own settings: switching on writes a fresh entry.
     writeFile(item.entryPath(), "[Desktop Entry]\nExec=/usr/bin/mivra\nX-GNOME-Autostart-enabled=false\n");
     EXPECT_FALSE(item.isEnabled());
     EXPECT_TRUE(setLaunchAtLogin(item, true));
     EXPECT_TRUE(item.isEnabled());
-
     EXPECT_TRUE(setLaunchAtLogin(item, false));
     EXPECT_FALSE(QFile::exists(item.entryPath()));
     EXPECT_TRUE(setLaunchAtLogin(item, false));
-}
 
-TEST(AutostartLoginItem, AFolderThatCannotBeMadeFailsWithOneLine) {
-    QTemporaryDir dir;
-    writeFile(dir.path() + u"/config"_s, "a file where the folder should be");
-    AutostartLoginItem item(dir.path() + u"/config/autostart"_s, u"/usr/bin/mivra"_s);
+    QTemporaryDir blocked;
+    writeFile(blocked.path() + u"/config"_s, "a file where the folder should be");
+    AutostartLoginItem refused(blocked.path() + u"/config/autostart"_s, u"/usr/bin/mivra"_s);
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(setLaunchAtLogin(item, true));
+    EXPECT_FALSE(setLaunchAtLogin(refused, true));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.rfind("Mivra login item error: ", 0), 0u) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
-    EXPECT_FALSE(item.isEnabled());
+    EXPECT_FALSE(refused.isEnabled());
 }

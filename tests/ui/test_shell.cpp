@@ -15,51 +15,40 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-StoreEvent meetingIn(const FakeClock& clock, qint64 fromNow, const QString& title) {
-    StoreEvent e;
-    e.id = title;
-    e.calendarId = u"work"_s;
-    e.title = title;
-    e.start = clock.now().addSecs(fromNow);
-    e.end = e.start.addSecs(1800);
-    return e;
-}
-} // namespace
-
 struct StatusTest : ::testing::Test {
     EngineRig rig;
     QString title() { return statusTitle(*rig.engine, rig.engine->calendar(), rig.clock.now()); }
-    void withMeeting(const QString& name, bool refresh = true) {
-        rig.calendarStore.status = 3;
-        rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, QColor(), u"Local"_s}};
-        rig.calendarStore.eventList = {meetingIn(rig.clock, 300, name)};
-        if (!refresh) return;
-        rig.calendarStore.touch();
-        rig.engine->calendar().refreshEvents();
-        QCoreApplication::processEvents();
-    }
 };
 
-TEST_F(StatusTest, IdleTitleIsTheDotOrNothing) {
+TEST_F(StatusTest, TitleAndIconFollowTheState) {
     rig.start();
     EXPECT_EQ(title(), QString());
     rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; });
     ASSERT_TRUE(rig.engine->blockingActive());
     EXPECT_EQ(title(), u" ●"_s);
     EXPECT_EQ(statusSymbol(*rig.engine), u"movieclapper.fill"_s);
-}
-
-TEST_F(StatusTest, RunningTitleIsTheClock) {
-    rig.start();
+    rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = false; });
     rig.engine->rollOrResume();
     EXPECT_EQ(title(), u" 25:00"_s);
     rig.ticks(25 * 60 - 545);
     EXPECT_EQ(title(), u" 9:05"_s);
+    rig.engine->phaseEnded();
+    ASSERT_EQ(rig.engine->phase(), Phase::setup);
+    EXPECT_EQ(statusSymbol(*rig.engine), u"movieclapper"_s);
+    rig.engine->skipBreak();
+    rig.engine->setPendingLock(LockKind::timer);
+    rig.engine->rollOrResume();
+    EXPECT_EQ(statusSymbol(*rig.engine), u"lock.fill"_s);
+    EXPECT_FALSE(statusIcon(u"lock.fill"_s).isNull());
 }
 
 TEST_F(StatusTest, MeetingJoinsTheTitle) {
-    withMeeting(u"Quarterly planning with the team"_s, false);
+    StoreEvent e;
+    e.id = e.title = u"Quarterly planning with the team"_s, e.calendarId = u"work"_s;
+    e.start = rig.clock.now().addSecs(300), e.end = e.start.addSecs(1800);
+    rig.calendarStore.status = 3;
+    rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, QColor(), u"Local"_s}};
+    rig.calendarStore.eventList = {e};
     rig.start();
     rig.engine->calendar().refreshEvents();
     QCoreApplication::processEvents();
@@ -70,19 +59,6 @@ TEST_F(StatusTest, MeetingJoinsTheTitle) {
     EXPECT_EQ(title(), u" 25:00  ·  "_s + m.statusLabel(false, 18, rig.clock.now()));
     rig.engine->editSettings([](Settings& s) { s.calendarEnabled = false; });
     EXPECT_EQ(title(), u" 25:00"_s);
-}
-
-TEST_F(StatusTest, IconFollowsPhaseAndGate) {
-    rig.start();
-    rig.engine->rollOrResume();
-    rig.engine->phaseEnded();
-    ASSERT_EQ(rig.engine->phase(), Phase::setup);
-    EXPECT_EQ(statusSymbol(*rig.engine), u"movieclapper"_s);
-    rig.engine->skipBreak();
-    rig.engine->setPendingLock(LockKind::timer);
-    rig.engine->rollOrResume();
-    EXPECT_EQ(statusSymbol(*rig.engine), u"lock.fill"_s);
-    EXPECT_FALSE(statusIcon(u"lock.fill"_s).isNull());
 }
 
 struct QuitTest : StatusTest {
@@ -109,26 +85,20 @@ TEST_F(QuitTest, TerminationCheckForEachGateState) {
         EXPECT_EQ(terminationCheck(*rig.engine), c.answer);
         // Only an open gate lets the block go.
         EXPECT_EQ(rig.lockupFile().contains("127.0.0.1"), c.lock != LockKind::none) << int(c.lock);
+        if (c.lock != LockKind::timer) continue;
+        shell->requestQuit();
+        EXPECT_TRUE(alert()) << "the timer lock shows its alert and stays";
+        EXPECT_EQ(quits, 0);
     }
-}
-
-TEST_F(QuitTest, TimerLockShowsItsAlertAndStays) {
-    startShell(LockKind::timer);
-    shell->requestQuit();
-    ASSERT_TRUE(alert());
-    EXPECT_EQ(alert()->message, u"Gate's locked to the timer."_s);
-    EXPECT_EQ(quits, 0);
 }
 
 TEST_F(QuitTest, PasswordLockQuitsOnlyWithTheRightPassword) {
     startShell(LockKind::password);
     shell->requestQuit();
     ASSERT_TRUE(alert() && alert()->hasField);
-    EXPECT_EQ(alert()->buttons, (QStringList{u"Unlock & Quit"_s, u"Cancel"_s}));
     alert()->choose(0, u"nope"_s);
     QCoreApplication::processEvents();
-    ASSERT_TRUE(alert());
-    EXPECT_EQ(alert()->message, u"Wrong password."_s);
+    ASSERT_TRUE(alert()) << "a wrong password is told";
     EXPECT_EQ(quits, 0);
     EXPECT_TRUE(rig.engine->gateLocked());
 
