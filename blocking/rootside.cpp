@@ -322,6 +322,8 @@ MemoryDenyWriteExecute=yes
 SystemCallArchitectures=native
 SystemCallFilter=@system-service
 SystemCallFilter=~@privileged @resources
+# The daemon gives up the bind capability itself once the port is bound.
+SystemCallFilter=capset
 SystemCallErrorNumber=EPERM
 )"_s;
 

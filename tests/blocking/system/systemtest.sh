@@ -25,7 +25,7 @@ if [ ! -f "$tarball" ]; then
     t0=$(date +%s)
     sources=/etc/apt/sources.list.d/debian.sources
     [ -f "$sources" ] || sources=/etc/apt/sources.list
-    mmdebstrap --quiet --variant=minbase --mode=root --include="$packages" bookworm "$tarball.part" "$sources" \
+    mmdebstrap --quiet --variant=minbase --mode=root --format=tar --include="$packages" bookworm "$tarball.part" "$sources" \
         >/dev/null 2>&1 && mv "$tarball.part" "$tarball" || { rm -f "$tarball.part"; skip "mmdebstrap failed"; }
     echo "root file system built in $(($(date +%s) - t0)) s"
 fi
