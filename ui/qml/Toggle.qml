@@ -8,12 +8,14 @@ PlainButton {
     implicitWidth: 32
     implicitHeight: 18
     contentItem: Rectangle {
+        implicitWidth: sw.implicitWidth
         radius: height / 2
         color: sw.checked ? Style.bleuVif : Style.hairline
         Rectangle {
             width: 14; height: 14; radius: 7
             y: 2
-            x: sw.checked ? parent.width - width - 2 : 2
+            // From the fixed track width, so that a first layout does not slide the knob in.
+            x: sw.checked ? sw.implicitWidth - width - 2 : 2
             color: Style.craieBlanc
             Behavior on x { NumberAnimation { duration: 120 } }
         }

@@ -11,6 +11,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFontDatabase>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -61,6 +64,36 @@ void meeting(EngineRig& rig, const QString& title, qint64 startsIn, bool link, c
     rig.calendarStore.eventList = {e};
     rig.engine->editSettings([](Settings& s) { s.calendarEnabled = true; });
     rig.engine->calendar().activate();
+}
+
+// Two weeks of record with a gap, for the stats panel.
+void withHistory(EngineRig& rig) {
+    QList<DayStat> days;
+    const QDate today = rig.clock.now().date();
+    for (int i : {13, 12, 10, 9, 8, 6, 5, 4, 3, 2, 1}) days.append(DayStat{today.addDays(-i).toString(Qt::ISODate), i % 5 + 1, (i % 5 + 1) * 1500});
+    rig.writeData(u"history.json"_s, "[]");
+    rig.engine.reset();
+    QJsonArray list;
+    for (const DayStat& d : days)
+        list.append(QJsonObject{{u"date"_s, d.date}, {u"takes"_s, d.takes}, {u"focusedSeconds"_s, d.focusedSeconds}});
+    rig.writeData(u"history.json"_s, QJsonDocument(list).toJson());
+    rig.start(currentLang());
+}
+
+// Two weekly takes, one of them on a lockup that no longer exists.
+void withSchedules(EngineRig& rig) {
+    rig.engine->addSchedule();
+    rig.engine->addSchedule();
+    QList<ScheduleBlock> blocks = rig.engine->schedules();
+    blocks[0].weekdays = {2, 3, 4, 5, 6};
+    blocks[0].lockupID = rig.engine->lockups().value(0).id;
+    blocks[1].weekdays = {1, 7};
+    blocks[1].startHour = 14;
+    blocks[1].startMinute = 30;
+    blocks[1].durationMin = 50;
+    blocks[1].lockupID = QUuid::createUuid();
+    blocks[1].lockKind = LockKind::password;
+    rig.engine->setSchedules(blocks);
 }
 
 void run(EngineRig& rig, qint64 seconds) {
@@ -133,7 +166,15 @@ const Scene kScenes[] = {
          rig.engine->rollOrResume();
          view.secondary();
      }},
-    {u"panel-stats-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"stats"_s); }},
+    {u"panel-stats-en", Lang::en, [](EngineRig& rig, MainView& view) { withHistory(rig); view.togglePanel(u"stats"_s); }},
+    {u"panel-stats-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withHistory(rig); view.togglePanel(u"stats"_s); }},
+    {u"panel-stats-empty-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"stats"_s); }},
+    {u"panel-settings-en", Lang::en, [](EngineRig& rig, MainView& view) { withCalendar(rig, 3); view.togglePanel(u"settings"_s); }},
+    {u"panel-settings-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withCalendar(rig, 0); view.togglePanel(u"settings"_s); }},
+    {u"panel-lists-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
+    {u"panel-lists-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
+    {u"panel-schedule-en", Lang::en, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
+    {u"panel-schedule-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
 };
 
 bool render(const Scene& scene, const QString& folder, const QString& suffix) {
@@ -163,14 +204,26 @@ bool render(const Scene& scene, const QString& folder, const QString& suffix) {
     window.show();
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     window.resize(int(item->width()), int(item->height()));
-    const QImage image = window.grabWindow();
-    const QString file = folder + u'/' + QString::fromUtf16(scene.name) + suffix + u".png"_s;
-    if (!image.save(file)) {
-        std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(file));
-        return false;
+    // A side panel is shown a frame at a time, scrolled down until its end.
+    QObject* flick = nullptr;
+    if (auto* scroll = item->findChild<QQuickItem*>(u"sidePanelScroll"_s); scroll && scroll->isVisible())
+        flick = scroll->property("contentItem").value<QObject*>();
+    for (int page = 0;; ++page) {
+        const QImage image = window.grabWindow();
+        const QString file = folder + u'/' + QString::fromUtf16(scene.name) + suffix +
+                             (page ? u"-"_s + QString::number(page + 1) : QString()) + u".png"_s;
+        if (!image.save(file)) {
+            std::fprintf(stderr, "screenshots: cannot write %s\n", qPrintable(file));
+            return false;
+        }
+        std::printf("%s  %dx%d\n", qPrintable(file), image.width(), image.height());
+        if (!flick) return true;
+        const qreal y = flick->property("contentY").toReal(), step = flick->property("height").toReal() - 40;
+        const qreal end = flick->property("contentHeight").toReal() - flick->property("height").toReal();
+        if (y >= end - 1 || page > 8) return true;
+        flick->setProperty("contentY", std::min(end, y + step));
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
     }
-    std::printf("%s  %dx%d\n", qPrintable(file), image.width(), image.height());
-    return true;
 }
 } // namespace
 
