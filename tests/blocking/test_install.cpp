@@ -29,18 +29,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Runs the event loop until `done` holds, for at most `ms` milliseconds.
-bool waitUntil(const std::function<bool()>& done, int ms = 30000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 std::string str(const QByteArray& b) {
     return b.toStdString();
 }
@@ -376,7 +364,7 @@ TEST_F(InstallTest, RootInstallsOnlyWhatWasStagedWhenThePersonAuthorised) {
         EXPECT_FALSE(QFileInfo::exists(out(u"/var/lib/owned"_s)));
         EXPECT_EQ(RootSandbox::read(out(u"/var/lib/secret"_s)), "root only\n");
         EXPECT_EQ(owner(u"/var/lib/secret"_s), 0u);
-        if (c.ok) EXPECT_TRUE(QFileInfo(out(lx.lockupFile())).isFile() && !QFileInfo(out(lx.lockupFile())).isSymLink());
+        if (c.ok) { EXPECT_TRUE(QFileInfo(out(lx.lockupFile())).isFile() && !QFileInfo(out(lx.lockupFile())).isSymLink()); }
     }
 }
 

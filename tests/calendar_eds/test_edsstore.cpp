@@ -27,13 +27,6 @@ const QString kFactory = u"/usr/libexec/evolution-calendar-factory"_s;
 const char* kAccount = "mivra-test-account";
 const char* kCalendar = "mivra-test-rushes";
 
-bool waitUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() <= ms) QTest::qWait(20);
-    return done();
-}
-
 bool onBus(const QString& prefix) {
     const QStringList names = QDBusConnection::sessionBus().interface()->registeredServiceNames().value();
     return std::any_of(names.begin(), names.end(), [&](const QString& n) { return n.startsWith(prefix); });

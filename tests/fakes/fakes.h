@@ -12,7 +12,10 @@
 
 #include "engine/records.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -27,6 +30,19 @@ inline bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
+// Runs the event loop until `done` holds, for at most `ms` milliseconds, for work that finishes on
+// other threads or in other processes.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 30000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
 // A whole file, or nothing when it cannot be read.
 inline QByteArray readFile(const QString& path) {
     QFile f(path);

@@ -20,17 +20,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-// Runs the event loop until `done`, for work that finishes on other threads.
-bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 RunningApp app(qint64 pid, const QString& id, const QString& name, bool regular = true) {
     RunningApp a = fakeApp(pid, id, name);
@@ -138,6 +127,11 @@ TEST_F(PanelModels, BlockWebsitesInstallsTheHelperOnceAndRemovalErrorsAreKept) {
     for (bool on : {false, true}) settings->setToggle(u"blockWebsites"_s, on);
     waitUntil([] { return false; }, 100);
     EXPECT_EQ(rig.runner.scripts.size(), 1) << "installed: nothing is asked";
+    // A packaged helper whose lockup file is not this user's yet still takes the one authorisation.
+    QFile::remove(rig.root().lockupFile());
+    rig.engine->blocker().refresh();
+    for (bool on : {false, true}) settings->setToggle(u"blockWebsites"_s, on);
+    EXPECT_TRUE(waitUntil([&] { return rig.runner.scripts.size() == 2; }, 5000));
 
     rig.runner.handler = [](const QString&) { return PrivilegedResult{true, {}, 1, "rm: cannot remove\n"}; };
     settings->removeHelper();

@@ -109,8 +109,9 @@ TEST_P(PanelsRendered, EveryTextFitsTheFrame) {
     }
     ASSERT_TRUE(v.open(QString::fromUtf8(panel), lang)) << v.quick.errors.toStdString();
     EXPECT_EQ(v.overflowing(), QStringList()) << panel;
-    if (QString::fromUtf8(panel) == u"StatsPanel"_s)
+    if (QString::fromUtf8(panel) == u"StatsPanel"_s) {
         EXPECT_EQ(std::pair(v.shown(u"statsEmpty"_s), v.shown(u"statsFull"_s)), std::pair(empty, !empty));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, PanelsRendered,

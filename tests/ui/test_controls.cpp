@@ -26,7 +26,7 @@ TEST(ColorFromHex, ParsesSixHexDigitsWithOrWithoutHash) {
     for (const Case& c : cases) {
         const auto got = colorFromHex(c.text);
         EXPECT_EQ(got.has_value(), c.expected.has_value()) << c.text.value_or(u"(none)"_s).toStdString();
-        if (got && c.expected) EXPECT_EQ(got->rgba(), c.expected->rgba());
+        if (got && c.expected) { EXPECT_EQ(got->rgba(), c.expected->rgba()); }
     }
 }
 

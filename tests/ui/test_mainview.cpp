@@ -78,7 +78,7 @@ TEST_F(MainViewTest, EachStateShowsItsControlsAndQuitGoesByTheGate) {
         EXPECT_EQ(shown(u"phaseLock"), c.locked);
         EXPECT_EQ(rig.engine->gateLocked(), c.locked);
         EXPECT_FALSE(shown(u"passwordRow"));
-        if (c.color.isValid()) EXPECT_EQ(view->phaseColor(), c.color);
+        if (c.color.isValid()) { EXPECT_EQ(view->phaseColor(), c.color); }
         if (c.phase == Phase::setup) {
             EXPECT_EQ(view->primaryTextColor(), Style::nuit);
             click(u"secondaryButton");

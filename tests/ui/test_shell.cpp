@@ -127,6 +127,6 @@ TEST(PopoverGeometry, StaysOnScreenNextToTheIcon) {
     for (const Case& c : cases) {
         const QRect g = popoverGeometry(size, c.anchor, screen);
         EXPECT_TRUE(screen.contains(g)) << c.anchor.x() << "," << c.anchor.y();
-        if (c.anchor.x() != 5) EXPECT_EQ(g.topLeft(), c.topLeft) << c.anchor.x() << "," << c.anchor.y();
+        if (c.anchor.x() != 5) { EXPECT_EQ(g.topLeft(), c.topLeft) << c.anchor.x() << "," << c.anchor.y(); }
     }
 }

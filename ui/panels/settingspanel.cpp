@@ -163,7 +163,9 @@ void SettingsPanelModel::setToggle(const QString& field, bool on) {
         if (field != str(f.field)) continue;
         m_engine->editSettings([&](Settings& s) { s.*f.member = on; });
         // Turning website blocking on asks for the helper right away, so the prompt shows now.
-        if (f.member == &Settings::blockWebsites && on && !helperInstalled()) installHelper();
+        if (f.member == &Settings::blockWebsites && on &&
+            !(helperInstalled() && m_engine->blocker().lockupWritable()))
+            installHelper();
         return;
     }
 }
@@ -223,7 +225,9 @@ QString SettingsPanelModel::helperError() const { return m_engine ? m_engine->bl
 
 void SettingsPanelModel::installHelper() {
     if (!m_engine) return;
-    if (m_engine->blocker().installed()) {
+    // A packaged helper whose lockup file is not yet this user's still needs the one authorisation
+    // that hands the file over.
+    if (m_engine->blocker().installed() && m_engine->blocker().lockupWritable()) {
         m_engine->syncBlocking(true);
         return;
     }
