@@ -22,44 +22,16 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-for n in $(seq 150 199); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break; done
-export DISPLAY=:$n
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-openbox >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
-
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-export XDG_CACHE_HOME=$work/home/.cache XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM QT_QUICK_BACKEND WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+desk=$here/tools/xdesk.sh
+source "$desk"
+start_desktop 150 || exit 1
+export MIVRA_XDESK=$desk
 export MIVRA_BENCH_BIN=$mivra MIVRA_BENCH_SECONDS=$seconds
 
 dbus-run-session -- bash -s <<'INNER' 2>/dev/null
 set -u
 now_ms() { date +%s%3N; }
-geometry() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-                             /^ *Width/ {w=$NF} /^ *Height/ {h=$NF} END {print x, y, w, h}'
-}
-icon() {
-    local id
-    id=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {inpanel=1; next}
-                                     inpanel && /\("mivra" "mivra"\)/ {print $1; exit}')
-    [ -n "$id" ] && echo "$id"
-}
-popover() {
-    for id in $(xdotool search --onlyvisible --class mivra 2>/dev/null); do
-        read -r _ _ w _ < <(geometry "$id")
-        [ "$w" = 340 ] && { echo "$id"; return 0; }
-    done
-    return 1
-}
+source "$MIVRA_XDESK"
 rss_mb() { awk '/VmRSS/ {printf "%.1f", $2 / 1024}' /proc/$1/status; }
 cpu_ticks() { awk '{print $14 + $15}' /proc/$1/stat; }
 cpu_share() { # <pid> <seconds>: percent of one core

@@ -21,29 +21,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A free display number.
-for n in $(seq 90 140); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break; done
-export DISPLAY=:$n
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for() { # <tries of 0.1 s> <command…>
-    local tries=$1; shift
-    for _ in $(seq "$tries"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    return 1
-}
-wait_for 50 xdpyinfo || { echo "FAIL: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_for 50 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'
-trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-    { echo "FAIL: trayer did not start"; exit 1; }
-
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
-export XDG_CACHE_HOME=$work/home/.cache XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-unset QT_QPA_PLATFORM QT_QUICK_BACKEND WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
+source "$desk"
+start_desktop 90 || { echo "FAIL: no desktop"; exit 1; }
+export MIVRA_XDESK=$desk
 export MIVRA_TEST_BIN=$mivra MIVRA_TEST_WORK=$work
 
 # The rest runs on a private session bus, so the one-per-user name is ours alone.
@@ -52,32 +33,8 @@ dbus-run-session -- bash -s <<'INNER' 2>"$work/bus.log"
 set -u
 work=$MIVRA_TEST_WORK
 failures=0
+source "$MIVRA_XDESK"
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-wait_for() {
-    local tries=$1; shift
-    for _ in $(seq "$tries"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
-    return 1
-}
-# Geometry "x y w h" of a window, in root coordinates.
-geometry() {
-    xwininfo -id "$1" | awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-                             /^ *Width/ {w=$NF} /^ *Height/ {h=$NF} END {print x, y, w, h}'
-}
-# The tray icon: mivra's window inside trayer's panel.
-icon() {
-    local id
-    id=$(xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ {inpanel=1; next}
-                                     inpanel && /\("mivra" "mivra"\)/ {print $1; exit}')
-    [ -n "$id" ] && echo "$id"
-}
-# The popover: mivra's visible window 340 wide.
-popover() {
-    for id in $(xdotool search --onlyvisible --class mivra 2>/dev/null); do
-        read -r _ _ w _ < <(geometry "$id")
-        [ "$w" = 340 ] && { echo "$id"; return 0; }
-    done
-    return 1
-}
 no_popover() { ! popover; }
 
 "$MIVRA_TEST_BIN" >"$work/mivra.log" 2>&1 &
