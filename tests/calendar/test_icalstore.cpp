@@ -26,10 +26,6 @@ const bool kParis = [] {
     return true;
 }();
 
-QDateTime utc(int y, int mo, int d, int h, int mi) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi), QTimeZone::utc());
-}
-
 // Copies a fixture folder into `to`.
 void copyTree(const QString& from, const QString& to) {
     QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -94,19 +90,19 @@ TEST_F(Store, FindsCollectionsAccountsAndPlainFiles) {
 }
 
 TEST_F(Store, ExpandsSeriesWithExceptionsZonesAndExtraDates) {
-    const QList<StoreEvent> events = fetch(utc(2026, 3, 4, 8, 0), utc(2026, 4, 20, 0, 0));
+    const QList<StoreEvent> events = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 4, 20, 0, 0));
     // Weekly in a zone of the file: one date excluded, one moved, 15:00 local on both sides of the
     // spring change, and the last one allowed by UNTIL.
     EXPECT_EQ(starts(events, u"weekly-1"_s), (QStringList{u"03-04 14:00"_s, u"03-19 15:00"_s, u"03-25 14:00"_s,
                                                           u"04-08 13:00"_s, u"04-15 13:00"_s}));
     ASSERT_TRUE(byTitle(events, u"Team weekly (moved)"_s));
-    EXPECT_EQ(byTitle(events, u"Team weekly (moved)"_s)->end, utc(2026, 3, 19, 16, 0));
+    EXPECT_EQ(byTitle(events, u"Team weekly (moved)"_s)->end, utcTime(2026, 3, 19, 16, 0));
     // A zone of the system's database, across the American change; the first of three is before
     // the window.
     EXPECT_EQ(starts(events, u"ny-1"_s), (QStringList{u"03-09 13:00"_s, u"03-16 13:00"_s}));
     // Floating times are local, the extra dates too; a period keeps its own end.
     EXPECT_EQ(starts(events, u"lunch-1"_s), (QStringList{u"03-04 11:30"_s, u"03-06 11:30"_s, u"03-10 11:30"_s}));
-    EXPECT_EQ(byStart(events, utc(2026, 3, 10, 11, 30))->end, utc(2026, 3, 10, 13, 0));
+    EXPECT_EQ(byStart(events, utcTime(2026, 3, 10, 11, 30))->end, utcTime(2026, 3, 10, 13, 0));
     // A daily floating series keeps its local hour after the change.
     const QStringList daily = starts(events, u"daily-1"_s);
     EXPECT_EQ(daily.size(), 47);
@@ -134,7 +130,7 @@ TEST_F(Store, ExpandsSeriesWithExceptionsZonesAndExtraDates) {
 
 TEST_F(Store, TheServiceFindsTheCurrentAndNextMeeting) {
     defaults.setValue(u"mivra.calendarAccess"_s, 3);
-    FakeClock clock(utc(2026, 3, 4, 9, 0), QTimeZone("Europe/Paris"));
+    FakeClock clock(utcTime(2026, 3, 4, 9, 0), QTimeZone("Europe/Paris"));
     MemoryDefaults langDefaults;
     Loc loc(langDefaults, {u"en-US"_s});
     CalendarService service(*store, clock);
@@ -152,10 +148,10 @@ TEST_F(Store, TheServiceFindsTheCurrentAndNextMeeting) {
 }
 
 TEST_F(Store, OnlyChangedFilesAreReadAgain) {
-    fetch(utc(2026, 3, 4, 8, 0), utc(2026, 3, 18, 8, 0));
+    fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 18, 8, 0));
     const qint64 first = store->filesParsed();
     EXPECT_EQ(first, 12); // nine items, two plain files and the Evolution calendar
-    fetch(utc(2026, 3, 4, 8, 1), utc(2026, 3, 18, 8, 1));
+    fetch(utcTime(2026, 3, 4, 8, 1), utcTime(2026, 3, 18, 8, 1));
     EXPECT_EQ(store->filesParsed(), first);
 
     const QString item = root() + u"/work/coffee.ics"_s;
@@ -163,7 +159,7 @@ TEST_F(Store, OnlyChangedFilesAreReadAgain) {
     text.replace("Coffee chat", "Coffee chat!");
     ASSERT_TRUE(writeFile(item, text));
     QFile::remove(root() + u"/work/review.ics"_s);
-    const QList<StoreEvent> events = fetch(utc(2026, 3, 4, 8, 0), utc(2026, 3, 18, 8, 0));
+    const QList<StoreEvent> events = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 18, 8, 0));
     EXPECT_EQ(store->filesParsed(), first + 1);
     EXPECT_TRUE(byTitle(events, u"Coffee chat!"_s));
     EXPECT_FALSE(byTitle(events, u"Design review"_s));
@@ -182,7 +178,7 @@ TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
     item("huge-count.ics", "UID:count\nSUMMARY:Count\nDTSTART:19000101T090000Z\nRRULE:FREQ=DAILY;COUNT=2000000000\n");
     item("backwards.ics", "UID:back\nSUMMARY:Backwards\nDTSTART:20260304T120000Z\nDTEND:20260304T110000Z\n");
     item("lone.ics", "UID:x\nRECURRENCE-ID:20260304T100000Z\nSUMMARY:Lone\nDTSTART:20260304T110000Z\nDURATION:PT30M\n");
-    const QList<StoreEvent> events = fetch(utc(2026, 3, 4, 8, 0), utc(2026, 3, 5, 8, 0), {u"t:work"_s});
+    const QList<StoreEvent> events = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 5, 8, 0), {u"t:work"_s});
     EXPECT_TRUE(byTitle(events, u"Daily sync"_s)); // the good items are still there
     // A series gives a bounded number of occurrences.
     EXPECT_LE(std::count_if(events.begin(), events.end(), [](const StoreEvent& e) { return e.id == u"storm"_s; }), 1000);

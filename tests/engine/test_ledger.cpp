@@ -160,7 +160,12 @@ TEST_F(Ledger, AnAllowanceBlockLastsUntilTheFirstInstantOfTheNextDay) {
         QDateTime now, expiry;
     };
     const QList<Case> cases = {
+        // The day before spring forward, the short day itself, the long day of autumn.
         {"Europe/Paris", utcTime(2026, 3, 28, 9, 0), utcTime(2026, 3, 28, 23, 0)},
+        {"Europe/Paris", utcTime(2026, 3, 29, 8, 0), utcTime(2026, 3, 29, 22, 0)},
+        {"Europe/Paris", utcTime(2026, 10, 25, 9, 0), utcTime(2026, 10, 25, 23, 0)},
+        {"America/Montreal", utcTime(2026, 3, 8, 3, 0), utcTime(2026, 3, 8, 5, 0)},
+        {"America/Montreal", utcTime(2026, 3, 8, 12, 0), utcTime(2026, 3, 9, 4, 0)},
         {"Asia/Kolkata", utcTime(2026, 3, 2, 20, 0), utcTime(2026, 3, 3, 18, 30)},
         // Zones whose clocks jump from 23:59:59 to 01:00: the next day begins at that jump.
         {"America/Havana", utcTime(2026, 3, 7, 20, 0), utcTime(2026, 3, 8, 5, 0)},

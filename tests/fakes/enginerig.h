@@ -12,9 +12,6 @@
 
 #include <memory>
 
-inline QDateTime utcTime(int y, int mo, int d, int h, int mi, int s = 0) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc());
-}
 
 struct EngineRig {
     // In memory where the system offers it: every store write is synced to disk.

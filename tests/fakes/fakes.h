@@ -43,6 +43,10 @@ inline bool waitUntil(const std::function<bool()>& done, int ms = 30000) {
     return true;
 }
 
+inline QDateTime utcTime(int y, int mo, int d, int h, int mi, int s = 0) {
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::utc());
+}
+
 // A whole file, or nothing when it cannot be read.
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
