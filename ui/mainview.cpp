@@ -175,7 +175,7 @@ MainView::State MainView::computeState() const {
     } else {
         st.calendarState = u"off"_s;
         st.calendarText = pick(u"Calendar access is off"_s, u"Accès à l'agenda désactivé"_s);
-        st.openSettingsText = pick(u"Open calendar folder"_s, u"Ouvrir le dossier d'agendas"_s);
+        st.openSettingsText = pick(u"Set up calendars"_s, u"Configurer les agendas"_s);
     }
 
     st.phaseColor = phaseColorOf(phase);

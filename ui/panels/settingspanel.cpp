@@ -93,7 +93,7 @@ QVariantMap SettingsPanelModel::texts() const {
         {QStringLiteral("meetingWarnEnabled"), pick(QStringLiteral("Warn before meetings"), QStringLiteral("Avertir avant les réunions"))},
         {QStringLiteral("calendarsHeading"), pick(QStringLiteral("CALENDARS TO WATCH"), QStringLiteral("AGENDAS À SURVEILLER"))},
         {QStringLiteral("calendarDenied"), pick(QStringLiteral("Access denied"), QStringLiteral("Accès refusé"))},
-        {QStringLiteral("calendarOpenSettings"), pick(QStringLiteral("Open calendars folder"), QStringLiteral("Ouvrir le dossier des agendas"))},
+        {QStringLiteral("calendarOpenSettings"), pick(QStringLiteral("Set up calendars"), QStringLiteral("Configurer les agendas"))},
         {QStringLiteral("calendarCaption"),
          pick(QStringLiteral("Reads the desktop's calendars and the .ics files in ~/.local/share/Mivra/calendars — add Google in Settings → Online Accounts if it isn't there yet."),
               QStringLiteral("Lit les agendas du bureau et les fichiers .ics de ~/.local/share/Mivra/calendars — ajoute Google dans Paramètres → Comptes en ligne s'il n'y est pas encore."))},
