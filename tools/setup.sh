@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes a Debian 12 machine ready to build, test and run Mivra: the Debian packages, then the font
-# packages from npm at pinned versions (checked by SHA-256). Safe to run again; quick when all is there.
+# Makes a Debian 12 machine ready to build and run Mivra: the Debian packages that building and running
+# need, then the font packages from npm at pinned versions (checked by SHA-256). Test and benchmark tools
+# come from tools/test-setup.sh, which the test command runs itself. Safe to run again; quick when all is there.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -12,12 +13,7 @@ packages=(
     qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtqml-workerscript
     qt6-qpa-plugins
     nlohmann-json3-dev libical-dev libcanberra-dev libecal2.0-dev libedataserver1.2-dev evolution-data-server
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
     dbus dbus-bin dbus-daemon pkexec polkitd systemd util-linux procps psmisc
-    mmdebstrap systemd-container
-    clang libclang-rt-14-dev
-    wrk nginx-light curl python3
-    xvfb trayer openbox xdotool x11-utils
 )
 # npm fetches the fonts; a Node.js that brings its own npm is left as it is.
 command -v npm >/dev/null || packages+=(nodejs npm)
@@ -32,14 +28,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     sudo_ apt-get update -qq
-    # Nothing recommended: systemd-container would bring libnss-mymachines, which edits nsswitch.conf.
-    # nginx must not start a site of its own on port 80: the daemon's benchmark configures its own.
     sudo_ env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-    if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
-        sudo_ systemctl disable --now nginx >/dev/null 2>&1 || true
-    else
-        sudo_ service nginx stop >/dev/null 2>&1 || true
-    fi
 fi
 
 # Fonts: fetched, verified and unpacked into .deps/fonts; a missing font falls back to the system font.

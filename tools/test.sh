@@ -8,6 +8,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
 jobs=${JOBS:-$(nproc)}
 
+bash tools/test-setup.sh
+
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j"$jobs"
 ctest --preset dev -j"$jobs" --timeout 600

@@ -4,14 +4,14 @@
 #   memory     resident set of the idle app (popover closed, then open)
 #   CPU        share of one core while a take runs, with the popover closed and open
 # Usage: bash bench/ui/run.sh [path to mivra]   (default: the release build)
-# Needs Xvfb, openbox, trayer, xdotool and x11-utils (tools/setup.sh installs them).
+# Needs Xvfb, openbox, trayer, xdotool and x11-utils (tools/test-setup.sh installs them).
 set -u
 here=$(cd "$(dirname "$0")/../.." && pwd)
 mivra=${1:-$here/build/release/mivra}
 seconds=${MIVRA_BENCH_SECONDS:-20}
 [ -x "$mivra" ] || { echo "no $mivra: cmake --preset release && cmake --build --preset release --target mivra"; exit 1; }
 for tool in Xvfb openbox trayer xdotool xwininfo xdpyinfo dbus-run-session; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed (bash tools/setup.sh)"; exit 1; }
+    command -v "$tool" >/dev/null || { echo "$tool is not installed (bash tools/test-setup.sh)"; exit 1; }
 done
 
 work=$(mktemp -d)

@@ -7,7 +7,7 @@ set -u
 mivra=$1
 for tool in Xvfb openbox trayer xdotool xwininfo xdpyinfo xmessage dbus-run-session; do
     if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed (bash tools/setup.sh installs it)"
+        echo "SKIP: $tool is not installed (bash tools/test-setup.sh installs it)"
         exit 77
     fi
 done
