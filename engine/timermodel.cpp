@@ -434,6 +434,12 @@ QString TimerModel::clockText() const {
                              static_cast<long long>(m_remaining % 60));
 }
 
+QString TimerModel::heldText() const {
+    if (!m_blockHeld) return {};
+    return pick(u"The gate is locked: what is blocked stays blocked until the take ends."_s,
+                u"La barrière est verrouillée : ce qui est bloqué le reste jusqu'à la fin de la mivra."_s);
+}
+
 QString TimerModel::focusedText() const {
     const qint64 minutes = m_focusedSecondsToday / 60;
     if (m_focusedSecondsToday > 3599)
@@ -679,6 +685,7 @@ void TimerModel::syncBlocking(bool force) {
     if (held != m_blockHeld) {
         m_blockHeld = held;
         emit heldChanged();
+        emit textsChanged();
     }
 
     if (!apps.isEmpty()) m_appMonitor->start(apps);

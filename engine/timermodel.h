@@ -43,6 +43,8 @@ class TimerModel : public QObject {
     Q_PROPERTY(QString clockText READ clockText NOTIFY textsChanged)
     Q_PROPERTY(QString focusedText READ focusedText NOTIFY textsChanged)
     Q_PROPERTY(qint64 allowanceLeft READ allowanceLeft NOTIFY allowanceLeftChanged)
+    // One line while a locked take holds what the lockups and settings no longer ask for; else empty.
+    Q_PROPERTY(QString heldText READ heldText NOTIFY textsChanged)
 
 public:
     explicit TimerModel(const Platform& platform, QObject* parent = nullptr);
@@ -112,6 +114,7 @@ public:
     QString primaryLabel() const;
     QString clockText() const;
     QString focusedText() const;
+    QString heldText() const;
 
     // Day ledger.
     QString dayKey() const;

@@ -28,11 +28,8 @@ QString ListsPanelModel::rejectedText() const {
 }
 
 QString ListsPanelModel::heldText() const {
-    if (!m_engine || !m_engine->blockHeld()) return {};
-    return pick(QStringLiteral("The gate is locked: what is blocked stays blocked until the take ends."),
-                QStringLiteral("La barrière est verrouillée : ce qui est bloqué le reste jusqu'à la fin de la mivra."));
+    return m_engine ? m_engine->heldText() : QString();
 }
-
 QVariantMap ListsPanelModel::texts() const {
     return {
         {QStringLiteral("title"), pick(QStringLiteral("LOCKUPS"), QStringLiteral("PÉRIMÈTRES"))},
