@@ -37,7 +37,7 @@ const QString jobs[] = {u"lockup"_s, u"sweep"_s, u"blockpage"_s};
 // are swept by the next one.
 const QString applierBody = uR"sh(
 # The lockup file is written by the user and read here as root: it must be a regular file (never a
-# link) and only its first 4 MiB are read; only 127.0.0.1 and 0.0.0.0 are taken as the redirect
+# link) and only its first 4 MiB are read (the log says so when a longer one is applied); only 127.0.0.1 and 0.0.0.0 are taken as the redirect
 # (anything else counts as 0.0.0.0), and host lines holding control characters or longer than a
 # host name can be are dropped.
 LIMIT=4194304
@@ -53,6 +53,7 @@ dir=${HOSTS%/*}
 snap=$LOCK.read
 tmp=
 saved=
+over=
 trap 'rm -f "$tmp" "$saved" "$snap"' EXIT
 trap 'exit 1' TERM INT HUP
 for f in "$dir"/.mivra-hosts.*; do [ -e "$f" ] && rm -f "$f"; done
@@ -60,10 +61,13 @@ for f in "$dir"/.mivra-hosts.*; do [ -e "$f" ] && rm -f "$f"; done
 # The lockup as it is now, into the file $snap and, for the check after the run, $seen.
 take_lockup() {
     : > "$snap"
+    over=
     if [ -L "$CONF" ]; then
         [ -n "$1" ] || echo "lockup-apply: $CONF is a link; not followed" >&2
     elif [ -f "$CONF" ]; then
         @READ@
+        # Its size, told without opening it (Linux, then macOS).
+        [ "$(stat -c %s "$CONF" 2>/dev/null || stat -f %z "$CONF" 2>/dev/null || echo 0)" -gt "$LIMIT" ] && over=1
     fi
     seen=
     IFS= read -r -d '' -N "$LIMIT" seen < "$snap"
@@ -91,7 +95,7 @@ while :; do
             if (substr(line, 1, 10) == "#redirect ") redirect = substr(line, 11)
             else if (substr(line, 1, 9) == "#expires ") expires = substr(line, 10)
             else if (line == "" || substr(line, 1, 1) == "#") continue
-            else if (line !~ /[\000-\037\177]/ && length(line) <= 255) host[++n] = line
+            else if (line !~ /[\000-\037\177]/ && length(line) <= 255) { host[++n] = line; blocked[tolower(line)] = 1 }
         }
         close(conf)
         if (redirect != "127.0.0.1") redirect = "0.0.0.0"
@@ -101,7 +105,9 @@ while :; do
     }
     $0 == b { skip = 1; next }
     $0 == e { skip = 0; next }
-    !skip { print }
+    skip { next }
+@HELD@
+    { print }
     END {
         if (!active) exit 0
         print b
@@ -117,6 +123,8 @@ while :; do
     cmp -s "$tmp" "$HOSTS"
     if [ $? -eq 1 ] && replace_hosts "$tmp"; then
 @FLUSH@
+        # Said whenever the cut list is written, so it is never dropped without a word.
+        [ -z "$over" ] || echo "lockup-apply: $CONF is longer than $LIMIT bytes; only the host names in its first $LIMIT bytes are applied" >&2
     fi
     rm -f "$tmp"
     tmp=
@@ -138,6 +146,25 @@ while :; do
 done
 exit 0
 )sh"_s;
+
+// The user's own lines for a blocked name would win over the block in every resolver that takes the
+// first entry, so while a block is in force they are held: kept whole behind a "#mivra-held " mark,
+// with a line beside it (marked at its end) for the names on it that are not blocked. Every run, and
+// the removal, first puts held lines back as they were and drops the lines made beside them.
+const QString heldLines = uR"awk(    / #mivra-part$/ { next }
+    substr($0, 1, 12) == "#mivra-held " { $0 = substr($0, 13) }
+    active && substr($1, 1, 1) != "#" {
+        data = $0
+        if ((at = index(data, "#")) > 0) data = substr(data, 1, at - 1)
+        m = split(data, f)
+        hit = 0; keep = ""
+        for (i = 2; i <= m; i++) if (tolower(f[i]) in blocked) hit = 1; else keep = keep " " f[i]
+        if (hit) {
+            print "#mivra-held " $0
+            if (keep != "") print f[1] keep " #mivra-part"
+            next
+        }
+    })awk"_s;
 
 // Puts the file $1, made beside the hosts file, in place of it. Where the hosts file can be
 // renamed over, the new one is flushed to disk with the old one's owner, mode and security label
@@ -446,7 +473,9 @@ const QString stripHosts = uR"sh(if [ -f "$HOSTS" ] && tmp=$(mktemp "$dir/.mivra
     if BEGIN="$BEGIN" END="$END" LC_ALL=C awk '
         $0 == ENVIRON["BEGIN"] { skip = 1; next }
         $0 == ENVIRON["END"] { skip = 0; next }
-        !skip { print }' "$HOSTS" > "$tmp" && replace_hosts "$tmp"; then
+        skip { next }
+@HELD@
+        { print }' "$HOSTS" > "$tmp" && replace_hosts "$tmp"; then
 @FLUSH@
     fi
     rm -f "$tmp"
@@ -586,7 +615,8 @@ QString RootSide::applierScript() const {
                                      {u"@NOW@"_s, now},
                                      {u"@LOCK@"_s, lock},
                                      {u"@READ@"_s, read},
-                                     {u"@STOPDAEMON@"_s, stop}});
+                                     {u"@STOPDAEMON@"_s, stop},
+                                     {u"@HELD@"_s, heldLines}});
 }
 
 QList<RootFile> RootSide::jobFiles() const {
@@ -694,8 +724,9 @@ QString RootSide::claimScript() const {
 QString RootSide::removalScript() const {
     const RootLayout& l = m_layout;
     const QString replace = hostsReplace(u"remove"_s);
-    const QString strip =
-        fill(stripHosts, {{u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)}});
+    // Nothing is in force any more: held lines only come back.
+    const QString strip = fill(stripHosts, {{u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)},
+                                            {u"@HELD@"_s, QString(heldLines).replace(u"    "_s, u"        "_s)}});
     if (m_platform == RootPlatform::MacOS)
         return fill(macRemoval, {{u"@SYS@"_s, shellQuote(l.stateDirectory)},
                                  {u"@LD@"_s, shellQuote(l.jobDirectory)},

@@ -88,6 +88,7 @@ TEST_P(ApplierTest, FollowsTheLockupFileInEveryCaseHostileOnesIncluded) {
         bool flagAfter;
         QStringList calls;
         QString setup = {}; // run before the applier, in the namespace
+        const char* said = nullptr; // what the run must say in the log
     } cases[] = {
         {"an old block in the middle moves to the end", "a\n@B\n0.0.0.0 old.com\n@E\nb\n", to + "x.com\ny.com\n",
          false, "a\nb\n@B\n127.0.0.1 x.com\n127.0.0.1 y.com\n@E\n", true, F},
@@ -127,7 +128,21 @@ TEST_P(ApplierTest, FollowsTheLockupFileInEveryCaseHostileOnesIncluded) {
          u"printf '#redirect 127.0.0.1\\nsecret.com\\n' > /var/lib/secret; ln -s /var/lib/secret $C"_s},
         {"a lockup that is a pipe is not waited for", "a\n", std::nullopt, false, "a\n", false, N, u"mkfifo $C"_s},
         {"only the first 4 MiB of the lockup are read", "a\n", std::nullopt, false, ax, true, F,
-         u"{ printf '#redirect 127.0.0.1\\nx.com\\n'; head -c 4194304 /dev/zero | tr '\\0' '#'; printf '\\nlate.com\\n'; } > $C"_s},
+         u"{ printf '#redirect 127.0.0.1\\nx.com\\n'; head -c 4194304 /dev/zero | tr '\\0' '#'; printf '\\nlate.com\\n'; } > $C"_s,
+         "only the host names in its first 4194304 bytes are applied"},
+        // The user's own lines for blocked names would win over the block: they are held while it is
+        // in force, and back byte for byte when it ends.
+        {"the user's lines for blocked names are held", "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n# 9.9.9.9 x.com\n",
+         to + "x.com\n", false,
+         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 keep.org other.org #mivra-part\n"
+         "# 9.9.9.9 x.com\n@B\n127.0.0.1 x.com\n@E\n",
+         true, F},
+        {"held lines come back as they were when the block ends",
+         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 keep.org other.org #mivra-part\n"
+         "@B\n127.0.0.1 x.com\n@E\n",
+         "", true, "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n", false, FS},
+        {"held lines follow the block as it changes", "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 y.com #mivra-part\n@B\n127.0.0.1 x.com\n@E\n",
+         to + "y.com\n", true, "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 x.com #mivra-part\n@B\n127.0.0.1 y.com\n@E\n", true, F},
         {"a lockup written during the run is applied before it ends", "a\n", to + "first.com\n", false, ax, true,
          F + F, uR"sh(mkdir -p /var/lib/hook
 cat > /var/lib/hook/nscd <<'X'
@@ -148,6 +163,7 @@ chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
         EXPECT_EQ(str(hosts()), str(marked(c.hostsAfter)));
         EXPECT_EQ(flag(), c.flagAfter);
         EXPECT_EQ(sb->calls(), c.calls);
+        if (c.said) EXPECT_TRUE(r.err.contains(c.said)) << str(r.err);
         // Owner and mode stay; nothing is left beside the hosts file.
         const struct stat after = statOf(sb->outside(lx.hostsFile));
         EXPECT_EQ(after.st_mode, before.st_mode);
