@@ -281,6 +281,65 @@ bash $A
     EXPECT_EQ(QDir(sb->outside(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden), QStringList());
 }
 
+// A block that starts or grows cuts the blocking user's open connections to the newly blocked
+// names' addresses, and nothing else: in a network namespace of its own, a veth pair leads to two
+// sites on the far side that hold every connection open; the lockup file's owner has a connection
+// to each, another user one to the blocked site.
+TEST_P(ApplierTest, ABlockCutsItsUsersOpenConnectionsToTheBlockedSitesOnly) {
+    if (GetParam()) GTEST_SKIP() << "the hosts file's kind does not matter here";
+    for (const char* tool : {"/usr/bin/python3", "/usr/bin/setpriv"})
+        if (!QFileInfo::exists(QString::fromLatin1(tool))) GTEST_SKIP() << tool << " is not installed";
+    given("127.0.0.1 localhost\n10.77.0.2 blocked.test\n10.77.0.3 other.test\n",
+          "#redirect 0.0.0.0\nblocked.test\n");
+    (void)::chown(QFile::encodeName(sb->outside(lx.lockupFile())).constData(), 4242, 4242);
+    const auto r = sb->run(uR"sh(
+unshare --net /bin/bash -s <<'NEAR'
+set -e
+ip link set lo up
+ip netns add mivra-far
+ip link add near0 type veth peer name far0
+ip link set far0 netns mivra-far
+ip addr add 10.77.0.1/24 dev near0
+ip link set near0 up
+F() { ip netns exec mivra-far "$@"; }
+F ip link set lo up
+F ip addr add 10.77.0.2/24 dev far0
+F ip addr add 10.77.0.3/24 dev far0
+F ip link set far0 up
+# Answers every request on a connection that stays open (HTTP/1.1, kept alive).
+F /usr/bin/python3 -c '
+import http.server
+class H(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def do_GET(self):
+        self.send_response(200); self.send_header("Content-Length", "2"); self.end_headers(); self.wfile.write(b"ok")
+    def log_message(self, *a): pass
+http.server.ThreadingHTTPServer(("0.0.0.0", 80), H).serve_forever()' &
+server=$!
+trap 'kill $server $(jobs -p) 2>/dev/null; ip netns del mivra-far' EXIT
+until F ss -Hltn 'sport = :80' | grep -q .; do sleep 0.05; done
+client() { # UID ADDRESS: a kept-alive connection that has had one answer
+    setpriv --reuid="$1" --regid="$1" --clear-groups /bin/bash -c '
+        exec 3<>"/dev/tcp/$0/80"
+        printf "GET / HTTP/1.1\r\nHost: x\r\n\r\n" >&3
+        read -r line <&3
+        exec sleep 600 3>&3' "$2" &
+}
+client 4242 10.77.0.2
+client 4242 10.77.0.3
+client 4343 10.77.0.2
+until [ "$(ss -Htn state established | wc -l)" -eq 3 ]; do sleep 0.05; done
+/bin/bash /usr/local/libexec/mivra/lockup-apply.sh
+grep -q '^0.0.0.0 blocked.test$' /etc/hosts
+ss -Htne state established | awk '{ for (i = 5; i <= NF; i++) if ($i ~ /^uid:/) print $i, $4 }' | sort
+NEAR
+)sh"_s);
+    if (r.status != 0 && (r.err.contains("Operation not permitted") || r.err.contains("not supported")))
+        GTEST_SKIP() << "network namespaces cannot be made here: " << str(r.err);
+    EXPECT_EQ(r.status, 0) << str(r.err);
+    EXPECT_EQ(str(r.out), "uid:4242 10.77.0.3:80\nuid:4343 10.77.0.2:80\n") << str(r.err);
+}
+
 INSTANTIATE_TEST_SUITE_P(HostsFile, ApplierTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "MountPoint" : "PlainFile"; });
 
