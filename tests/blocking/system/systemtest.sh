@@ -135,7 +135,7 @@ inside ip link add mivra0 type veth peer name mivra1 && inside ip addr add 10.78
     inside ip addr add 10.78.0.3/32 dev mivra0 && inside ip link set mivra1 up && inside ip link set mivra0 up
 inside /opt/mivra/mivra-systest serve 0.0.0.0 8080 &
 inside bash -c 'printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> /etc/hosts'
-inside cat /etc/hosts > "$work/hosts.original"
+printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> "$work/hosts.original"
 listening() { inside ss -Hltn 'sport = :8080' | grep -q .; }
 within 5 listening >/dev/null
 hold() { inside runuser -u "$1" -- bash -c "exec 3<>/dev/tcp/$2/8080 && exec sleep 600" & }
