@@ -132,15 +132,25 @@ std::optional<QUuid> uuidFromText(const QString& text) {
 }
 
 namespace {
+// Lower-case letters, digits, hyphens and underscores, in dot-separated labels of 1 to 63 characters
+// that neither begin nor end with a hyphen; 253 characters at most. Walked once, without copies:
+// the lockup file is written from it for every site.
 bool validHostName(const QString& host) {
     if (host.isEmpty() || host.size() > 253) return false;
-    for (const QString& label : host.split(u'.')) {
-        if (label.isEmpty() || label.size() > 63) return false;
-        if (label.startsWith(u'-') || label.endsWith(u'-')) return false;
-        for (QChar c : label)
+    qsizetype label = 0;
+    QChar prev = u'.';
+    for (QChar c : host) {
+        if (c == u'.') {
+            if (label == 0 || prev == u'-') return false;
+            label = 0;
+        } else {
             if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_')) return false;
+            if (c == u'-' && label == 0) return false;
+            if (++label > 63) return false;
+        }
+        prev = c;
     }
-    return true;
+    return label > 0 && prev != u'-';
 }
 
 bool plainAscii(const QString& s) {
