@@ -135,11 +135,12 @@ inside ip link add mivra0 type veth peer name mivra1 && inside ip addr add 10.78
     inside ip addr add 10.78.0.3/32 dev mivra0 && inside ip link set mivra1 up && inside ip link set mivra0 up
 # Every helper started here records its process id, and is ended by the test itself.
 inside bash -c 'echo $$ >> /run/mivra-helpers; exec /opt/mivra/mivra-systest serve 0.0.0.0 8080' &
+helpers=$!
 inside bash -c 'printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> /etc/hosts'
 printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> "$work/hosts.original"
 listening() { inside ss -Hltn 'sport = :8080' | grep -q .; }
 within 5 listening >/dev/null
-hold() { inside bash -c "echo \$\$ >> /run/mivra-helpers; exec runuser -u $1 -- bash -c 'exec 3<>/dev/tcp/$2/8080 && exec sleep 600'" & }
+hold() { inside bash -c "echo \$\$ >> /run/mivra-helpers; exec runuser -u $1 -- bash -c 'exec 3<>/dev/tcp/$2/8080 && exec sleep 600'" & helpers="$helpers $!"; }
 hold user 10.78.0.2; hold user 10.78.0.3; hold other 10.78.0.2
 opened() { [ "$(inside ss -Htn state established 'dport = :8080' | wc -l)" -eq "$1" ]; }
 within 5 opened 3 >/dev/null
@@ -149,7 +150,7 @@ as_user write cut.test
 check "the user's open connection to a newly blocked site is cut by the unit's run" report "connection cut" "$(within 2 cut)"
 echo "     left open: $(conns)"
 inside bash -c 'kill $(cat /run/mivra-helpers); pkill -P "$(cat /run/mivra-helpers | paste -sd,)" 2>/dev/null; rm -f /run/mivra-helpers'
-wait
+wait $helpers 2>/dev/null
 as_user write --page last.test
 within 1 blocked 127.0.0.1 last.test >/dev/null
 
