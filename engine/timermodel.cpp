@@ -15,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QPointer>
+#include <QSet>
 
 #include <algorithm>
 
@@ -451,7 +452,6 @@ QString TimerModel::focusedText() const {
 // ---------------------------------------------------------------------------------------------
 // Day ledger
 
-
 QString TimerModel::dayKey() const {
     return dayKeyOf(userLocalNow(m_platform.clock));
 }
@@ -653,12 +653,21 @@ std::optional<QDateTime> TimerModel::blockExpiry() const {
 
 namespace {
 // Adds to `held` what `asked` has that it lacks; true when `held` keeps something `asked` lacks.
-template <class T, class Same> bool holdAlso(QList<T>& held, const QList<T>& asked, Same same) {
-    for (const T& a : asked)
-        if (std::none_of(held.cbegin(), held.cend(), [&](const T& h) { return same(h, a); })) held.append(a);
-    return std::any_of(held.cbegin(), held.cend(), [&](const T& h) {
-        return std::none_of(asked.cbegin(), asked.cend(), [&](const T& a) { return same(h, a); });
-    });
+// Items are the same when their keys are; sets keep it linear for lockups of any size.
+template <class T, class Key> bool holdAlso(QList<T>& held, const QList<T>& asked, Key key) {
+    QSet<QString> heldKeys, askedKeys;
+    heldKeys.reserve(held.size() + asked.size());
+    askedKeys.reserve(asked.size());
+    for (const T& h : held) heldKeys.insert(key(h));
+    for (const T& a : asked) {
+        const QString k = key(a);
+        askedKeys.insert(k);
+        if (!heldKeys.contains(k)) {
+            heldKeys.insert(k);
+            held.append(a);
+        }
+    }
+    return heldKeys.size() > askedKeys.size();
 }
 } // namespace
 
@@ -673,12 +682,8 @@ void TimerModel::syncBlocking(bool force) {
     if (m_gateLocked) {
         // While the gate is locked the block only grows: what is taken out of the lockup, another
         // lockup chosen, blocking switched off, all wait for the take to end.
-        held = holdAlso(m_heldSites, sites, [](const QString& a, const QString& b) { return a == b; });
-        held = holdAlso(m_heldApps, apps,
-                        [](const BlockedApp& a, const BlockedApp& b) {
-                            return a.bundleID.compare(b.bundleID, Qt::CaseInsensitive) == 0;
-                        }) ||
-               held;
+        held = holdAlso(m_heldSites, sites, [](const QString& s) { return s; });
+        held = holdAlso(m_heldApps, apps, [](const BlockedApp& a) { return a.bundleID.toLower(); }) || held;
         sites = m_heldSites;
         apps = m_heldApps;
     }
