@@ -1,6 +1,7 @@
 #include "blocking/blocker.h"
 
 #include "engine/loc.h"
+#include "engine/records.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -57,8 +58,13 @@ QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDate
         const qint64 ms = expires->toMSecsSinceEpoch();
         lines << u"#expires "_s + QString::number(ms / 1000);
     }
-    for (const QString& site : sites)
-        if (!unsafeSite(site)) lines << site;
+    // Entries stored before the parser knew ports, user information, international names or
+    // trailing dots are written in the host-name form the hosts file can match.
+    for (const QString& site : sites) {
+        if (unsafeSite(site)) continue;
+        const QString host = hostFormOf(site);
+        if (!host.isEmpty()) lines << host;
+    }
     return (lines.join(u'\n') + u'\n').toUtf8();
 }
 

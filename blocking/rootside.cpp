@@ -37,7 +37,7 @@ const QString jobs[] = {u"lockup"_s, u"sweep"_s, u"blockpage"_s};
 // are swept by the next one.
 const QString applierBody = uR"sh(
 # The lockup file is written by the user and read here as root: it must be a regular file (never a
-# link) and only its first 4 MiB are read; only 127.0.0.1 and 0.0.0.0 are taken as the redirect
+# link) and only its first 4 MiB are read (the log says so when a longer one is applied); only 127.0.0.1 and 0.0.0.0 are taken as the redirect
 # (anything else counts as 0.0.0.0), and host lines holding control characters or longer than a
 # host name can be are dropped.
 LIMIT=4194304
@@ -53,17 +53,22 @@ dir=${HOSTS%/*}
 snap=$LOCK.read
 tmp=
 saved=
-trap 'rm -f "$tmp" "$saved" "$snap"' EXIT
+over=
+fresh=$LOCK.fresh
+trap 'rm -f "$tmp" "$saved" "$snap" "$fresh"' EXIT
 trap 'exit 1' TERM INT HUP
 for f in "$dir"/.mivra-hosts.*; do [ -e "$f" ] && rm -f "$f"; done
 @REPLACE@
 # The lockup as it is now, into the file $snap and, for the check after the run, $seen.
 take_lockup() {
     : > "$snap"
+    over=
     if [ -L "$CONF" ]; then
         [ -n "$1" ] || echo "lockup-apply: $CONF is a link; not followed" >&2
     elif [ -f "$CONF" ]; then
         @READ@
+        # Its size, told without opening it (Linux, then macOS).
+        [ "$(stat -c %s "$CONF" 2>/dev/null || stat -f %z "$CONF" 2>/dev/null || echo 0)" -gt "$LIMIT" ] && over=1
     fi
     seen=
     IFS= read -r -d '' -N "$LIMIT" seen < "$snap"
@@ -83,7 +88,8 @@ while :; do
 
     # Exit status 0: no block in force; 3: a block sent to 127.0.0.1; 4: a block sent to 0.0.0.0.
     # Anything else (an unreadable hosts file, a full disk) leaves everything as it is.
-    CONF="$snap" BEGIN="$BEGIN" END="$END" NOW="$now" LC_ALL=C awk '
+    rm -f "$fresh"
+    CONF="$snap" BEGIN="$BEGIN" END="$END" NOW="$now" FRESH="$fresh" LC_ALL=C awk '
     BEGIN {
         conf = ENVIRON["CONF"]; b = ENVIRON["BEGIN"]; e = ENVIRON["END"]
         redirect = "0.0.0.0"; expires = ""; n = 0
@@ -91,7 +97,7 @@ while :; do
             if (substr(line, 1, 10) == "#redirect ") redirect = substr(line, 11)
             else if (substr(line, 1, 9) == "#expires ") expires = substr(line, 10)
             else if (line == "" || substr(line, 1, 1) == "#") continue
-            else if (line !~ /[\000-\037\177]/ && length(line) <= 255) host[++n] = line
+            else if (line !~ /[\000-\037\177]/ && length(line) <= 255) { host[++n] = line; blocked[tolower(line)] = 1 }
         }
         close(conf)
         if (redirect != "127.0.0.1") redirect = "0.0.0.0"
@@ -101,12 +107,16 @@ while :; do
     }
     $0 == b { skip = 1; next }
     $0 == e { skip = 0; next }
-    !skip { print }
+    skip { if (NF >= 2) old[tolower($2)] = 1; next }
+@HELD@
+    { print }
     END {
         if (!active) exit 0
         print b
         for (i = 1; i <= n; i++) printf "%s %s\n", redirect, host[i]
         print e
+        # The names this block adds to the one in force: their open connections are cut.
+        for (i = 1; i <= n; i++) if (!(tolower(host[i]) in old)) print host[i] > ENVIRON["FRESH"]
         exit (redirect == "127.0.0.1" ? 3 : 4)
     }' "$HOSTS" > "$tmp"
     status=$?
@@ -115,8 +125,14 @@ while :; do
         exit 0
     fi
     cmp -s "$tmp" "$HOSTS"
-    if [ $? -eq 1 ] && replace_hosts "$tmp"; then
+    if [ $? -eq 1 ]; then
+@RESOLVE@
+        if replace_hosts "$tmp"; then
 @FLUSH@
+            # Said whenever the cut list is written, so it is never dropped without a word.
+            [ -z "$over" ] || echo "lockup-apply: $CONF is longer than $LIMIT bytes; only the host names in its first $LIMIT bytes are applied" >&2
+@CUT@
+        fi
     fi
     rm -f "$tmp"
     tmp=
@@ -138,6 +154,74 @@ while :; do
 done
 exit 0
 )sh"_s;
+
+// A tab already open on a site keeps it over its kept-alive connection, whatever the hosts file
+// says, until that connection closes. So the run that writes a block cuts the blocking user's (the
+// lockup file's owner's) established TCP connections to the addresses the newly blocked names had:
+// resolved as the system resolves them (the hosts file as it was, then DNS), in parallel and for
+// about a second at most before the new hosts file goes in, and cut by the kernel (socket destroy,
+// as `ss -K` does) once it is in, so that the browser's next connection asks again. Loopback and
+// unspecified addresses are never cut. Where the kernel or ss cannot do it, the log says so once.
+const QString resolveFresh = uR"sh(        addrs=
+        if [ ! -s "$fresh" ]; then
+            :
+        elif command -v ss >/dev/null && command -v getent >/dev/null; then
+            addrs=$(timeout 1 xargs -r -P 16 -n 8 getent ahosts < "$fresh" 2>/dev/null |
+                LC_ALL=C awk '$2 == "STREAM" { a = $1; sub(/^::ffff:/, "", a)
+                    if (a !~ /^(127\.|0\.0\.0\.0$|::1?$)/) print a }' | sort -u)
+        elif [ ! -e "$STATE/cut.unsupported" ]; then
+            : > "$STATE/cut.unsupported"
+            echo "lockup-apply: ss (iproute2) is not installed; connections open before a block stay open until they close" >&2
+        fi)sh"_s;
+
+const QString cutOpen = uR"sh(            [ -z "$addrs" ] || cut_connections)sh"_s;
+
+const QString cutFunctions = uR"sh(
+# The blocking user's established connections to $addrs, one "local peer" pair a line.
+user_connections() {
+    ss -Htne state established 2>/dev/null | ADDRS="$addrs" LC_ALL=C awk -v uid="uid:$1" '
+        BEGIN { n = split(ENVIRON["ADDRS"], l, "\n"); for (i = 1; i <= n; i++) want[l[i]] = 1 }
+        {
+            mine = 0
+            for (i = 5; i <= NF; i++) if ($i == uid) mine = 1
+            if (!mine) next
+            peer = $4; sub(/:[0-9]+$/, "", peer); gsub(/[][]/, "", peer); sub(/^::ffff:/, "", peer)
+            if (peer in want) print $3, $4
+        }'
+}
+cut_connections() {
+    local owner local_ peer left
+    owner=$(stat -c %u "$CONF" 2>/dev/null) || return 0
+    case $owner in '' | 0 | *[!0-9]*) return 0 ;; esac
+    while read -r local_ peer; do
+        ss -K -tn state established src "$local_" dst "$peer" >/dev/null 2>&1
+    done < <(user_connections "$owner")
+    left=$(user_connections "$owner")
+    if [ -n "$left" ] && [ ! -e "$STATE/cut.unsupported" ]; then
+        : > "$STATE/cut.unsupported"
+        echo "lockup-apply: this kernel cannot close sockets (ss -K); connections open before a block stay open until they close" >&2
+    fi
+}
+)sh"_s;
+
+// The user's own lines for a blocked name would win over the block in every resolver that takes the
+// first entry, so while a block is in force they are held: kept whole behind a "#mivra-held " mark,
+// with a line beside it (marked at its end) for the names on it that are not blocked. Every run, and
+// the removal, first puts held lines back as they were and drops the lines made beside them.
+const QString heldLines = uR"awk(    / #mivra-part$/ { next }
+    substr($0, 1, 12) == "#mivra-held " { $0 = substr($0, 13) }
+    active && substr($1, 1, 1) != "#" {
+        data = $0
+        if ((at = index(data, "#")) > 0) data = substr(data, 1, at - 1)
+        m = split(data, f)
+        hit = 0; keep = ""
+        for (i = 2; i <= m; i++) if (tolower(f[i]) in blocked) hit = 1; else keep = keep " " f[i]
+        if (hit) {
+            print "#mivra-held " $0
+            if (keep != "") print f[1] keep " #mivra-part"
+            next
+        }
+    })awk"_s;
 
 // Puts the file $1, made beside the hosts file, in place of it. Where the hosts file can be
 // renamed over, the new one is flushed to disk with the old one's owner, mode and security label
@@ -240,12 +324,19 @@ StartLimitIntervalSec=0
 
 [Service]
 Type=oneshot
-ExecStart=/bin/bash @APPLIER@
+ExecStart=/bin/bash @APPLIER@@POST@
 # A run takes well under a second; one that hangs is stopped, which leaves the hosts file whole.
 TimeoutStartSec=90s
 StandardOutput=null
 StandardError=append:@LOG@
 )"_s;
+
+// The path unit stops watching while the service it started runs and only watches again once it
+// has ended, so a write that lands after a run's last look at the lockup would wait for the next
+// sweep. Each run the watch started therefore has the sweep run once more right after it: that
+// run looks at the lockup after this one has ended, while the path unit watches again.
+const QString watchGap = uR"(
+ExecStartPost=-/usr/bin/systemctl --no-block start app.oriflan.mivra.sweep.service)"_s;
 
 const QString unitSweepTimer = uR"(
 [Unit]
@@ -446,7 +537,9 @@ const QString stripHosts = uR"sh(if [ -f "$HOSTS" ] && tmp=$(mktemp "$dir/.mivra
     if BEGIN="$BEGIN" END="$END" LC_ALL=C awk '
         $0 == ENVIRON["BEGIN"] { skip = 1; next }
         $0 == ENVIRON["END"] { skip = 0; next }
-        !skip { print }' "$HOSTS" > "$tmp" && replace_hosts "$tmp"; then
+        skip { next }
+@HELD@
+        { print }' "$HOSTS" > "$tmp" && replace_hosts "$tmp"; then
 @FLUSH@
     fi
     rm -f "$tmp"
@@ -581,12 +674,15 @@ QString RootSide::applierScript() const {
     const QString stop =
         mac ? u"        :"_s
             : u"        systemctl --no-block stop app.oriflan.mivra.blockpage.service >/dev/null 2>&1"_s;
-    return head + fill(applierBody, {{u"\n@REPLACE@"_s, hostsReplace(u"lockup-apply"_s)},
+    return head + fill(applierBody, {{u"\n@REPLACE@"_s, hostsReplace(u"lockup-apply"_s) + (mac ? QString() : cutFunctions)},
+                                     {u"@RESOLVE@\n"_s, mac ? QString() : resolveFresh + u'\n'},
+                                     {u"@CUT@\n"_s, mac ? QString() : cutOpen + u'\n'},
                                      {u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)},
                                      {u"@NOW@"_s, now},
                                      {u"@LOCK@"_s, lock},
                                      {u"@READ@"_s, read},
-                                     {u"@STOPDAEMON@"_s, stop}});
+                                     {u"@STOPDAEMON@"_s, stop},
+                                     {u"@HELD@"_s, heldLines}});
 }
 
 QList<RootFile> RootSide::jobFiles() const {
@@ -603,10 +699,12 @@ QList<RootFile> RootSide::jobFiles() const {
             {names[1],
              unit(unitApplierService, {{u"@WHAT@"_s, u"Mivra: make the hosts file follow the lockup"_s},
                                        {u"@APPLIER@"_s, applier},
+                                       {u"@POST@"_s, watchGap},
                                        {u"@LOG@"_s, helperLog}})},
             {names[2], unit(unitSweepTimer, {})},
             {names[3], unit(unitApplierService, {{u"@WHAT@"_s, u"Mivra: re-apply the lockup"_s},
                                                  {u"@APPLIER@"_s, applier},
+                                                 {u"@POST@"_s, QString()},
                                                  {u"@LOG@"_s, helperLog}})},
             {names[4], unit(unitBlockpagePath, {{u"@FLAG@"_s, unitValue(l.flagFile())}})},
             {names[5], unit(unitBlockpageService, {{u"@FLAG@"_s, unitValue(l.flagFile())},
@@ -694,8 +792,9 @@ QString RootSide::claimScript() const {
 QString RootSide::removalScript() const {
     const RootLayout& l = m_layout;
     const QString replace = hostsReplace(u"remove"_s);
-    const QString strip =
-        fill(stripHosts, {{u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)}});
+    // Nothing is in force any more: held lines only come back.
+    const QString strip = fill(stripHosts, {{u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)},
+                                            {u"@HELD@"_s, QString(heldLines).replace(u"    "_s, u"        "_s)}});
     if (m_platform == RootPlatform::MacOS)
         return fill(macRemoval, {{u"@SYS@"_s, shellQuote(l.stateDirectory)},
                                  {u"@LD@"_s, shellQuote(l.jobDirectory)},

@@ -3,6 +3,7 @@
 #include "engine/loc.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
 
@@ -130,21 +131,85 @@ std::optional<QUuid> uuidFromText(const QString& text) {
     return QUuid::fromString(text);
 }
 
-QStringList parseSiteList(const QString& text) {
-    QStringList sites;
+namespace {
+// Lower-case letters, digits, hyphens and underscores, in dot-separated labels of 1 to 63 characters
+// that neither begin nor end with a hyphen; 253 characters at most. Walked once, without copies:
+// the lockup file is written from it for every site.
+bool validHostName(const QString& host) {
+    if (host.isEmpty() || host.size() > 253) return false;
+    qsizetype label = 0;
+    QChar prev = u'.';
+    for (QChar c : host) {
+        if (c == u'.') {
+            if (label == 0 || prev == u'-') return false;
+            label = 0;
+        } else {
+            if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_')) return false;
+            if (c == u'-' && label == 0) return false;
+            if (++label > 63) return false;
+        }
+        prev = c;
+    }
+    return label > 0 && prev != u'-';
+}
+
+bool plainAscii(const QString& s) {
+    for (QChar c : s)
+        if (c.unicode() > 0x7E || c.unicode() < 0x21) return false;
+    return true;
+}
+} // namespace
+
+SitePiece siteHostOf(const QString& piece) {
+    SitePiece out;
+    QString s = piece;
+    qsizetype a = 0, b = s.size();
+    while (a < b && (s[a] == u' ' || s[a] == u'\t')) ++a;
+    while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t')) --b;
+    s = s.mid(a, b - a).toLower();
+    if (s.isEmpty()) return out;
+    if (auto at = s.indexOf(u"://"); at >= 0) s = s.mid(at + 3);
+    // The host ends where a path, a query or a fragment begins.
+    for (QChar end : {u'/', u'?', u'#'})
+        if (auto at = s.indexOf(end); at >= 0) s = s.left(at);
+    if (auto at = s.lastIndexOf(u'@'); at >= 0) s = s.mid(at + 1); // user information
+    if (auto at = s.lastIndexOf(u':'); at >= 0) {
+        const QString port = s.mid(at + 1);
+        bool digits = true;
+        for (QChar c : port) digits = digits && c >= u'0' && c <= u'9';
+        if (digits) s = s.left(at);
+    }
+    const bool wildcard = s.startsWith(u"*."_s);
+    s.remove(u"*."_s);
+    while (s.endsWith(u'.')) s.chop(1);
+    if (s.isEmpty()) return out;
+    const auto reject = [&](SitePiece::Why why) {
+        out.rejected = piece.trimmed();
+        out.why = why;
+        return out;
+    };
+    if (s.contains(u' ') || s.contains(u'\t')) return reject(SitePiece::Why::spaces);
+    if (!plainAscii(s)) {
+        const QByteArray ace = QUrl::toAce(s);
+        if (ace.isEmpty()) return reject(SitePiece::Why::notAName);
+        s = QString::fromLatin1(ace);
+    }
+    if (!validHostName(s)) return reject(SitePiece::Why::notAName);
+    out.hosts << s;
+    // "*.example.com": the name itself and its usual www form.
+    if (wildcard && !s.startsWith(u"www."_s)) out.hosts << u"www."_s + s;
+    return out;
+}
+
+SiteListParse parseSites(const QString& text) {
+    SiteListParse out;
     QString piece;
     auto flush = [&] {
         if (piece.isEmpty()) return;
-        QString s = piece;
+        const SitePiece p = siteHostOf(piece);
         piece.clear();
-        qsizetype a = 0, b = s.size();
-        while (a < b && (s[a] == u' ' || s[a] == u'\t')) ++a;
-        while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t')) --b;
-        s = s.mid(a, b - a).toLower();
-        if (auto at = s.indexOf(u"://"); at >= 0) s = s.mid(at + 3);
-        if (auto at = s.indexOf(u'/'); at >= 0) s = s.left(at);
-        s.remove(u"*."_s);
-        if (!s.isEmpty()) sites.append(s);
+        out.sites << p.hosts;
+        if (!p.rejected.isEmpty()) out.rejected.append({p.rejected, p.why});
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
@@ -157,7 +222,18 @@ QStringList parseSiteList(const QString& text) {
         }
     }
     flush();
-    return sites;
+    return out;
+}
+
+QStringList parseSiteList(const QString& text) {
+    return parseSites(text).sites;
+}
+
+QString hostFormOf(const QString& site) {
+    // Stored entries are usually host names already; only the rest goes through the parser.
+    if (validHostName(site)) return site;
+    const SitePiece p = siteHostOf(site);
+    return p.hosts.isEmpty() ? QString() : p.hosts.first();
 }
 
 void Lockup::setSites(const QString& text) {

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMetaType>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QUuid>
@@ -157,8 +158,25 @@ bool boundNumbers(Settings& s);
 bool boundNumbers(ScheduleBlock& b);
 bool boundNumbers(DayStat& d);
 
-// The site-list parser: one host per line, schemes, paths and "*." removed, lower-cased.
+// The site-list parser: one host per line, lower-cased, without scheme, user information, port,
+// path, query, fragment or trailing dot; international names in their ASCII form; "*.example.com"
+// gives example.com and www.example.com. A piece that is still no host name is left out and told.
+struct SitePiece {
+    enum class Why { none, spaces, notAName };
+    QStringList hosts;   // what the piece blocks (empty when it is blank or rejected)
+    QString rejected;    // the piece as typed, when it is no host name
+    Why why = Why::none;
+};
+SitePiece siteHostOf(const QString& piece);
+struct SiteListParse {
+    QStringList sites;
+    QList<QPair<QString, SitePiece::Why>> rejected; // the piece as typed, and why
+};
+SiteListParse parseSites(const QString& text);
 QStringList parseSiteList(const QString& text);
+// The host name a stored entry stands for (entries stored before the parser knew ports, user
+// information, international names or trailing dots); empty when it names no host.
+QString hostFormOf(const QString& site);
 
 
 // Settings decode key by key: a missing or unreadable key keeps its default; a null optional is

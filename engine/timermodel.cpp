@@ -13,15 +13,24 @@
 #include "platform/sound.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QPointer>
+#include <QSet>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace {
+QString dayKeyOf(const QDateTime& local) {
+    return local.toString(u"yyyy-MM-dd"_s);
+}
+
 const QString kSettingsFile = u"settings.json"_s;
 const QString kLockupsFile = u"lockups.json"_s;
 const QString kSchedulesFile = u"schedules.json"_s;
 const QString kHistoryFile = u"history.json"_s;
+const QString kTakeFile = u"take.json"_s;
 
 const QString kDayKey = u"mivra.day"_s;
 const QString kTakesKey = u"mivra.takes"_s;
@@ -58,6 +67,10 @@ TimerModel::TimerModel(const Platform& platform, QObject* parent)
     connect(&m_timer, &QTimer::timeout, this, &TimerModel::tick);
     m_timer.start();
 
+    // A locked take the application did not see end is taken up before the first sync, so the
+    // block it holds is never lifted in between.
+    restoreTake();
+    m_loading = false;
     syncBlocking(true);
 
     m_calendar->onChange = [self] {
@@ -96,6 +109,9 @@ void TimerModel::setFocusedSecondsToday(qint64 n) {
     assign(m_focusedSecondsToday, n, &TimerModel::focusedSecondsTodayChanged);
 }
 void TimerModel::setGate(bool locked, LockKind kind) {
+    // What a locked take has held belongs to that take alone.
+    m_heldSites.clear();
+    m_heldApps.clear();
     assign(m_gateLocked, locked, &TimerModel::gateLockedChanged);
     assign(m_lockKind, kind, &TimerModel::lockKindChanged);
 }
@@ -266,6 +282,12 @@ void TimerModel::tick() {
         if (m_remaining <= 0) phaseEnded();
         notifyChange();
     }
+    // The written expiry follows the take's end: a pause, a suspend or a clock change moves it, and
+    // the lockup is written again as soon as the expiry's 30-second bucket moves.
+    if (!m_loading && blockingActive()) {
+        const std::optional<QDateTime> expiry = blockExpiry();
+        if ((expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0) != m_lastBucket) syncBlocking(false);
+    }
     if (m_openSetActive) spendAllowance();
     ++m_housekeeping;
     if (m_housekeeping % 20 == 0) {
@@ -413,6 +435,12 @@ QString TimerModel::clockText() const {
                              static_cast<long long>(m_remaining % 60));
 }
 
+QString TimerModel::heldText() const {
+    if (!m_blockHeld) return {};
+    return pick(u"The gate is locked: what is blocked stays blocked until the take ends."_s,
+                u"La barrière est verrouillée : ce qui est bloqué le reste jusqu'à la fin de la mivra."_s);
+}
+
 QString TimerModel::focusedText() const {
     const qint64 minutes = m_focusedSecondsToday / 60;
     if (m_focusedSecondsToday > 3599)
@@ -423,12 +451,6 @@ QString TimerModel::focusedText() const {
 
 // ---------------------------------------------------------------------------------------------
 // Day ledger
-
-namespace {
-QString dayKeyOf(const QDateTime& local) {
-    return local.toString(u"yyyy-MM-dd"_s);
-}
-} // namespace
 
 QString TimerModel::dayKey() const {
     return dayKeyOf(userLocalNow(m_platform.clock));
@@ -604,10 +626,14 @@ bool phaseBlocks(Phase phase, const Settings& s) {
 }
 } // namespace
 
-bool TimerModel::blockingActive() const {
+bool TimerModel::policyActive() const {
     const bool base = phaseBlocks(m_phase, m_settings);
     const bool closed = m_settings.allowanceEnabled ? (base || !m_openSetActive) : base;
     return closed && lockupInEffect() && (m_settings.blockWebsites || m_settings.blockApps);
+}
+
+bool TimerModel::blockingActive() const {
+    return policyActive() || (m_gateLocked && (!m_heldSites.isEmpty() || !m_heldApps.isEmpty()));
 }
 
 QDateTime TimerModel::nextMidnight() const {
@@ -617,32 +643,157 @@ QDateTime TimerModel::nextMidnight() const {
 
 std::optional<QDateTime> TimerModel::blockExpiry() const {
     if (!blockingActive()) return std::nullopt;
-    if (phaseBlocks(m_phase, m_settings)) return m_platform.clock.now().addSecs(m_remaining + 5);
+    // A paused phase's end moves with the clock: its expiry is written with half a minute more, so
+    // that it is still ahead when the next 30-second bucket writes it again.
+    if (phaseBlocks(m_phase, m_settings))
+        return m_platform.clock.now().addSecs(m_remaining + 5 + (m_running ? 0 : 30));
     if (m_settings.allowanceEnabled) return nextMidnight();
     return std::nullopt;
 }
 
+namespace {
+// Adds to `held` what `asked` has that it lacks; true when `held` keeps something `asked` lacks.
+// Items are the same when their keys are; sets keep it linear for lockups of any size.
+template <class T, class Key> bool holdAlso(QList<T>& held, const QList<T>& asked, Key key) {
+    QSet<QString> heldKeys, askedKeys;
+    heldKeys.reserve(held.size() + asked.size());
+    askedKeys.reserve(asked.size());
+    for (const T& h : held) heldKeys.insert(key(h));
+    for (const T& a : asked) {
+        const QString k = key(a);
+        askedKeys.insert(k);
+        if (!heldKeys.contains(k)) {
+            heldKeys.insert(k);
+            held.append(a);
+        }
+    }
+    return heldKeys.size() > askedKeys.size();
+}
+} // namespace
+
 void TimerModel::syncBlocking(bool force) {
-    const bool active = blockingActive();
+    if (m_loading) return;
+    const bool active = policyActive();
     const Lockup* lockup = lockupInEffect();
 
-    if (active && m_settings.blockApps && lockup && !lockup->apps.isEmpty()) m_appMonitor->start(lockup->apps);
+    QList<BlockedApp> apps = (active && m_settings.blockApps && lockup) ? lockup->apps : QList<BlockedApp>();
+    QStringList sites = (active && m_settings.blockWebsites && lockup) ? lockup->sites : QStringList();
+    bool held = false;
+    if (m_gateLocked) {
+        // While the gate is locked the block only grows: what is taken out of the lockup, another
+        // lockup chosen, blocking switched off, all wait for the take to end.
+        held = holdAlso(m_heldSites, sites, [](const QString& s) { return s; });
+        held = holdAlso(m_heldApps, apps, [](const BlockedApp& a) { return a.bundleID.toLower(); }) || held;
+        sites = m_heldSites;
+        apps = m_heldApps;
+    }
+    if (held != m_blockHeld) {
+        m_blockHeld = held;
+        emit heldChanged();
+        emit textsChanged();
+    }
+
+    if (!apps.isEmpty()) m_appMonitor->start(apps);
     else m_appMonitor->stop();
 
-    const QStringList sites = (active && m_settings.blockWebsites && lockup) ? lockup->sites : QStringList();
     const std::optional<QDateTime> expiry = blockExpiry();
     const qint64 bucket = expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0;
     const QString sig = sites.join(u',') + u'|' + (m_settings.blockPage ? u"true"_s : u"false"_s) + u'|' +
                         QString::number(bucket);
+    m_lastBucket = bucket;
 
     if (sig != m_lastSig || force) {
         m_lastSig = sig;
+        saveTake();
         if (m_blocker->installed()) {
             if (!sites.isEmpty()) m_blocker->apply(sites, expiry, m_settings.blockPage);
             else m_blocker->apply({}, std::nullopt, false);
         }
     }
     emit blockingSynced(force);
+}
+
+// ---------------------------------------------------------------------------------------------
+// A locked take outlives the application: its lock, its end (the written expiry less its margin)
+// and what it holds are kept in "take.json" while the gate is locked.
+
+void TimerModel::saveTake() {
+    const QString path = m_store.path() + u'/' + kTakeFile;
+    if (!m_gateLocked) {
+        if (QFile::exists(path)) QFile::remove(path);
+        return;
+    }
+    Lockup held;
+    held.name = u"held"_s;
+    held.sites = m_heldSites;
+    held.apps = m_heldApps;
+    Json j = Json::object();
+    j["lockKind"] = lockKindText(m_lockKind).toStdString();
+    j["endsAt"] = m_platform.clock.now().addSecs(m_remaining).toMSecsSinceEpoch();
+    j["held"] = parseJson(storeText(QList<Lockup>{held}), kMaxStoreDepth);
+    m_store.writeText(kTakeFile, QByteArray::fromStdString(j.dump(2)) + '\n');
+}
+
+void TimerModel::restoreTake() {
+    const auto file = m_store.read(kTakeFile);
+    if (file.status == StoreDirectory::Status::missing) return;
+    const Json& j = file.json;
+    std::optional<LockKind> kind;
+    std::optional<qint64> endsAt;
+    std::optional<QList<Lockup>> held;
+    if (j.is_object()) {
+        if (j.contains("lockKind") && j["lockKind"].is_string())
+            kind = lockKindFromText(QString::fromStdString(j["lockKind"].get<std::string>()));
+        if (j.contains("endsAt") && j["endsAt"].is_number_integer()) endsAt = j["endsAt"].get<qint64>();
+        if (j.contains("held")) held = decodeLockups(j["held"]);
+    }
+    if (!kind || *kind == LockKind::none || !endsAt || !held || held->size() != 1) {
+        // Not a take this application wrote: kept aside, and no take is resumed.
+        m_store.keepAside(kTakeFile);
+        return;
+    }
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(*endsAt, QTimeZone::utc());
+    const qint64 left = (*endsAt - m_platform.clock.now().toMSecsSinceEpoch() + 999) / 1000;
+    if (left <= 0) {
+        countMissedTake(end);
+        QFile::remove(m_store.path() + u'/' + kTakeFile);
+        return;
+    }
+    setPhase(Phase::rolling);
+    setRemaining(std::min<qint64>(left, kMaxMinutes * 60));
+    setGate(true, *kind);
+    m_heldSites = held->first().sites;
+    m_heldApps = held->first().apps;
+    setRunning(true);
+    notifyChange();
+}
+
+void TimerModel::countMissedTake(const QDateTime& endedAt) {
+    // The take ran its whole length behind a locked gate (the root side kept the block up to its
+    // end), so it is counted as if the application had seen it end, on the day it ended.
+    const QString day = dayKeyOf(endedAt.toTimeZone(userTimeZone(m_platform.clock)));
+    const qint64 credit = m_settings.focusMin * 60;
+    if (day == m_activeDay) {
+        setTakesToday(m_takesToday + 1);
+        setFocusedSecondsToday(std::min(m_focusedSecondsToday + credit, kMaxDayTotal));
+        saveDay();
+        recordToday();
+        return;
+    }
+    bool found = false;
+    for (DayStat& d : m_history) {
+        if (d.date != day) continue;
+        d.takes = std::min(d.takes + 1, kMaxDayTotal);
+        d.focusedSeconds = std::min(d.focusedSeconds + credit, kMaxDayTotal);
+        found = true;
+    }
+    if (!found) {
+        // Before the first later day, where the history keeps days in order.
+        const auto at = std::find_if(m_history.begin(), m_history.end(), [&](const DayStat& d) { return d.date > day; });
+        m_history.insert(at, DayStat{day, 1, credit});
+    }
+    emit historyChanged();
+    m_store.writeText(kHistoryFile, storeText(m_history));
 }
 
 void TimerModel::releaseBlocking() {

@@ -33,6 +33,8 @@ class TimerModel : public QObject {
     Q_PROPERTY(bool openSetActive READ openSetActive NOTIFY openSetActiveChanged)
     Q_PROPERTY(qint64 allowanceUsedSeconds READ allowanceUsedSeconds NOTIFY allowanceUsedSecondsChanged)
     Q_PROPERTY(Settings settings READ settings WRITE setSettings NOTIFY settingsValueChanged)
+    // A locked take holds sites or applications that the lockups and settings no longer ask for.
+    Q_PROPERTY(bool blockHeld READ blockHeld NOTIFY heldChanged)
 
     // Derived texts, in the current language.
     Q_PROPERTY(QString phaseTitle READ phaseTitle NOTIFY textsChanged)
@@ -41,6 +43,8 @@ class TimerModel : public QObject {
     Q_PROPERTY(QString clockText READ clockText NOTIFY textsChanged)
     Q_PROPERTY(QString focusedText READ focusedText NOTIFY textsChanged)
     Q_PROPERTY(qint64 allowanceLeft READ allowanceLeft NOTIFY allowanceLeftChanged)
+    // One line while a locked take holds what the lockups and settings no longer ask for; else empty.
+    Q_PROPERTY(QString heldText READ heldText NOTIFY textsChanged)
 
 public:
     explicit TimerModel(const Platform& platform, QObject* parent = nullptr);
@@ -61,6 +65,10 @@ public:
     bool openSetActive() const { return m_openSetActive; }
     qint64 allowanceUsedSeconds() const { return m_allowanceUsedSeconds; }
     const Settings& settings() const { return m_settings; }
+    bool blockHeld() const { return m_blockHeld; }
+    // What a locked take has blocked so far: while the gate is locked the block only grows.
+    const QStringList& heldSites() const { return m_heldSites; }
+    const QList<BlockedApp>& heldApps() const { return m_heldApps; }
 
     Blocker& blocker() { return *m_blocker; }
     AppMonitor& appMonitor() { return *m_appMonitor; }
@@ -106,6 +114,7 @@ public:
     QString primaryLabel() const;
     QString clockText() const;
     QString focusedText() const;
+    QString heldText() const;
 
     // Day ledger.
     QString dayKey() const;
@@ -160,6 +169,7 @@ signals:
     void allowanceLeftChanged();
     // Every blocking sync, with its `force`.
     void blockingSynced(bool force);
+    void heldChanged();
 
 private:
     template <class T> void assign(T& field, const T& value, void (TimerModel::*signal)());
@@ -177,6 +187,12 @@ private:
     void loadStores();
     void loadHistory();
     void spendAllowance();
+    // What the lockups and settings ask to block, without what a locked take holds.
+    bool policyActive() const;
+    // A locked take is kept in "take.json" so that it outlives the application.
+    void saveTake();
+    void restoreTake();
+    void countMissedTake(const QDateTime& endedAt);
     void appHeld(const QString& name);
     QDateTime nextMidnight() const;
     // A store that could not be decoded is kept aside before its fallback is written.
@@ -211,4 +227,9 @@ private:
     bool m_changePending = false;
     QString m_lastWarnedMeeting;
     QString m_lastFiredMinute;
+    qint64 m_lastBucket = 0; // the expiry's 30-second bucket as last synced
+    bool m_loading = true; // no blocking sync until the stores and a kept take are loaded
+    bool m_blockHeld = false;
+    QStringList m_heldSites;
+    QList<BlockedApp> m_heldApps;
 };

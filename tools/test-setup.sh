@@ -11,7 +11,7 @@ packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     mmdebstrap systemd-container
     clang libclang-rt-14-dev
-    wrk nginx-light curl python3
+    wrk nginx-light curl python3 iproute2
     xvfb trayer openbox xdotool x11-utils
 )
 

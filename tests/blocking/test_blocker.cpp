@@ -55,13 +55,16 @@ TEST_F(BlockerFile, WritesTheRedirectTheExpiryAndTheSitesLineByLine) {
     EXPECT_EQ(file(), "");
     EXPECT_FALSE(blocker.lastError().has_value());
 
-    // Sites exactly as stored, duplicates and all, in UTF-8; none that would read as a directive or
-    // break a line. The file is rewritten in place: the root side watches this very file.
+    // Sites in the order stored, duplicates and all, in the host-name form the hosts file can match
+    // (entries stored before the parser knew ports, user information, international names or
+    // trailing dots); none that would read as a directive, break a line or name no host. The file
+    // is rewritten in place: the root side watches this very file.
     const ino_t inode = ino();
     blocker.apply({u"b.com:8080"_s, u"b.com:8080"_s, u"café.fr"_s, u"#redirect 10.0.0.1"_s, u"evil.com\n#expires 0"_s,
-                   u"tab\tbed.com"_s, u"cr\r.com"_s, u"sep\u2028.com"_s, u"fine.org"_s},
+                   u"tab\tbed.com"_s, u"cr\r.com"_s, u"sep\u2028.com"_s, u"reddit.com."_s, u"user@host.org"_s,
+                   u"Two words.com"_s, u"fine.org"_s},
                   std::nullopt, true);
-    EXPECT_EQ(file(), QByteArray("#redirect 127.0.0.1\nb.com:8080\nb.com:8080\ncaf\xc3\xa9.fr\nfine.org\n"));
+    EXPECT_EQ(file(), QByteArray("#redirect 127.0.0.1\nb.com\nb.com\nxn--caf-dma.fr\nreddit.com\nhost.org\nfine.org\n"));
     EXPECT_EQ(ino(), inode);
 }
 

@@ -313,9 +313,12 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
     EXPECT_EQ(owner(lx.lockupFile()), 4343u);
     EXPECT_EQ(mode(lx.lockFile()), 0600u);
 
-    // Removal while blocking: the original bytes come back and nothing of the helper is left.
-    const QByteArray original = RootSandbox::read(out(lx.hostsFile));
-    RootSandbox::write(out(lx.hostsFile), original + marked("@B\n127.0.0.1 x.com\n@E\n"));
+    // Removal while blocking: the original bytes come back, lines the block held included, and
+    // nothing of the helper is left.
+    const QByteArray original = RootSandbox::read(out(lx.hostsFile)) + "10.0.0.1 x.com mine.lan\n";
+    RootSandbox::write(out(lx.hostsFile), original.left(original.size() - 24) +
+                                              "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" +
+                                              marked("@B\n127.0.0.1 x.com\n@E\n"));
     RootSandbox::write(out(lx.flagFile()), {});
     sb->clearCalls();
     ASSERT_TRUE(run(false));

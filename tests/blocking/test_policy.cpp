@@ -42,15 +42,48 @@ TEST_F(Policy, ATakeBlocksTheLockupInEffectUntilItsEndPlusFiveSeconds) {
     EXPECT_EQ(e->appMonitor().blocked(),
               (QSet<QString>{u"com.tinyspeck.slackmacgap"_s, u"com.hnc.discord"_s, u"com.apple.mobilesms"_s}));
 
-    // Pausing and resuming re-derive nothing: the expiry written at the start stays.
-    e->pause();
-    rig.clock.advance(600);
+    // A take that runs as the clock does keeps the expiry written at its start.
     mark();
-    e->rollOrResume();
-    rig.ticks(30);
+    rig.liveTicks(100);
     EXPECT_EQ(rig.lockupFile(), "untouched");
     EXPECT_TRUE(appsBlocked());
     e->cutTake(std::nullopt); // the end of the take lifts everything
+    blocks(none, false);
+}
+
+TEST_F(Policy, TheWrittenExpiryAlwaysCoversTheTake) {
+    const auto written = [&] {
+        const QByteArray f = rig.lockupFile();
+        const qsizetype at = f.indexOf("#expires ");
+        return at < 0 ? qint64(0) : f.mid(at + 9, f.indexOf('\n', at) - at - 9).toLongLong();
+    };
+    const auto now = [&] { return rig.clock.now().toSecsSinceEpoch(); };
+    e->rollOrResume();
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        int ticks; // ticks after the act, each a second later
+    };
+    const QList<Step> steps = {
+        {"paused past its planned end", [&] { e->pause(); }, 1600},
+        {"resumed", [&] { e->rollOrResume(); }, 40},
+        {"suspended for an hour (the countdown stood still)", [&] { rig.clock.advance(3600); }, 5},
+        {"the clock put back a day", [&] { rig.clock.advance(-86400); }, 5},
+        {"paused with seconds left", [&] { rig.liveTicks(int(e->remaining()) - 3); e->pause(); }, 100},
+    };
+    for (const Step& s : steps) {
+        s.act();
+        for (int i = 0; i < s.ticks; ++i) {
+            rig.liveTicks(1);
+            ASSERT_EQ(e->phase(), Phase::rolling) << s.what;
+            // Never in the past, and never far beyond the take's end plus the pause margin.
+            EXPECT_GE(written(), now() + e->remaining()) << s.what << " +" << i;
+            EXPECT_LE(written(), now() + e->remaining() + 5 + 30 + 30) << s.what << " +" << i;
+        }
+    }
+    EXPECT_TRUE(appsBlocked());
+    e->rollOrResume();
+    while (e->phase() == Phase::rolling) rig.liveTicks(1);
     blocks(none, false);
 }
 

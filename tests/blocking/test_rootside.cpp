@@ -88,6 +88,7 @@ TEST_P(ApplierTest, FollowsTheLockupFileInEveryCaseHostileOnesIncluded) {
         bool flagAfter;
         QStringList calls;
         QString setup = {}; // run before the applier, in the namespace
+        const char* said = nullptr; // what the run must say in the log
     } cases[] = {
         {"an old block in the middle moves to the end", "a\n@B\n0.0.0.0 old.com\n@E\nb\n", to + "x.com\ny.com\n",
          false, "a\nb\n@B\n127.0.0.1 x.com\n127.0.0.1 y.com\n@E\n", true, F},
@@ -127,7 +128,21 @@ TEST_P(ApplierTest, FollowsTheLockupFileInEveryCaseHostileOnesIncluded) {
          u"printf '#redirect 127.0.0.1\\nsecret.com\\n' > /var/lib/secret; ln -s /var/lib/secret $C"_s},
         {"a lockup that is a pipe is not waited for", "a\n", std::nullopt, false, "a\n", false, N, u"mkfifo $C"_s},
         {"only the first 4 MiB of the lockup are read", "a\n", std::nullopt, false, ax, true, F,
-         u"{ printf '#redirect 127.0.0.1\\nx.com\\n'; head -c 4194304 /dev/zero | tr '\\0' '#'; printf '\\nlate.com\\n'; } > $C"_s},
+         u"{ printf '#redirect 127.0.0.1\\nx.com\\n'; head -c 4194304 /dev/zero | tr '\\0' '#'; printf '\\nlate.com\\n'; } > $C"_s,
+         "only the host names in its first 4194304 bytes are applied"},
+        // The user's own lines for blocked names would win over the block: they are held while it is
+        // in force, and back byte for byte when it ends.
+        {"the user's lines for blocked names are held", "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n# 9.9.9.9 x.com\n",
+         to + "x.com\n", false,
+         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 keep.org other.org #mivra-part\n"
+         "# 9.9.9.9 x.com\n@B\n127.0.0.1 x.com\n@E\n",
+         true, F},
+        {"held lines come back as they were when the block ends",
+         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 keep.org other.org #mivra-part\n"
+         "@B\n127.0.0.1 x.com\n@E\n",
+         "", true, "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n", false, FS},
+        {"held lines follow the block as it changes", "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 y.com #mivra-part\n@B\n127.0.0.1 x.com\n@E\n",
+         to + "y.com\n", true, "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 x.com #mivra-part\n@B\n127.0.0.1 y.com\n@E\n", true, F},
         {"a lockup written during the run is applied before it ends", "a\n", to + "first.com\n", false, ax, true,
          F + F, uR"sh(mkdir -p /var/lib/hook
 cat > /var/lib/hook/nscd <<'X'
@@ -148,6 +163,7 @@ chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
         EXPECT_EQ(str(hosts()), str(marked(c.hostsAfter)));
         EXPECT_EQ(flag(), c.flagAfter);
         EXPECT_EQ(sb->calls(), c.calls);
+        if (c.said) EXPECT_TRUE(r.err.contains(c.said)) << str(r.err);
         // Owner and mode stay; nothing is left beside the hosts file.
         const struct stat after = statOf(sb->outside(lx.hostsFile));
         EXPECT_EQ(after.st_mode, before.st_mode);
@@ -263,6 +279,65 @@ bash $A
     const QByteArray last = RootSandbox::read(sb->outside(lx.lockupFile()));
     EXPECT_EQ(hosts(), kept + blocks[confs.indexOf(last)]);
     EXPECT_EQ(QDir(sb->outside(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A block that starts or grows cuts the blocking user's open connections to the newly blocked
+// names' addresses, and nothing else: in a network namespace of its own, a veth pair leads to two
+// sites on the far side that hold every connection open; the lockup file's owner has a connection
+// to each, another user one to the blocked site.
+TEST_P(ApplierTest, ABlockCutsItsUsersOpenConnectionsToTheBlockedSitesOnly) {
+    if (GetParam()) GTEST_SKIP() << "the hosts file's kind does not matter here";
+    for (const char* tool : {"/usr/bin/python3", "/usr/bin/setpriv"})
+        if (!QFileInfo::exists(QString::fromLatin1(tool))) GTEST_SKIP() << tool << " is not installed";
+    given("127.0.0.1 localhost\n10.77.0.2 blocked.test\n10.77.0.3 other.test\n",
+          "#redirect 0.0.0.0\nblocked.test\n");
+    (void)::chown(QFile::encodeName(sb->outside(lx.lockupFile())).constData(), 4242, 4242);
+    const auto r = sb->run(uR"sh(
+unshare --net /bin/bash -s <<'NEAR'
+set -e
+ip link set lo up
+ip netns add mivra-far
+ip link add near0 type veth peer name far0
+ip link set far0 netns mivra-far
+ip addr add 10.77.0.1/24 dev near0
+ip link set near0 up
+F() { ip netns exec mivra-far "$@"; }
+F ip link set lo up
+F ip addr add 10.77.0.2/24 dev far0
+F ip addr add 10.77.0.3/24 dev far0
+F ip link set far0 up
+# Answers every request on a connection that stays open (HTTP/1.1, kept alive).
+F /usr/bin/python3 -c '
+import http.server
+class H(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def do_GET(self):
+        self.send_response(200); self.send_header("Content-Length", "2"); self.end_headers(); self.wfile.write(b"ok")
+    def log_message(self, *a): pass
+http.server.ThreadingHTTPServer(("0.0.0.0", 80), H).serve_forever()' &
+server=$!
+trap 'kill $server $(jobs -p) 2>/dev/null; ip netns del mivra-far' EXIT
+until F ss -Hltn 'sport = :80' | grep -q .; do sleep 0.05; done
+client() { # UID ADDRESS: a kept-alive connection that has had one answer
+    setpriv --reuid="$1" --regid="$1" --clear-groups /bin/bash -c '
+        exec 3<>"/dev/tcp/$0/80"
+        printf "GET / HTTP/1.1\r\nHost: x\r\n\r\n" >&3
+        read -r line <&3
+        exec sleep 600 3>&3' "$2" &
+}
+client 4242 10.77.0.2
+client 4242 10.77.0.3
+client 4343 10.77.0.2
+until [ "$(ss -Htn state established | wc -l)" -eq 3 ]; do sleep 0.05; done
+/bin/bash /usr/local/libexec/mivra/lockup-apply.sh
+grep -q '^0.0.0.0 blocked.test$' /etc/hosts
+ss -Htne state established | awk '{ for (i = 5; i <= NF; i++) if ($i ~ /^uid:/) print $i, $4 }' | sort
+NEAR
+)sh"_s);
+    if (r.status != 0 && (r.err.contains("Operation not permitted") || r.err.contains("not supported")))
+        GTEST_SKIP() << "network namespaces cannot be made here: " << str(r.err);
+    EXPECT_EQ(r.status, 0) << str(r.err);
+    EXPECT_EQ(str(r.out), "uid:4242 10.77.0.3:80\nuid:4343 10.77.0.2:80\n") << str(r.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(HostsFile, ApplierTest, ::testing::Values(false, true),

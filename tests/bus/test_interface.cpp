@@ -55,6 +55,7 @@ struct Interface : ::testing::Test {
     // A new engine (password "secret", ticked by hand) behind a new object on the served connection.
     void fresh() {
         bus.reset();
+        rig.forgetTake();
         engine = &rig.start();
         engine->timer().stop();
         engine->setPassword(u"secret"_s);

@@ -163,3 +163,106 @@ TEST_F(Gate, AnOpenSetKeepsSpendingAcrossMidnightWithAFreshBudget) {
     EXPECT_EQ(syncs, QList<bool>{true});
     EXPECT_TRUE(rig.lockupFile().isEmpty());
 }
+
+TEST_F(Gate, WhileTheGateIsLockedTheBlockOnlyGrows) {
+    struct Change {
+        const char* what;
+        std::function<void(TimerModel&)> make;
+    };
+    const auto editFirst = [](TimerModel& m, const std::function<void(Lockup&)>& edit) {
+        QList<Lockup> list = m.lockups();
+        edit(list[0]);
+        m.setLockups(list);
+    };
+    const QList<Change> changes = {
+        {"another lockup chosen", [](TimerModel& m) { m.selectLockup(m.lockups()[1].id); }},
+        {"a site and an app taken out",
+         [&](TimerModel& m) { editFirst(m, [](Lockup& l) { l.sites.removeAt(3), l.apps.removeFirst(); }); }},
+        {"the lockup deleted", [](TimerModel& m) { m.deleteLockup(m.lockups()[0].id); }},
+        {"every lockup deleted", [](TimerModel& m) { m.setLockups({}); }},
+        {"website and app blocking off",
+         [](TimerModel& m) { m.editSettings([](Settings& s) { s.blockWebsites = false, s.blockApps = false; }); }},
+    };
+    for (LockKind lock : {LockKind::none, LockKind::timer, LockKind::password}) {
+        for (const Change& c : changes) {
+            const std::string what = lockKindText(lock).toStdString() + ": " + c.what;
+            EngineRig r;
+            r.installHelper();
+            TimerModel& m = r.start();
+            m.editSettings([](Settings& s) { s.focusMin = 1; });
+            m.setPendingLock(lock);
+            m.rollOrResume();
+            const QByteArray firstSite = '\n' + m.lockups()[0].sites[3].toUtf8() + '\n'; // in the first seed only
+            const QString firstApp = m.lockups()[0].apps.first().bundleID.toLower();
+            c.make(m);
+            const bool locked = lock != LockKind::none;
+            EXPECT_EQ(r.lockupFile().contains(firstSite), locked) << what;
+            EXPECT_EQ(m.appMonitor().blocked().contains(firstApp), locked) << what;
+            EXPECT_EQ(m.blockHeld(), locked) << what;
+            // What is added takes effect at once, also while something is held.
+            if (m.lockupInEffect() && m.settings().blockWebsites) {
+                QList<Lockup> list = m.lockups();
+                list[m.lockupInEffect() - m.lockups().constData()].sites.append(u"added.example"_s);
+                m.setLockups(list);
+                EXPECT_TRUE(r.lockupFile().contains("\nadded.example\n")) << what;
+                EXPECT_EQ(r.lockupFile().contains(firstSite), locked) << what;
+            }
+            // The end of the take lets the change through.
+            while (m.phase() == Phase::rolling) r.liveTicks(1);
+            EXPECT_FALSE(m.blockHeld()) << what;
+            EXPECT_FALSE(r.lockupFile().contains(firstSite)) << what;
+            EXPECT_TRUE(m.appMonitor().blocked().isEmpty()) << what;
+        }
+    }
+}
+
+TEST_F(Gate, ALockedTakeOutlivesTheApplication) {
+    // Killed half-way through a timer-locked take and started again: the take goes on with its lock,
+    // the time it had left and what it held; the block was never lifted.
+    e->setPendingLock(LockKind::timer);
+    e->rollOrResume();
+    rig.liveTicks(20);
+    e->selectLockup(e->lockups()[1].id); // held until the take ends
+    const QByteArray block = rig.lockupFile();
+    rig.engine.release(); // a kill: no destructor, no quit
+    rig.clock.advance(15); // down for fifteen seconds
+    e = &rig.start();
+    EXPECT_EQ(rig.lockupFile().left(block.indexOf("#expires")), block.left(block.indexOf("#expires")));
+    EXPECT_EQ(e->phase(), Phase::rolling);
+    EXPECT_TRUE(e->running());
+    EXPECT_EQ(e->lockKind(), LockKind::timer);
+    EXPECT_TRUE(e->gateLocked());
+    EXPECT_EQ(e->remaining(), 60 - 20 - 15);
+    EXPECT_FALSE(e->authorizeQuit(std::nullopt));
+    EXPECT_TRUE(e->blockHeld());
+    while (e->phase() == Phase::rolling) rig.liveTicks(1);
+    EXPECT_EQ(e->takesToday(), 1);
+    EXPECT_FALSE(QFile::exists(rig.dataDir() + u"/take.json"_s));
+
+    // A take whose end passed while the application was not running ends then and is counted, on
+    // the day it ended; an unlocked take is not kept at all.
+    e->skipBreak();
+    e->setPendingLock(LockKind::password);
+    e->rollOrResume();
+    rig.engine.release();
+    rig.clock.advance(3600);
+    e = &rig.start();
+    EXPECT_EQ(e->phase(), Phase::standby);
+    EXPECT_FALSE(e->gateLocked());
+    EXPECT_EQ(e->takesToday(), 2);
+    EXPECT_EQ(e->history().last().takes, 2);
+    EXPECT_TRUE(rig.lockupFile().isEmpty());
+
+    e->setPendingLock(LockKind::none);
+    e->rollOrResume();
+    rig.engine.release();
+    e = &rig.start();
+    EXPECT_EQ(e->phase(), Phase::standby);
+    EXPECT_TRUE(rig.lockupFile().isEmpty());
+
+    // A kept take that is not one this application wrote is kept aside and resumes nothing.
+    rig.writeData(u"take.json"_s, "{\"lockKind\": \"timer\", \"endsAt\": \"soon\"}\n");
+    e = &rig.start();
+    EXPECT_EQ(e->phase(), Phase::standby);
+    EXPECT_EQ(rig.asideFiles(u"take.json"_s).size(), 1);
+}

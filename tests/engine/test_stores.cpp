@@ -307,13 +307,29 @@ TEST(SiteList, LinesSchemesPathsAndWildcards) {
         {u"a.com\nb.com\rc.com\r\nd.com\u000Be.com\u000Cf.com\u0085g.com\u2028h.com\u2029i.com"_s,
          {u"a.com"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s, u"e.com"_s, u"f.com"_s, u"g.com"_s, u"h.com"_s, u"i.com"_s}},
         {u"HTTPS://News.Example.COM/world/today\n\n*.cdn.example.net\nhttp://\n"_s,
-         {u"news.example.com"_s, u"cdn.example.net"_s}},
-        // Only spaces and tabs are trimmed; ports, www forms and duplicates stay as typed.
-        {u" \t www.a.com:8080 \t\n   \nwww.a.com:8080\nx.*.y.com\nftp://a/b://c"_s,
-         {u"www.a.com:8080"_s, u"www.a.com:8080"_s, u"x.y.com"_s, u"a"_s}},
+         {u"news.example.com"_s, u"cdn.example.net"_s, u"www.cdn.example.net"_s}},
+        // Only spaces and tabs are trimmed; what a browser's address bar shows around the host goes.
+        {u" \t www.a.com:8080 \t\n   \nwww.a.com:8080\nx.*.y.com\nftp://a/b://c\nuser:pw@b.com:443/x?y=1\n"_s
+         u"c.com?q\nd.com#top\nreddit.com.\nB\u00fcCHER.de\n*.e.com\n*.www.f.com"_s,
+         {u"www.a.com"_s, u"www.a.com"_s, u"x.y.com"_s, u"a"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s, u"reddit.com"_s,
+          u"xn--bcher-kva.de"_s, u"e.com"_s, u"www.e.com"_s, u"www.f.com"_s}},
         {u"\r\n\r\n  \n*.\n/path"_s, {}},
     };
     for (const Case& c : cases) EXPECT_EQ(parseSiteList(c.text), c.sites) << c.text.toStdString();
+
+    // What is still no host name is left out, and told with the piece as typed.
+    const SiteListParse p = parseSites(u"ok.com\n two words.com \nunder_score.com\n-lead.com\na..b\n"_s + QString(64, u'x') +
+                                       u".com\n:8080\nb\u00fc\u00df..de"_s);
+    EXPECT_EQ(p.sites, (QStringList{u"ok.com"_s, u"under_score.com"_s}));
+    using W = SitePiece::Why;
+    const QList<QPair<QString, W>> told = {{u"two words.com"_s, W::spaces}, {u"-lead.com"_s, W::notAName},
+                                           {u"a..b"_s, W::notAName}, {QString(64, u'x') + u".com"_s, W::notAName},
+                                           {u"b\u00fc\u00df..de"_s, W::notAName}};
+    EXPECT_EQ(p.rejected, told);
+    // Stored entries are written in their host-name form.
+    EXPECT_EQ(hostFormOf(u"news.com"_s), u"news.com"_s);
+    EXPECT_EQ(hostFormOf(u"bücher.de:80"_s), u"xn--bcher-kva.de"_s);
+    EXPECT_EQ(hostFormOf(u"a b"_s), QString());
     Lockup l{QUuid(), QString(), {u"old.com"_s}, {}};
     l.setSites(u"Reddit.com"_s);
     EXPECT_EQ(l.sites, QStringList{u"reddit.com"_s});

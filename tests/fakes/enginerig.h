@@ -44,6 +44,10 @@ struct EngineRig {
         return *engine;
     }
 
+    // A locked take outlives the engine, as it outlives the application: tests that want each start
+    // clean drop it first.
+    void forgetTake() { QFile::remove(dataDir() + QStringLiteral("/take.json")); }
+
     // Pretends the root helper is installed, with an empty lockup file.
     void installHelper() {
         writeFile(root().versionFile(), "3\n");

@@ -256,9 +256,14 @@ TEST_F(PanelModels, EditsWriteTheShownLockupAtOnce) {
     }
     EXPECT_EQ(syncs, 4);
 
-    lists->setSitesText(u"HTTPS://News.Example.com/path?q=1\n   \n*.video.example\nnews.example.com\n"_s);
-    EXPECT_EQ(rig.engine->lockups()[1].sites, (QStringList{u"news.example.com"_s, u"video.example"_s, u"news.example.com"_s}));
-    EXPECT_EQ(lists->sitesText(), u"news.example.com\nvideo.example\nnews.example.com"_s);
+    lists->setSitesText(u"HTTPS://News.Example.com/path?q=1\n   \n*.video.example\nnews.example.com\nno such.site\n"_s);
+    EXPECT_EQ(rig.engine->lockups()[1].sites,
+              (QStringList{u"news.example.com"_s, u"video.example"_s, u"www.video.example"_s, u"news.example.com"_s}));
+    EXPECT_EQ(lists->sitesText(), u"news.example.com\nvideo.example\nwww.video.example\nnews.example.com"_s);
+    // What names no host is not kept, and the panel says so in one line.
+    EXPECT_EQ(lists->rejectedText(), u"Not blocked \u2014 \u201Cno such.site\u201D: a site name has no spaces"_s);
+    lists->setSitesText(u"news.example.com"_s);
+    EXPECT_EQ(lists->rejectedText(), QString());
     EXPECT_EQ(rig.engine->lockups()[1].id, shownID);
 
     lists->selectLockup(0);

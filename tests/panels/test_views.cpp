@@ -157,6 +157,27 @@ TEST(PanelViews, ControlsWriteThroughTheEngine) {
     EXPECT_TRUE(v.shown(u"passwordClear"_s));
 }
 
+TEST(PanelViews, TheListsPanelTellsWhatIsNotBlockedAndWhatALockedTakeHolds) {
+    PanelView v;
+    v.rig.installHelper();
+    ASSERT_TRUE(v.open(u"ListsPanel"_s, Lang::en));
+    EXPECT_EQ(std::pair(v.shown(u"sitesRejected"_s), v.shown(u"blockHeld"_s)), std::pair(false, false));
+    QQuickItem* editor = v.find(u"sitesEditor"_s);
+    ASSERT_TRUE(editor);
+    editor->forceActiveFocus();
+    editor->setProperty("text", u"ok.example\nno such.site"_s);
+    v.rig.engine->setPendingLock(LockKind::timer);
+    v.rig.engine->rollOrResume();
+    v.rig.engine->selectLockup(v.rig.engine->lockups()[1].id);
+    v.settle();
+    EXPECT_TRUE(v.shown(u"sitesRejected"_s));
+    EXPECT_TRUE(v.find(u"sitesRejected"_s)->property("text").toString().contains(u"no such.site"_s));
+    EXPECT_TRUE(v.shown(u"blockHeld"_s));
+    EXPECT_EQ(v.overflowing(), QStringList());
+    if (const QByteArray out = qgetenv("MIVRA_VIEW_PNG"); !out.isEmpty())
+        v.quick.window->grabWindow().save(QString::fromLocal8Bit(out));
+}
+
 TEST(PanelViews, MenusOfferTheLockupsAndTheRunningApps) {
     PanelView v;
     fill(v.rig);

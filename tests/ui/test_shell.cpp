@@ -66,6 +66,7 @@ struct QuitTest : StatusTest {
     int quits = 0;
     void startShell(LockKind lock) {
         rig.installHelper();
+        rig.forgetTake();
         rig.start();
         rig.engine->setPassword(u"sesame"_s);
         rig.engine->setPendingLock(lock);

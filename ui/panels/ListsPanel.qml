@@ -89,6 +89,23 @@ PanelPage {
             }
         }
 
+        TextLabel {
+            objectName: "sitesRejected"
+            visible: text !== ""
+            width: page.width
+            text: m.rejectedText
+            size: 10; color: Style.craie
+            wrapMode: Text.WordWrap
+        }
+        TextLabel {
+            objectName: "blockHeld"
+            visible: text !== ""
+            width: page.width
+            text: m.heldText
+            size: 10; color: Style.craie
+            wrapMode: Text.WordWrap
+        }
+
         SectionLabel { text: m.texts.apps }
         FlowChips {
             objectName: "appChips"

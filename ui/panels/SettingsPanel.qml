@@ -123,6 +123,7 @@ PanelPage {
     Switch { field: "blockApps" }
     Switch { field: "blockPage" }
     Switch { field: "blockDuringBreaks" }
+    Note { objectName: "blockHeld"; visible: text !== ""; text: page.engine ? page.engine.heldText : ""; color: Style.craie }
     RowLayout {
         objectName: "helperRow"
         width: page.width

@@ -12,8 +12,24 @@ ListsPanelModel::ListsPanelModel(TimerModel& engine, Workspace& workspace, QObje
 void ListsPanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::lockupsChanged, this, &ListsPanelModel::changed);
     connect(&engine, &TimerModel::settingsValueChanged, this, &ListsPanelModel::changed);
+    connect(&engine, &TimerModel::heldChanged, this, &ListsPanelModel::changed);
 }
 
+QString ListsPanelModel::rejectedText() const {
+    QStringList parts;
+    for (const auto& [piece, why] : m_rejected) {
+        const QString quoted = pick(QStringLiteral("\u201C") + piece + QStringLiteral("\u201D"), QStringLiteral("\u00AB\u00A0") + piece + QStringLiteral("\u00A0\u00BB"));
+        parts << quoted + (why == SitePiece::Why::spaces
+                               ? pick(QStringLiteral(": a site name has no spaces"), QStringLiteral(" : un nom de site n'a pas d'espace"))
+                               : pick(QStringLiteral(": not a site name"), QStringLiteral(" : pas un nom de site")));
+    }
+    if (parts.isEmpty()) return {};
+    return pick(QStringLiteral("Not blocked — "), QStringLiteral("Non bloqué — ")) + parts.join(QStringLiteral("; "));
+}
+
+QString ListsPanelModel::heldText() const {
+    return m_engine ? m_engine->heldText() : QString();
+}
 QVariantMap ListsPanelModel::texts() const {
     return {
         {QStringLiteral("title"), pick(QStringLiteral("LOCKUPS"), QStringLiteral("PÉRIMÈTRES"))},
@@ -96,7 +112,10 @@ void ListsPanelModel::setName(const QString& text) {
 }
 
 void ListsPanelModel::setSitesText(const QString& text) {
-    editShown([&](Lockup& l) { l.setSites(text); });
+    const SiteListParse parsed = parseSites(text);
+    m_rejected = parsed.rejected;
+    editShown([&](Lockup& l) { l.sites = parsed.sites; });
+    emit changed();
 }
 
 void ListsPanelModel::removeApp(const QString& id) {

@@ -24,6 +24,11 @@ class ListsPanelModel : public PanelModel {
     Q_PROPERTY(QString name READ name NOTIFY changed)
     // The stored sites, one per line.
     Q_PROPERTY(QString sitesText READ sitesText NOTIFY changed)
+    // The pieces of the last edit that name no host and so block nothing, each with why, on one
+    // line; empty when every piece was taken.
+    Q_PROPERTY(QString rejectedText READ rejectedText NOTIFY changed)
+    // While a locked take holds a block the lockups no longer ask for, one line that says so.
+    Q_PROPERTY(QString heldText READ heldText NOTIFY changed)
     // One map per blocked application: id, name.
     Q_PROPERTY(QVariantList apps READ apps NOTIFY changed)
     // The names of the running applications the menu offers, as of the last refreshCandidates().
@@ -41,6 +46,8 @@ public:
     QString name() const;
     QString sitesText() const;
     QVariantList apps() const;
+    QString rejectedText() const;
+    QString heldText() const;
     QStringList candidateNames() const;
     const QList<BlockedApp>& candidates() const { return m_candidates; }
 
@@ -69,4 +76,5 @@ private:
 
     Workspace* m_workspace = nullptr;
     QList<BlockedApp> m_candidates;
+    QList<QPair<QString, SitePiece::Why>> m_rejected;
 };

@@ -13,7 +13,7 @@ libraries() {
         dpkg -S "$lib" 2>/dev/null || dpkg -S "$(readlink -f "$lib")" 2>/dev/null || dpkg -S "${lib#/usr}" 2>/dev/null
     done | cut -d: -f1 | sort -u | paste -sd,
 }
-packages=systemd,systemd-sysv,dbus,polkitd,pkexec,$(libraries)
+packages=systemd,systemd-sysv,dbus,polkitd,pkexec,iproute2,$(libraries)
 tarball=$cache/debian12-$(echo "$packages" | sha256sum | cut -c1-12).tar
 
 skip() { echo "system test skipped: $*"; exit 77; }
@@ -118,9 +118,39 @@ as_user write first.test
 sleep 0.03
 as_user write during.test
 check "a write during a run is applied within 1 s" report "second write applied" "$(within 1 blocked 0.0.0.0 during.test)"
+# The watch does not see writes made while its own run goes on: whatever moment of a run a write
+# lands in, it is applied within 1 s.
+for ms in 20 40 60 80 100; do
+    as_user write "first$ms.test"
+    sleep "$(printf '0.%03d' "$ms")"
+    as_user write "during$ms.test"
+    check "a write $ms ms after another is applied within 1 s" report "applied" "$(within 1 blocked 0.0.0.0 "during$ms.test")"
+done
 for i in $(seq 1 50); do as_user write "burst$i.test"; done
 check "the last of 50 writes in a burst is applied within 1 s" report "burst applied" "$(within 1 blocked 0.0.0.0 burst50.test)"
 check "the path unit still watches" active app.oriflan.mivra.lockup.path
+# A connection the user opened before the block is cut by the unit's own run; another user's
+# connection to the same site, and the user's connection to another site, stay.
+inside ip link add mivra0 type veth peer name mivra1 && inside ip addr add 10.78.0.2/32 dev mivra0 &&
+    inside ip addr add 10.78.0.3/32 dev mivra0 && inside ip link set mivra1 up && inside ip link set mivra0 up
+# Every helper started here records its process id, and is ended by the test itself.
+inside bash -c 'echo $$ >> /run/mivra-helpers; exec /opt/mivra/mivra-systest serve 0.0.0.0 8080' &
+helpers=$!
+inside bash -c 'printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> /etc/hosts'
+printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> "$work/hosts.original"
+listening() { inside ss -Hltn 'sport = :8080' | grep -q .; }
+within 5 listening >/dev/null
+hold() { inside bash -c "echo \$\$ >> /run/mivra-helpers; exec runuser -u $1 -- bash -c 'exec 3<>/dev/tcp/$2/8080 && exec sleep 600'" & helpers="$helpers $!"; }
+hold user 10.78.0.2; hold user 10.78.0.3; hold other 10.78.0.2
+opened() { [ "$(inside ss -Htn state established 'dport = :8080' | wc -l)" -eq "$1" ]; }
+within 5 opened 3 >/dev/null
+conns() { inside ss -Htne state established 'dport = :8080' | awk '{ for (i = 5; i <= NF; i++) if ($i ~ /^uid:/) print $i, $4 }' | sort | paste -sd' '; }
+cut() { [ "$(conns)" = "uid:1000 10.78.0.3:8080 uid:1001 10.78.0.2:8080" ]; }
+as_user write cut.test
+check "the user's open connection to a newly blocked site is cut by the unit's run" report "connection cut" "$(within 2 cut)"
+echo "     left open: $(conns)"
+inside bash -c 'kill $(cat /run/mivra-helpers); pkill -P "$(cat /run/mivra-helpers | paste -sd,)" 2>/dev/null; rm -f /run/mivra-helpers'
+wait $helpers 2>/dev/null
 as_user write --page last.test
 within 1 blocked 127.0.0.1 last.test >/dev/null
 

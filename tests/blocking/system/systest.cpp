@@ -1,5 +1,6 @@
 // The application's own install, removal and lockup writing, as the system test drives them
 // inside the container:  mivra-systest install | remove | write [--page] [--expires S] SITE...
+// and, standing in for a site that keeps connections open:  mivra-systest serve ADDRESS PORT
 #include "blocking/blocker.h"
 #include "platform/linux/pkexecrunner.h"
 
@@ -7,7 +8,11 @@
 #include <QDir>
 #include <QTimeZone>
 
+#include <arpa/inet.h>
 #include <cstdio>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -19,6 +24,19 @@ int main(int argc, char** argv) {
     blocker.setDaemonCandidates({app.applicationDirPath() + u"/mivra-blockpage"_s});
     blocker.refresh();
     const QString command = args.value(0);
+    if (command == u"serve"_s) {
+        // Accepts every connection and holds it open, answering nothing, until killed.
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(quint16(args.value(2).toUInt()));
+        if (inet_pton(AF_INET, args.value(1).toLatin1().constData(), &a.sin_addr) != 1) return 2;
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0) return 1;
+        for (;;)
+            if (::accept(s, nullptr, nullptr) < 0) return 1;
+    }
     if (command == u"write"_s) {
         bool page = false;
         std::optional<QDateTime> expires;
