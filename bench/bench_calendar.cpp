@@ -9,6 +9,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <map>
+#include <memory>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -54,6 +57,15 @@ Collection& tenThousand() {
     return c;
 }
 
+// Collections of other sizes, made once each.
+Collection& collectionOf(int items) {
+    if (items == 10000) return tenThousand();
+    static std::map<int, std::unique_ptr<Collection>> made;
+    std::unique_ptr<Collection>& c = made[items];
+    if (!c) c = std::make_unique<Collection>(items);
+    return *c;
+}
+
 // A new store reads every item once.
 void FirstLoad(benchmark::State& state) {
     Collection& c = tenThousand();
@@ -91,7 +103,7 @@ BENCHMARK(RefreshNothingChanged)->Unit(benchmark::kMillisecond);
 
 // A refresh after an item was added: every item's size and time checked, one file read.
 void RefreshAfterOneItemAdded(benchmark::State& state) {
-    Collection& c = tenThousand();
+    Collection& c = collectionOf(int(state.range(0)));
     MemoryDefaults defaults;
     defaults.setValue(u"mivra.calendarAccess"_s, 3);
     IcalCalendarStore store(defaults, c.roots());
@@ -108,8 +120,9 @@ void RefreshAfterOneItemAdded(benchmark::State& state) {
         service.refreshEvents();
     }
     for (int i = 0; i < added; ++i) QFile::remove(c.root() + u"/work/added-"_s + QString::number(i) + u".ics"_s);
+    state.SetComplexityN(state.range(0));
 }
-BENCHMARK(RefreshAfterOneItemAdded)->Unit(benchmark::kMillisecond);
+BENCHMARK(RefreshAfterOneItemAdded)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
 
 // The store's two parts of that refresh on their own: listing the calendars, and the events of the
 // window (every item's size and time checked, nothing read).

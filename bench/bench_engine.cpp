@@ -117,6 +117,38 @@ void FirstStartOfTheDayWithTenYearsOfHistory(benchmark::State& state) {
     }
 }
 BENCHMARK(FirstStartOfTheDayWithTenYearsOfHistory)->Unit(benchmark::kMillisecond);
+
+// Rolling a take with one lockup of N sites (the file written), then cutting it (the file emptied).
+void RollAndCutATake(benchmark::State& state) {
+    EngineRig rig;
+    Lockup lockup{QUuid::createUuid(), u"Large"_s, {}, {}};
+    for (int s = 0; s < state.range(0); ++s) lockup.sites << u"site%1.example.com"_s.arg(s);
+    rig.writeData(u"lockups.json"_s, storeText(QList<Lockup>{lockup}));
+    rig.installHelper();
+    TimerModel& e = rig.start();
+    e.timer().stop();
+    e.selectLockup(lockup.id);
+    for (auto _ : state) {
+        e.rollOrResume();
+        e.cutTake(std::nullopt);
+        QCoreApplication::sendPostedEvents();
+    }
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(RollAndCutATake)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond)->Complexity();
+
+// The lockup file's text for N sites, and writing it.
+void WriteTheLockupFile(benchmark::State& state) {
+    EngineRig rig;
+    rig.installHelper();
+    QStringList sites;
+    for (int s = 0; s < state.range(0); ++s) sites << u"site%1.example.com"_s.arg(s);
+    TimerModel& e = rig.start();
+    const QDateTime expiry = QDateTime::currentDateTimeUtc().addSecs(1500);
+    for (auto _ : state) e.blocker().apply(sites, expiry, true);
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(WriteTheLockupFile)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond)->Complexity();
 } // namespace
 
 int main(int argc, char** argv) {

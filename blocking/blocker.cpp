@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <unistd.h>
 
@@ -51,21 +52,34 @@ bool unsafeSite(const QString& site) {
 
 QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage) {
     if (sites.isEmpty()) return {};
-    QStringList lines;
-    lines << (u"#redirect "_s + (blockPage ? u"127.0.0.1"_s : u"0.0.0.0"_s));
+    QByteArray head = blockPage ? "#redirect 127.0.0.1\n"_ba : "#redirect 0.0.0.0\n"_ba;
     if (expires) {
         // Whole seconds, truncated toward zero (also before 1970).
         const qint64 ms = expires->toMSecsSinceEpoch();
-        lines << u"#expires "_s + QString::number(ms / 1000);
+        head += "#expires " + QByteArray::number(ms / 1000) + '\n';
     }
     // Entries stored before the parser knew ports, user information, international names or
-    // trailing dots are written in the host-name form the hosts file can match.
+    // trailing dots are written in the host-name form the hosts file can match. Encoded site by site
+    // into one buffer: a long lockup costs no copies of the whole text.
+    QStringList hosts;
+    hosts.reserve(sites.size());
+    QStringEncoder utf8(QStringEncoder::Utf8);
+    qsizetype room = head.size();
     for (const QString& site : sites) {
         if (unsafeSite(site)) continue;
-        const QString host = hostFormOf(site);
-        if (!host.isEmpty()) lines << host;
+        QString host = hostFormOf(site);
+        if (host.isEmpty()) continue;
+        room += utf8.requiredSpace(host.size()) + 1;
+        hosts.append(std::move(host));
     }
-    return (lines.join(u'\n') + u'\n').toUtf8();
+    QByteArray out(room, Qt::Uninitialized);
+    char* at = std::copy(head.cbegin(), head.cend(), out.data());
+    for (const QString& host : std::as_const(hosts)) {
+        at = utf8.appendToBuffer(at, host);
+        *at++ = '\n';
+    }
+    out.truncate(at - out.data());
+    return out;
 }
 
 void Blocker::apply(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage) {

@@ -182,20 +182,15 @@ void CalendarService::refreshEvents() {
     QPointer<CalendarService> self(this);
     m_store.events(ids, from, to, [self, generation, now, watched](QList<StoreEvent> events) {
         if (!self || generation != self->m_generation) return;
-        QList<const StoreEvent*> kept;
+        // The earliest started event and the earliest one to come, in one pass; of events that
+        // start together, the first listed.
+        const StoreEvent* current = nullptr;
+        const StoreEvent* next = nullptr;
         for (const StoreEvent& e : events) {
             if (e.allDay || e.cancelled || !(e.end > now)) continue;
             if (e.participation == Participation::declined) continue;
-            kept.append(&e);
-        }
-        std::stable_sort(kept.begin(), kept.end(),
-                         [](const StoreEvent* a, const StoreEvent* b) { return a->start < b->start; });
-        const StoreEvent* current = nullptr;
-        const StoreEvent* next = nullptr;
-        for (const StoreEvent* e : kept) {
-            if (!current && e->start <= now) current = e;
-            if (!next && e->start > now) next = e;
-            if (current && next) break;
+            const StoreEvent*& slot = e.start <= now ? current : next;
+            if (!slot || e.start < slot->start) slot = &e;
         }
         auto convert = [&watched, &self](const StoreEvent* e) -> std::optional<UpcomingEvent> {
             if (!e) return std::nullopt;

@@ -698,8 +698,7 @@ void TimerModel::syncBlocking(bool force) {
 
     const std::optional<QDateTime> expiry = blockExpiry();
     const qint64 bucket = expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0;
-    const QString sig = sites.join(u',') + u'|' + (m_settings.blockPage ? u"true"_s : u"false"_s) + u'|' +
-                        QString::number(bucket);
+    const BlockingSignature sig{sites, m_settings.blockPage, bucket};
     m_lastBucket = bucket;
 
     if (sig != m_lastSig || force) {

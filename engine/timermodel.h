@@ -74,7 +74,16 @@ public:
     AppMonitor& appMonitor() { return *m_appMonitor; }
     CalendarService& calendar() { return *m_calendar; }
     QTimer& timer() { return m_timer; }
-    const QString& lastSig() const { return m_lastSig; }
+    // What the last blocking sync handed to the blocker: the sites, the block page, the expiry's
+    // 30-second bucket. The sites are the lockup's own list, shared, so comparing them costs nothing
+    // while the lockup is unchanged.
+    struct BlockingSignature {
+        QStringList sites;
+        bool blockPage = false;
+        qint64 bucket = 0;
+        bool operator==(const BlockingSignature&) const = default;
+    };
+    const std::optional<BlockingSignature>& lastSig() const { return m_lastSig; }
     const QString& activeDay() const { return m_activeDay; }
 
     // Told of state changes, one turn of the event loop later.
@@ -222,7 +231,7 @@ private:
     CalendarService* m_calendar = nullptr;
     QTimer m_timer;
     qint64 m_housekeeping = 0;
-    QString m_lastSig;
+    std::optional<BlockingSignature> m_lastSig;
     QString m_activeDay;
     bool m_changePending = false;
     QString m_lastWarnedMeeting;

@@ -120,6 +120,7 @@ Drives Mivra, which must be running, under the same gate as its popover.
   status         one line: the phase, the clock and the lockup
   status --json  every property of Mivra as one JSON object
   watch          one JSON line (text, tooltip, class, percentage) per change, for status bars
+  watch --plain  the text alone, one line per change, for bars that show the lines they read
   roll           roll a take, or resume a paused one
   pause          hold the clock
   cut            cut the take; the password is read from standard input when the gate asks for one
@@ -138,6 +139,7 @@ Pilote Mivra, qui doit être lancé, derrière la même barrière que son popove
   status         une ligne : la phase, le chrono et le périmètre
   status --json  toutes les propriétés de Mivra en un objet JSON
   watch          une ligne JSON (text, tooltip, class, percentage) par changement, pour les barres d'état
+  watch --plain  le texte seul, une ligne par changement, pour les barres qui affichent ce qu'elles lisent
   roll           tourner une mivra, ou reprendre celle en pause
   pause          mettre le chrono en pause
   cut            couper la mivra ; le mot de passe est lu sur l'entrée standard si la barrière le demande

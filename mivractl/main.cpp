@@ -76,11 +76,13 @@ QString readPassword(const QString& lang) {
     return QString::fromStdString(line);
 }
 
-// Follows Mivra's properties and prints a bar line whenever that line changes.
+// Follows Mivra's properties and prints a bar line whenever that line changes: the JSON object, or
+// with `plain` only its text, for bars that show each line they read.
 class Watch : public QObject {
     Q_OBJECT
 public:
-    Watch(QDBusConnection bus, QString lang) : m_bus(std::move(bus)), m_lang(std::move(lang)) {
+    Watch(QDBusConnection bus, QString lang, bool plain)
+        : m_bus(std::move(bus)), m_lang(std::move(lang)), m_plain(plain) {
         m_bus.connect(service, path, propertiesIface, u"PropertiesChanged"_s, this, SLOT(changed(QDBusMessage)));
         auto* watcher = new QDBusServiceWatcher(service, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Watch::reload);
@@ -109,16 +111,18 @@ private:
         }
     }
     void print(const QJsonObject& o) {
-        const QString line = QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
-        if (line == m_last) return;
+        const QString line = m_plain ? o.value(u"text"_s).toString()
+                                     : QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+        if (m_last == line) return;
         m_last = line;
         out(line);
     }
 
     QDBusConnection m_bus;
     QString m_lang;
+    bool m_plain = false;
     QVariantMap m_props;
-    QString m_last;
+    std::optional<QString> m_last;
 };
 
 // Calls a method; on a refusal prints Mivra's message. Returns the reply, or nothing on failure
@@ -170,7 +174,8 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     static const QStringList simple{u"roll"_s, u"pause"_s, u"cut"_s, u"skip"_s, u"open-set"_s,
                                     u"close-set"_s, u"show"_s, u"quit"_s, u"watch"_s};
     const bool json = command == u"status" && args.size() == 2 && args[1] == u"--json";
-    const bool known = (command == u"status" && (args.size() == 1 || json)) ||
+    const bool plainWatch = command == u"watch" && args.size() == 2 && args[1] == u"--plain";
+    const bool known = (command == u"status" && (args.size() == 1 || json)) || plainWatch ||
                        (simple.contains(command) && args.size() == 1);
     if (!known) {
         err(Ctl::pick(lang, u"unknown command: "_s, u"commande inconnue : "_s) + args.join(u' ') + u"\n"_s +
@@ -183,7 +188,7 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
             err(Ctl::pick(lang, u"No session bus."_s, u"Pas de bus de session."_s));
             return Ctl::notRunning;
         }
-        Watch w(bus, lang);
+        Watch w(bus, lang, plainWatch);
         return app.exec();
     }
 

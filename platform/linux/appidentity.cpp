@@ -348,8 +348,10 @@ void DesktopIndex::load(const QStringList& dirs) {
     }
 }
 
-void DesktopIndex::refresh(const QStringList& dirs) {
-    if (dirs != m_dirs || folderStamps(dirs) != m_stamps) load(dirs);
+bool DesktopIndex::refresh(const QStringList& dirs) {
+    if (dirs == m_dirs && folderStamps(dirs) == m_stamps) return false;
+    load(dirs);
+    return true;
 }
 
 const DesktopEntry* DesktopIndex::find(const QString& id) const {

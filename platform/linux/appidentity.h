@@ -101,8 +101,9 @@ QStringList defaultApplicationDirs();
 class DesktopIndex {
 public:
     void load(const QStringList& dirs);
-    // Reloads when a folder was changed since the last load (cheap when nothing changed).
-    void refresh(const QStringList& dirs);
+    // Reloads when a folder was changed since the last load (cheap when nothing changed); true when
+    // it reloaded.
+    bool refresh(const QStringList& dirs);
     // The entry with this id, compared without case; a snap's entries are "<name>_<app>".
     const DesktopEntry* find(const QString& id) const;
 

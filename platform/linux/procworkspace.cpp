@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <dirent.h>
@@ -25,6 +26,13 @@ constexpr qsizetype kMaxEnviron = 1024 * 1024;
 // How long a new unit's processes may take to become the application (a service forks, then execs).
 constexpr int kLaunchRetries = 10;
 constexpr int kLaunchRetryMs = 30;
+// How long after a process was first seen it is learned once more (its start-up is over by then).
+constexpr qint64 kSettleMs = 1000;
+
+qint64 monotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Reads at most `max` bytes of a file; /proc files report no size, so read until the end.
 QByteArray readFile(const QString& path, qsizetype max) {
@@ -42,12 +50,17 @@ QByteArray readFile(const QString& path, qsizetype max) {
     return out;
 }
 
-// The file name of a process's executable; empty for kernel threads and unreadable processes.
-QString exeName(const QString& procDir) {
+// Where a process's executable link points; empty for kernel threads and unreadable processes.
+QByteArray exeLink(const QString& procDir) {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink(QFile::encodeName(procDir + u"/exe"_s).constData(), buf, sizeof buf - 1);
-    if (n <= 0) return {};
-    QString path = QFile::decodeName(QByteArray(buf, n));
+    return n > 0 ? QByteArray(buf, n) : QByteArray();
+}
+
+// The file name of an executable link's target.
+QString exeName(const QByteArray& link) {
+    if (link.isEmpty()) return {};
+    QString path = QFile::decodeName(link);
     // A binary replaced on disk (an upgrade) is still the same program.
     if (path.endsWith(u" (deleted)"_s)) path.chop(10);
     return path.mid(path.lastIndexOf(u'/') + 1);
@@ -55,10 +68,13 @@ QString exeName(const QString& procDir) {
 
 // The program a process runs: its executable's file name, else (the executable cannot be read) what
 // its command line and command name say; empty for kernel threads and vanished processes.
-QString programOf(const QString& procDir, const std::optional<ProcStat>& stat) {
-    QString name = exeName(procDir);
+QString programOf(const QString& procDir, const std::optional<ProcStat>& stat, const QByteArray& link) {
+    QString name = exeName(link);
     if (name.isEmpty() && stat) name = programName(readFile(procDir + u"/cmdline"_s, kMaxSmallFile), stat->comm);
     return name;
+}
+QString programOf(const QString& procDir, const std::optional<ProcStat>& stat) {
+    return programOf(procDir, stat, exeLink(procDir));
 }
 
 bool isSafeCgroupPath(const QString& path) {
@@ -86,22 +102,42 @@ std::optional<ProcStat> ProcWorkspace::statOf(qint64 pid) const {
 }
 
 std::optional<Process> ProcWorkspace::readProcess(qint64 pid) const {
+    return learn(pid).process;
+}
+
+ProcWorkspace::Known ProcWorkspace::learn(qint64 pid) const {
+    Known k;
     const QString dir = m_procRoot + u'/' + QString::number(pid);
     struct stat st {};
-    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != m_uid) return std::nullopt;
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != m_uid) return k;
+    k.own = true;
+    k.exeLink = exeLink(dir);
     const auto s = statOf(pid);
-    if (!s || isGone(*s)) return std::nullopt;
+    if (!s || isGone(*s)) return k;
     Process p;
     p.pid = pid;
     p.started = s->started;
-    p.exe = programOf(dir, s);
-    if (p.exe.isEmpty()) return std::nullopt;
+    p.exe = programOf(dir, s, k.exeLink);
+    if (p.exe.isEmpty()) return k;
     p.cgroup = cgroupPath(readFile(dir + u"/cgroup"_s, kMaxSmallFile));
     // What this application started shares its unit, and is not this application.
     if (!isOwnCgroup(p.cgroup)) p.unit = unitOf(p.cgroup);
     p.flatpakId = flatpakAppId(readFile(dir + u"/root/.flatpak-info"_s, kMaxSmallFile));
     p.launchedId = launchedDesktopId(readFile(dir + u"/environ"_s, kMaxEnviron), pid);
-    return p;
+    k.process = p;
+    return k;
+}
+
+qint64 ProcWorkspace::lastPid() const {
+    bool ok = false;
+    const qint64 pid = readFile(m_procRoot + u"/sys/kernel/ns_last_pid"_s, 64).trimmed().toLongLong(&ok);
+    return ok && pid >= 0 ? pid : -1;
+}
+
+bool ProcWorkspace::refreshDesktop() {
+    if (!m_desktop.refresh(m_appDirs)) return false;
+    ++m_desktopGen;
+    return true;
 }
 
 void ProcWorkspace::refreshOwnCgroup() {
@@ -114,7 +150,21 @@ bool ProcWorkspace::isOwnCgroup(const QString& cgroup) const {
 
 QList<RunningApp> ProcWorkspace::runningApplications() {
     refreshOwnCgroup();
-    QList<Process> processes;
+    ++m_sweeps;
+    // Process ids are handed out in increasing order until they wrap around: as long as the last
+    // one handed out has not gone back, no id seen before can belong to another process now. When
+    // it has (or cannot be read), or this process moved to another control group, every process is
+    // learned anew.
+    const qint64 last = lastPid();
+    bool changed = false;
+    if (last < 0 || m_lastPid < 0 || last < m_lastPid || m_ownCgroup != m_knownOwnCgroup) {
+        m_known.clear();
+        changed = true;
+    }
+    m_lastPid = last;
+    m_knownOwnCgroup = m_ownCgroup;
+    const qint64 now = monotonicMs();
+
     if (DIR* d = ::opendir(QFile::encodeName(m_procRoot).constData())) {
         while (const dirent* e = ::readdir(d)) {
             const QByteArrayView name(e->d_name);
@@ -123,12 +173,45 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
             bool ok = false;
             const qint64 pid = name.toLongLong(&ok);
             if (!ok || pid == m_ownPid) continue;
-            if (auto p = readProcess(pid)) processes.append(*p);
+            auto it = m_known.find(pid);
+            if (it == m_known.end()) {
+                it = m_known.insert(pid, learn(pid));
+                it->learnedMs = now;
+                changed = changed || it->process;
+            } else {
+                // Learned once more after its start-up (a service's fork has run its program by
+                // now, a launched process has been moved into its unit, a login has changed its
+                // user), and whenever it runs another program or has ended, leaving a zombie.
+                const bool settle = !it->settled && now - it->learnedMs >= kSettleMs;
+                if (settle || (it->own && exeLink(m_procRoot + u'/' + QString::fromLatin1(name)) != it->exeLink)) {
+                    Known again = learn(pid);
+                    changed = changed || again.process || it->process;
+                    again.learnedMs = it->learnedMs;
+                    again.settled = it->settled || settle;
+                    *it = again;
+                }
+            }
+            it->sweep = m_sweeps;
         }
         ::closedir(d);
     }
-    m_desktop.refresh(m_appDirs);
-    QList<RunningApp> apps = group(processes, m_desktop);
+    for (auto it = m_known.begin(); it != m_known.end();) {
+        if (it->sweep == m_sweeps) {
+            ++it;
+            continue;
+        }
+        changed = changed || it->process;
+        it = m_known.erase(it);
+    }
+    refreshDesktop();
+    if (changed || m_appsDesktopGen != m_desktopGen) {
+        QList<Process> processes;
+        for (const Known& k : std::as_const(m_known))
+            if (k.process) processes.append(*k.process);
+        m_apps = group(processes, m_desktop);
+        m_appsDesktopGen = m_desktopGen;
+    }
+    QList<RunningApp> apps = m_apps;
     // Filtered after grouping, so that hidden processes still tell which is a unit's first one.
     if (m_filter)
         apps.removeIf([this](const RunningApp& a) {
@@ -307,7 +390,7 @@ void ProcWorkspace::announceLaunch(const QString& cgroup, int attempt) {
         return;
     }
     if (processes.isEmpty()) return;
-    m_desktop.refresh(m_appDirs);
+    refreshDesktop();
     for (const RunningApp& app : group(processes, m_desktop))
         if (app.cgroup == cgroup) {
             emit launched(app);

@@ -9,7 +9,10 @@
 
 class QSocketNotifier;
 
-// The user's running applications, read from /proc. Terminating one sends SIGTERM to each of its
+// The user's running applications, read from /proc. Each process is learned when first seen (and
+// once more at the first sweep a second or more later, after its start-up); afterwards a sweep lists /proc and
+// reads only each known process's executable link, so it costs little however many processes run.
+// Terminating one sends SIGTERM to each of its
 // processes (to its whole app unit when it has one), forcing sends SIGKILL. Launches are seen as
 // new units in the user's app.slice control group.
 //
@@ -42,6 +45,19 @@ public:
     bool isWatchingLaunches() const { return m_notifier != nullptr; }
 
 private:
+    // What a sweep knows about one process id.
+    struct Known {
+        bool own = false;        // the user's: its executable link is checked on every sweep
+        bool settled = false;    // learned again after its start-up was over
+        qint64 learnedMs = 0;    // when it was first learned (monotonic clock)
+        QByteArray exeLink;      // the executable link as last read (empty: unreadable)
+        std::optional<AppIdentity::Process> process; // none: not an application (gone, a kernel thread)
+        quint64 sweep = 0;       // the last sweep that saw it
+    };
+    Known learn(qint64 pid) const;
+    qint64 lastPid() const;
+    bool refreshDesktop();
+
     std::optional<AppIdentity::Process> readProcess(qint64 pid) const;
     std::optional<AppIdentity::ProcStat> statOf(qint64 pid) const;
     QList<qint64> cgroupProcs(const QString& cgroup) const;
@@ -64,6 +80,14 @@ private:
     qint64 m_ownPid = 0;
     QString m_ownCgroup; // as last read
     uint m_uid = 0;
+
+    QHash<qint64, Known> m_known;
+    quint64 m_sweeps = 0;
+    qint64 m_lastPid = -1;     // the last process id the system handed out, at the last sweep
+    QString m_knownOwnCgroup;  // this process's control group when the known processes were learned
+    QList<RunningApp> m_apps;  // what the known processes make up
+    quint64 m_desktopGen = 0;  // counts reloads of the desktop entries
+    quint64 m_appsDesktopGen = 0;
 
     int m_inotify = -1;
     int m_sliceWd = -1;

@@ -328,10 +328,14 @@ TEST_F(StatusItem, RegistersWhileAWatcherIsThereAndFallsBackWhenItGoes) {
 }
 
 TEST_F(StatusItem, TheLabelFollowsTheTitleAndTheIconAndMenuAnswerClicks) {
-    startWatcher();
     startItem();
     ASSERT_TRUE(host().connect(item->serviceName(), u"/StatusNotifierItem"_s, u"org.kde.StatusNotifierItem"_s,
                                u"XAyatanaNewLabel"_s, &watcher, SLOT(newLabel(QString, QString))));
+    item->setStatusTitle(u" 25:01"_s); // nobody has the item yet: nothing is sent
+    QSignalSpy spy(item.get(), &StatusNotifierItem::registeredChanged);
+    startWatcher();
+    ASSERT_TRUE(spy.wait(5000));
+    EXPECT_EQ(property(u"XAyatanaLabel"_s).toString(), u"25:01"_s);
     for (const QString& title : {u" 25:00"_s, u" 25:00"_s, u" 24:59  ·  in 5m"_s, QString(), u" 9:05"_s})
         item->setStatusTitle(title); // the same title again says nothing
     QTest::qWait(100);

@@ -166,6 +166,15 @@ TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {
         if (!watch.canReadLine() && !watch.waitForReadyRead(3000)) return {};
         return QJsonDocument::fromJson(watch.readLine()).object();
     };
+    // The plain form, for bars that show each line they read: the text alone, printed when it changes.
+    QProcess plain;
+    plain.setProcessEnvironment(env());
+    plain.start(QStringLiteral(MIVRACTL), {u"watch"_s, u"--plain"_s});
+    auto nextPlain = [&plain]() -> std::optional<QString> {
+        if (!plain.canReadLine() && !plain.waitForReadyRead(3000)) return std::nullopt;
+        return QString::fromUtf8(plain.readLine()).chopped(1);
+    };
+    EXPECT_EQ(nextPlain(), u"25:00"_s);
     const QJsonObject first = nextLine();
     EXPECT_EQ(first.value(u"class"_s).toString(), u"standby"_s);
     EXPECT_EQ(first.value(u"text"_s).toString(), u"25:00"_s);
@@ -183,6 +192,8 @@ TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {
         clocks << line.value(u"text"_s).toString();
     }
     EXPECT_EQ(clocks, (QStringList{u"25:00"_s, u"24:59"_s, u"24:58"_s, u"24:57"_s}));
+    // The same text in another phase is no new line for the plain form.
+    for (const QString& clock : {u"24:59"_s, u"24:58"_s, u"24:57"_s}) EXPECT_EQ(nextPlain(), clock);
 
     callMivra(u"Pause"_s);
     QTest::qWait(150);
@@ -193,6 +204,12 @@ TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {
     host.terminate();
     host.waitForFinished(5000);
     EXPECT_EQ(nextLine().value(u"class"_s).toString(), u"stopped"_s);
+    bool emptied = false;
+    while (const std::optional<QString> line = nextPlain())
+        if ((emptied = line->isEmpty())) break;
+    EXPECT_TRUE(emptied) << "stopped: the bar is emptied";
     watch.terminate();
     watch.waitForFinished(5000);
+    plain.terminate();
+    plain.waitForFinished(5000);
 }

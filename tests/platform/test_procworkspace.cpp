@@ -305,6 +305,53 @@ keepassxc: keepassxc #4300080 <- 4300080
     EXPECT_EQ(held, (QStringList{u"Slack"_s, u"Discord"_s, u"firefox-esr"_s, u"keepassxc"_s}));
 }
 
+TEST(WorkspaceProcFolder, LaterSweepsSeeWhatIsNewGoneOrRunsAnotherProgramAndAReusedId) {
+    constexpr qint64 kFake = 4300000;
+    QTemporaryDir tmp;
+    const QString root = tmp.path() + u"/proc/"_s;
+    ProcWorkspace ws;
+    ws.setProcRoot(root);
+    ws.setCgroupRoot(tmp.path() + u"/cgroup"_s);
+    ws.setApplicationDirs({tmp.path() + u"/applications/"_s});
+    ws.setProcessFilter([](qint64 pid) { return pid > kFake; });
+    const QByteArray session = "0::/user.slice/user-1000.slice/session-2.scope\n";
+    auto lastPid = [&](qint64 n) { writeFile(root + u"sys/kernel/ns_last_pid"_s, QByteArray::number(kFake + n) + '\n'); };
+    auto add = [&](int n, const QString& exe, const QByteArray& cgroup = {}) {
+        const QString dir = root + QString::number(kFake + n);
+        QDir(dir).removeRecursively();
+        writeFile(dir + u"/stat"_s, statLine(kFake + n, "x", 'S', quint64(n)));
+        writeFile(dir + u"/cmdline"_s, QFile::encodeName(exe) + '\0');
+        writeFile(dir + u"/cgroup"_s, cgroup.isEmpty() ? session : cgroup);
+        writeFile(dir + u"/environ"_s, {});
+        QFile::link(exe, dir + u"/exe"_s);
+    };
+    auto ids = [&] {
+        QStringList out;
+        for (const RunningApp& a : ws.runningApplications())
+            out << a.bundleID + u'#' + QString::number(a.pid - kFake);
+        return out;
+    };
+    lastPid(3);
+    add(1, u"/usr/bin/vim"_s);
+    add(2, u"/bin/sh"_s);
+    add(3, u"/usr/bin/htop"_s);
+    EXPECT_EQ(ids(), (QStringList{u"vim#1"_s, u"sh#2"_s, u"htop#3"_s}));
+
+    // A new process, one gone, and a wrapper script that ran its program in the same process.
+    add(4, u"/usr/bin/discord"_s);
+    QDir(root + u"4300003"_s).removeRecursively();
+    QFile::remove(root + u"4300002/exe"_s);
+    QFile::link(u"/usr/bin/slack"_s, root + u"4300002/exe"_s);
+    lastPid(4);
+    EXPECT_EQ(ids(), (QStringList{u"vim#1"_s, u"slack#2"_s, u"discord#4"_s}));
+
+    // Ids wrapped around: one seen before now belongs to another process of the same program, in an
+    // application's unit.
+    add(1, u"/usr/bin/vim"_s, "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gvim-7.scope\n");
+    lastPid(1);
+    EXPECT_EQ(ids(), (QStringList{u"gvim#1"_s, u"slack#2"_s, u"discord#4"_s}));
+}
+
 // ---- Real processes ------------------------------------------------------------------------------
 
 namespace {

@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -28,20 +30,26 @@ std::optional<QString> givenPassword(const QString& text) {
 MivraBus::MivraBus(TimerModel& engine, BusHooks hooks, QObject* parent)
     : QObject(parent), m_engine(engine), m_hooks(std::move(hooks)) {
     registerBusTypes();
-    for (auto signal : {&TimerModel::phaseChanged, &TimerModel::remainingChanged, &TimerModel::runningChanged,
-                        &TimerModel::takesTodayChanged, &TimerModel::focusedSecondsTodayChanged,
-                        &TimerModel::lockupsChanged, &TimerModel::gateLockedChanged, &TimerModel::lockKindChanged,
-                        &TimerModel::pendingLockChanged, &TimerModel::openSetActiveChanged,
-                        &TimerModel::allowanceUsedSecondsChanged, &TimerModel::settingsValueChanged,
-                        &TimerModel::textsChanged, &TimerModel::allowanceLeftChanged})
-        connect(&engine, signal, this, &MivraBus::refresh);
-    connect(&engine, &TimerModel::blockingSynced, this, &MivraBus::refresh);
-    // The title's meeting label moves with the clock also while nothing else changes.
-    connect(&engine.timer(), &QTimer::timeout, this, &MivraBus::refresh);
+    for (auto signal : {&TimerModel::phaseChanged, &TimerModel::runningChanged, &TimerModel::takesTodayChanged,
+                        &TimerModel::focusedSecondsTodayChanged, &TimerModel::lockupsChanged,
+                        &TimerModel::gateLockedChanged, &TimerModel::lockKindChanged, &TimerModel::pendingLockChanged,
+                        &TimerModel::openSetActiveChanged, &TimerModel::settingsValueChanged})
+        connect(&engine, signal, this, qOverload<>(&MivraBus::refresh));
+    connect(&engine, &TimerModel::blockingSynced, this, qOverload<>(&MivraBus::refresh));
+    // What changes every second looks only at what it can change: the countdown and its texts, the
+    // spent allowance, the title's meeting label, which moves with the clock also while nothing
+    // else changes.
+    connect(&engine, &TimerModel::remainingChanged, this,
+            [this] { refresh({"Remaining", "ClockText", "PhaseTitle", "StatusTitle"}); });
+    connect(&engine, &TimerModel::textsChanged, this, [this] { refresh({"ClockText", "PhaseTitle", "StatusTitle"}); });
+    for (auto signal : {&TimerModel::allowanceUsedSecondsChanged, &TimerModel::allowanceLeftChanged})
+        connect(&engine, signal, this,
+                [this] { refresh({"AllowanceLeft", "OpenSetActive", "BlockingActive", "StatusTitle"}); });
+    connect(&engine.timer(), &QTimer::timeout, this, [this] { refresh({"StatusTitle"}); });
     CalendarService& calendar = engine.calendar();
-    connect(&calendar, &CalendarService::currentEventChanged, this, &MivraBus::refresh);
-    connect(&calendar, &CalendarService::nextEventChanged, this, &MivraBus::refresh);
-    if (Loc* loc = Loc::shared()) connect(loc, &Loc::langChanged, this, &MivraBus::refresh);
+    connect(&calendar, &CalendarService::currentEventChanged, this, qOverload<>(&MivraBus::refresh));
+    connect(&calendar, &CalendarService::nextEventChanged, this, qOverload<>(&MivraBus::refresh));
+    if (Loc* loc = Loc::shared()) connect(loc, &Loc::langChanged, this, qOverload<>(&MivraBus::refresh));
 }
 
 MivraBus::~MivraBus() {
@@ -58,6 +66,19 @@ bool MivraBus::attach(QDBusConnection connection) {
 }
 
 void MivraBus::refresh() {
+    m_dirty = ~quint32(0);
+    if (m_flushQueued) return;
+    m_flushQueued = true;
+    QMetaObject::invokeMethod(this, &MivraBus::flush, Qt::QueuedConnection);
+}
+
+void MivraBus::refresh(std::initializer_list<const char*> properties) {
+    const QMetaObject* mo = metaObject();
+    for (const char* name : properties) {
+        const int index = mo->indexOfProperty(name) - mo->propertyOffset();
+        Q_ASSERT(index >= 0 && index < 32);
+        m_dirty |= quint32(1) << index;
+    }
     if (m_flushQueued) return;
     m_flushQueued = true;
     QMetaObject::invokeMethod(this, &MivraBus::flush, Qt::QueuedConnection);
@@ -75,13 +96,22 @@ QVariantMap MivraBus::snapshot() const {
 
 void MivraBus::flush() {
     m_flushQueued = false;
+    const quint32 dirty = std::exchange(m_dirty, 0);
     if (!m_connection) return;
-    const QVariantMap now = snapshot();
+    // Only the properties that may have changed are read, and only those that did are sent.
     QVariantMap changed;
-    for (auto it = now.cbegin(); it != now.cend(); ++it)
-        if (m_sent.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
+    const QMetaObject* mo = metaObject();
+    for (int i = mo->propertyOffset(); i < mo->propertyCount(); ++i) {
+        if (!(dirty & (quint32(1) << (i - mo->propertyOffset())))) continue;
+        const QMetaProperty p = mo->property(i);
+        const QString name = QString::fromLatin1(p.name());
+        QVariant value = p.read(this);
+        auto sent = m_sent.find(name);
+        if (sent != m_sent.end() && *sent == value) continue;
+        m_sent.insert(name, value);
+        changed.insert(name, std::move(value));
+    }
     if (changed.isEmpty()) return;
-    m_sent = now;
     QDBusMessage signal = QDBusMessage::createSignal(QString::fromUtf16(MivraBusNames::path),
                                                      u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
     signal << QString::fromUtf16(MivraBusNames::interface) << changed << QStringList{};

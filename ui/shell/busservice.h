@@ -60,6 +60,8 @@ public:
     // Looks for changed properties one turn of the event loop later; many calls in one turn
     // give at most one PropertiesChanged.
     void refresh();
+    // The same for the named properties only: what the clock's steps can change.
+    void refresh(std::initializer_list<const char*> properties);
 
     // Every property by its D-Bus name, as a client's GetAll reads it.
     QVariantMap snapshot() const;
@@ -110,5 +112,6 @@ private:
     BusHooks m_hooks;
     std::optional<QDBusConnection> m_connection;
     QVariantMap m_sent;
+    quint32 m_dirty = 0; // properties to look at, one bit each by their index
     bool m_flushQueued = false;
 };

@@ -11,7 +11,15 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <malloc.h>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+// How long the popover stays closed before its window is let go: a quick look again within it costs
+// nothing; after it, the window is built again on the click.
+constexpr int kReleaseAfterMs = 30'000;
+} // namespace
 
 QRect popoverGeometry(const QSize& size, const QRect& anchor, const QRect& screen) {
     const int gap = 4;
@@ -22,7 +30,11 @@ QRect popoverGeometry(const QSize& size, const QRect& anchor, const QRect& scree
     return QRect(QPoint(x, y), size);
 }
 
-Popover::Popover(MainView& view, QObject* parent) : QObject(parent), m_view(view) {}
+Popover::Popover(MainView& view, QObject* parent) : QObject(parent), m_view(view) {
+    m_release.setSingleShot(true);
+    m_release.setInterval(kReleaseAfterMs);
+    connect(&m_release, &QTimer::timeout, this, &Popover::release);
+}
 
 Popover::~Popover() = default;
 
@@ -34,8 +46,11 @@ void Popover::build(bool ordinary) {
         m_window.reset();
     }
     m_ordinary = ordinary;
-    m_window = std::make_unique<QQuickView>();
-    m_window->engine()->addImportPath(u"qrc:/qt/qml"_s);
+    if (!m_engine) {
+        m_engine = std::make_unique<QQmlEngine>();
+        m_engine->addImportPath(u"qrc:/qt/qml"_s);
+    }
+    m_window = std::make_unique<QQuickView>(m_engine.get(), nullptr);
     m_window->setTitle(u"Mivra"_s);
     m_window->setColor(Style::nuit);
     m_window->setFlags(ordinary ? Qt::Window : (Qt::Popup | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
@@ -44,6 +59,10 @@ void Popover::build(bool ordinary) {
     m_window->setSource(QUrl(u"qrc:/qt/qml/Mivra/MainView.qml"_s));
     m_window->installEventFilter(this);
     connect(m_window.get(), &QWindow::visibleChanged, this, [this](bool shown) {
+        if (shown)
+            m_release.stop();
+        else
+            m_release.start();
         m_view.setActive(shown);
         emit shownChanged(shown);
     });
@@ -66,6 +85,15 @@ void Popover::build(bool ordinary) {
             if (g.bottom() > area.bottom()) m_window->setY(std::max(area.top(), area.bottom() + 1 - g.height()));
         });
     }
+}
+
+void Popover::release() {
+    if (!m_window || m_window->isVisible()) return;
+    m_window.reset();
+    m_engine->collectGarbage();
+    m_engine->trimComponentCache();
+    // Freed memory stays in the allocator's arenas unless it is handed back.
+    ::malloc_trim(0);
 }
 
 bool Popover::isShown() const { return m_window && m_window->isVisible(); }

@@ -3,10 +3,12 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QRect>
+#include <QTimer>
 
 #include <memory>
 
 class MainView;
+class QQmlEngine;
 #include <QQuickView>
 
 // Where the popover goes: next to the tray icon (below it when the icon is in the upper half of
@@ -15,6 +17,8 @@ QRect popoverGeometry(const QSize& size, const QRect& anchor, const QRect& scree
 
 // The frameless window of the main view next to the tray icon; a click anywhere outside closes
 // it. In ordinary mode (no tray, or a platform that cannot place windows) it is a normal window.
+// Once it has stayed closed for a while its window and items are let go and their memory given
+// back; the next opening builds them again.
 class Popover : public QObject {
     Q_OBJECT
 public:
@@ -29,6 +33,8 @@ public:
     void openOrdinary();
     void close();
     QQuickView* window() const { return m_window.get(); }
+    // How long the popover stays closed before its window is let go.
+    void setReleaseDelay(int ms) { m_release.setInterval(ms); }
 
 signals:
     void shownChanged(bool shown);
@@ -38,9 +44,12 @@ protected:
 
 private:
     void build(bool ordinary);
+    void release();
 
     MainView& m_view;
+    std::unique_ptr<QQmlEngine> m_engine; // kept: what it compiled makes the next opening quick
     std::unique_ptr<QQuickView> m_window;
+    QTimer m_release;
     bool m_ordinary = false;
     QElapsedTimer m_autoClosed; // a click on the icon that just closed it must not reopen it
 };

@@ -310,6 +310,8 @@ void StatusNotifierItem::setStatusTitle(const QString& title) {
     const QString label = title.trimmed();
     if (label == m_label) return;
     m_label = label;
+    // Only a host that has the item listens; one that comes later reads the properties.
+    if (!m_registered) return;
     auto* item = static_cast<SniObject*>(m_item);
     emit item->XAyatanaNewLabel(m_label, item->labelGuide());
     emit item->NewToolTip();
@@ -318,12 +320,12 @@ void StatusNotifierItem::setStatusTitle(const QString& title) {
 void StatusNotifierItem::setIconName(const QString& name) {
     if (name == m_iconName) return;
     m_iconName = name;
-    emit static_cast<SniObject*>(m_item)->NewIcon();
+    if (m_registered) emit static_cast<SniObject*>(m_item)->NewIcon();
 }
 
 void StatusNotifierItem::setIconThemePath(const QString& path) {
     m_iconThemePath = path;
-    emit static_cast<SniObject*>(m_item)->NewIcon();
+    if (m_registered) emit static_cast<SniObject*>(m_item)->NewIcon();
 }
 
 void StatusNotifierItem::retranslate() { static_cast<MenuObject*>(m_menu)->retranslate(); }
