@@ -29,11 +29,9 @@ qint64 parseHelperVersion(const QByteArray& bytes) {
 }
 
 void Blocker::refresh() {
-    QFile f(m_layout.versionFile());
-    qint64 version = -1;
-    if (f.open(QIODevice::ReadOnly)) version = parseHelperVersion(f.readAll());
+    m_state = readHelperState(m_layout);
     const bool writable = ::access(QFile::encodeName(m_layout.lockupFile()).constData(), W_OK) == 0;
-    setInstalled(version > 2, writable);
+    setInstalled(m_state.installed(), writable, m_state.packaged);
 }
 
 namespace {
@@ -76,10 +74,11 @@ void Blocker::apply(const QStringList& sites, const std::optional<QDateTime>& ex
     }
 }
 
-void Blocker::setInstalled(bool on, bool writable) {
-    if (m_installed == on && m_lockupWritable == writable) return;
+void Blocker::setInstalled(bool on, bool writable, bool packaged) {
+    if (m_installed == on && m_lockupWritable == writable && m_packaged == packaged) return;
     m_installed = on;
     m_lockupWritable = writable;
+    m_packaged = packaged;
     emit installedChanged();
 }
 
