@@ -105,6 +105,3 @@ private:
 // The lockup file's bytes for a site list (empty list: no bytes). Sites that would read as a
 // directive or break the file's lines are left out.
 QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage);
-
-// Parses a version file's text; -1 when it holds no plain signed decimal integer.
-qint64 parseHelperVersion(const QByteArray& bytes);

@@ -136,6 +136,8 @@ void Blocker::finishRun(const RunOutcome& outcome, bool installing, const std::f
     if (installing && !outcome.ok && !m_lastError)
         setLastError(pick(u"Install was cancelled or failed."_s, u"Installation annulée ou échouée."_s));
     const bool result = installing ? m_installed : outcome.ok && !m_installed;
+    // What was staged to install the helper goes with it.
+    if (!installing && result) QDir(m_stagingDirectory).removeRecursively();
     if (completion) completion(result);
 }
 

@@ -4,6 +4,7 @@
 #include "blocking/blocker.h"
 
 #include <QFile>
+#include <QStringDecoder>
 #include <QFileInfo>
 #include <QList>
 
@@ -14,6 +15,21 @@ bool linked(const QString& path) {
     return info.exists() || info.isSymLink();
 }
 } // namespace
+
+qint64 parseHelperVersion(const QByteArray& bytes) {
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decode(bytes);
+    if (decode.hasError()) return -1;
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) ++i;
+    if (i == t.size()) return -1;
+    for (qsizetype k = i; k < t.size(); ++k)
+        if (t[k] < u'0' || t[k] > u'9') return -1;
+    bool ok = false;
+    const qint64 v = t.toLongLong(&ok); // accepts the sign; fails outside the 64-bit range
+    return ok ? v : -1;
+}
 
 QList<EnabledUnit> enabledHelperUnits() {
     return {{QStringLiteral("app.oriflan.mivra.lockup.path"), QStringLiteral("paths.target")},

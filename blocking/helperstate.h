@@ -3,6 +3,8 @@
 
 #include "blocking/rootlayout.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 // What is on disk of the root helper: read from files alone, so that the application and mivractl
@@ -15,6 +17,9 @@ struct HelperState {
 };
 
 HelperState readHelperState(const RootLayout& layout);
+
+// Parses a version file's text; -1 when it holds no plain signed decimal integer.
+qint64 parseHelperVersion(const QByteArray& bytes);
 
 // The units `systemctl enable` links, each with the target that wants it.
 struct EnabledUnit {
