@@ -42,12 +42,12 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir "$root" && tar -C "$root" -xf "$tarball" || skip "cannot unpack $tarball"
-install -D -m 644 "$deb" "$root/tmp/$(basename "$deb")"
+install -D -m 644 "$deb" "$root/opt/mivra/$(basename "$deb")"
 install -D -m 755 "$systest" "$root/opt/mivra/mivra-systest"
 # The package's dependencies are fetched before the boot (the booted container has no network).
 cp -L /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null
-systemd-nspawn -q -D "$root" --register=no --keep-unit --pipe bash -c \
-    "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --download-only /tmp/$(basename "$deb")" \
+systemd-nspawn -q -D "$root" -M "mivra-pkg-$$" --register=no --keep-unit --pipe bash -c \
+    "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --download-only /opt/mivra/$(basename "$deb")" \
     >"$work/fetch.log" 2>&1 || skip "the package's dependencies cannot be fetched: $(tail -1 "$work/fetch.log")"
 chroot "$root" useradd -m -u 1000 user >/dev/null
 cat > "$root/etc/polkit-1/rules.d/50-mivra-test.rules" <<'RULES'
@@ -55,11 +55,11 @@ polkit.addRule(function(action, subject) {
     if (action.id == "app.oriflan.mivra.claim-lockup" && subject.user == "user") return polkit.Result.YES;
 });
 RULES
-# The person's own hosts file, without a line end at its end.
-printf '127.0.0.1 localhost\n::1 localhost ip6-localhost\n# mine\n10.0.0.7 nas.home' > "$root/etc/hosts"
+# The person's own hosts file, with a comment and a blank line of their own.
+printf '127.0.0.1 localhost\n::1 localhost ip6-localhost\n\n# mine\n10.0.0.7\tnas.home\n' > "$root/etc/hosts"
 cp "$root/etc/hosts" "$work/hosts.original"
 
-systemd-nspawn -q -D "$root" -b --register=no --keep-unit --private-network >"$work/console" 2>&1 &
+systemd-nspawn -q -D "$root" -M "mivra-pkg-$$" -b --register=no --keep-unit --private-network >"$work/console" 2>&1 &
 nspawn=$!
 pid1=
 for _ in $(seq 200); do
@@ -92,6 +92,7 @@ original() { inside cat /etc/hosts | cmp -s - "$work/hosts.original"; }
 served() { inside bash -c 'exec 3<>/dev/tcp/127.0.0.1/80 && printf "GET / HTTP/1.0\r\nHost: a.test\r\n\r\n" >&3 && head -1 <&3' 2>/dev/null | grep -q ' 200 '; }
 active() { [ "$(inside systemctl is-active "$1")" = active ]; }
 enabled() { [ "$(inside systemctl is-enabled "$1")" = enabled ]; }
+version_answers() { as_user mivra --version | grep -q '^mivra [0-9]'; }
 running() { enabled "$1" && active "$1"; }
 stopped() { ! active app.oriflan.mivra.lockup.path && ! active app.oriflan.mivra.blockpage.service; }
 no_failed_unit() { [ -z "$(inside systemctl --failed --no-legend)" ]; }
@@ -104,12 +105,12 @@ leftovers() {
         /etc/systemd/system/*/app.oriflan.mivra.* /usr/share/polkit-1/actions/app.oriflan.mivra.* /etc/.mivra* 2>/dev/null'
 }
 
-check "apt installs the package" inside env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-download \
-    "/tmp/$(basename "$deb")"
+apt_get() { inside env DEBIAN_FRONTEND=noninteractive apt-get -y -qq -o Dpkg::Use-Pty=0 "$@" >>"$work/apt.log" 2>&1; }
+check "apt installs the package" apt_get install "/opt/mivra/$(basename "$deb")"
 for unit in app.oriflan.mivra.lockup.path app.oriflan.mivra.sweep.timer app.oriflan.mivra.blockpage.path; do
     check "$unit is enabled and running" running "$unit"
 done
-check "mivra --version answers without a display" as_user mivra --version
+check "mivra --version answers without a display" version_answers
 check "mivractl sees the package's helper" ctl_status
 check "the user claims the lockup through the package's action" as_user /opt/mivra/mivra-systest install
 check "the lockup is the user's" inside bash -c '[ ! -L /var/lib/mivra/lockup.conf ] && [ "$(stat -c %u:%a /var/lib/mivra/lockup.conf)" = 1000:644 ]'
@@ -119,14 +120,15 @@ check "a lockup written by the Blocker reaches /etc/hosts within 1 s" report "bl
 check "the Closed Set page answers on 127.0.0.1:80" report "page served" "$(within 5 served)"
 check "mivractl helper remove leaves the package's helper alone" ctl_remove_refused
 
-check "apt remove" inside env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq mivra
+check "apt remove" apt_get remove mivra
 check "stops the units" stopped
 check "and gives /etc/hosts back byte for byte" original
-check "apt purge" inside env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq mivra
+check "apt purge" apt_get purge mivra
 check "leaves /etc/hosts byte for byte" original
 check "and no unit, folder or rule of Mivra's" clean
 check "no unit failed" no_failed_unit
 if [ "$failures" -gt 0 ]; then
+    tail -20 "$work/apt.log"
     leftovers
     inside journalctl -q --no-pager -u 'app.oriflan.mivra.*' | tail -20
 fi
