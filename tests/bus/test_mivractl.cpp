@@ -218,7 +218,7 @@ TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
         {MIVRACTL, {u"helper"_s, u"install"_s}, 2, {}, u"mivractl: unknown command"_s},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE((QString::fromLatin1(c.program).section(u'/', -1) + u' ' + c.args.join(u' ')).toStdString());
+        SCOPED_TRACE(QString(QString::fromLatin1(c.program).section(u'/', -1) + u' ' + c.args.join(u' ')).toStdString());
         QProcess p;
         p.setProcessEnvironment(e);
         p.start(QString::fromLatin1(c.program), c.args);
@@ -232,4 +232,19 @@ TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
         if (c.out.isEmpty()) EXPECT_TRUE(out.isEmpty()) << out.toStdString();
         if (c.status == 0) EXPECT_GT(out.trimmed().size(), c.out.trimmed().size()) << "something follows";
     }
+}
+
+// With the session service file in place, only `show` starts Mivra.
+using MivractlActivation = Mivractl;
+TEST_F(MivractlActivation, OnlyShowStartsMivra) {
+    if (qEnvironmentVariableIsEmpty("MIVRA_BUS_ACTIVATES")) GTEST_SKIP() << "needs the bus with Mivra's service file";
+    for (const char* command : {"status", "roll", "quit"}) {
+        EXPECT_EQ(ctl({QString::fromLatin1(command)}).status, 3) << command;
+        EXPECT_FALSE(up()) << command;
+    }
+    const CtlRun show = ctl({u"show"_s});
+    EXPECT_EQ(show.status, 0) << show.err.toStdString();
+    EXPECT_TRUE(up());
+    EXPECT_TRUE(ctl({u"status"_s}).out.startsWith(u"standby"_s));
+    EXPECT_EQ(ctl({u"quit"_s}).status, 0);
 }
