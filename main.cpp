@@ -1,6 +1,7 @@
 // Mivra: a tray focus timer that closes the set while a take rolls.
 #include "engine/loc.h"
 #include "engine/timermodel.h"
+#include "platform/commandline.h"
 #include "platform/linux/autostartloginitem.h"
 #include "platform/linux/linuxplatform.h"
 #include "ui/shell/busservice.h"
@@ -19,10 +20,15 @@
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
 
 Q_IMPORT_QML_PLUGIN(MivraPlugin)
+
+#ifndef MIVRA_VERSION
+#define MIVRA_VERSION ""
+#endif
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
@@ -59,6 +65,13 @@ void preferXWayland() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Help, version and wrong usage are answered before any display is needed.
+    const CommandLine line = readCommandLine(argc, argv, MIVRA_VERSION);
+    if (!line.run) {
+        std::fputs(line.out.c_str(), stdout);
+        std::fputs(line.err.c_str(), stderr);
+        return line.status;
+    }
     preferXWayland();
     // The popover is one small view that mostly stands still: the software renderer draws it without
     // loading a GL driver (a third of the memory, and the first opening is faster) and repaints only

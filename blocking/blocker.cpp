@@ -15,27 +15,10 @@ Blocker::Blocker(RootLayout layout, QString stagingDirectory, PrivilegedRunner& 
     : QObject(parent), m_layout(std::move(layout)), m_stagingDirectory(std::move(stagingDirectory)),
       m_runner(runner) {}
 
-qint64 parseHelperVersion(const QByteArray& bytes) {
-    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decode(bytes);
-    if (decode.hasError()) return -1;
-    const QString t = text.trimmed();
-    qsizetype i = 0;
-    if (i < t.size() && (t[i] == u'+' || t[i] == u'-')) ++i;
-    if (i == t.size()) return -1;
-    for (qsizetype k = i; k < t.size(); ++k)
-        if (t[k] < u'0' || t[k] > u'9') return -1;
-    bool ok = false;
-    const qint64 v = t.toLongLong(&ok); // accepts the sign; fails outside the 64-bit range
-    return ok ? v : -1;
-}
-
 void Blocker::refresh() {
-    QFile f(m_layout.versionFile());
-    qint64 version = -1;
-    if (f.open(QIODevice::ReadOnly)) version = parseHelperVersion(f.readAll());
+    m_state = readHelperState(m_layout);
     const bool writable = ::access(QFile::encodeName(m_layout.lockupFile()).constData(), W_OK) == 0;
-    setInstalled(version > 2, writable);
+    setInstalled(m_state.installed(), writable, m_state.packaged);
 }
 
 namespace {
@@ -96,10 +79,11 @@ void Blocker::apply(const QStringList& sites, const std::optional<QDateTime>& ex
     }
 }
 
-void Blocker::setInstalled(bool on, bool writable) {
-    if (m_installed == on && m_lockupWritable == writable) return;
+void Blocker::setInstalled(bool on, bool writable, bool packaged) {
+    if (m_installed == on && m_lockupWritable == writable && m_packaged == packaged) return;
     m_installed = on;
     m_lockupWritable = writable;
+    m_packaged = packaged;
     emit installedChanged();
 }
 

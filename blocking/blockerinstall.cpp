@@ -98,7 +98,10 @@ Blocker::RunOutcome Blocker::stageAndRun(PrivilegedRunner& runner, const StagePl
     const QString script = scriptFor(digests);
     writeStaged(runScript, script.toUtf8());
 
-    const PrivilegedResult result = runner.runScript(runScript, script);
+    return outcomeOf(runner.runScript(runScript, script));
+}
+
+Blocker::RunOutcome Blocker::outcomeOf(const PrivilegedResult& result) {
     if (!result.started) return {false, RunOutcome::Message::set, result.startError};
     if (result.exitCode == 0) return {true, RunOutcome::Message::clear, {}};
     if (result.exitCode == promptDismissed) return {false, RunOutcome::Message::clear, {}};
@@ -127,6 +130,17 @@ bool Blocker::runPrivileged(const QString& script) {
     return outcome.ok;
 }
 
+void Blocker::finishRun(const RunOutcome& outcome, bool installing, const std::function<void(bool)>& completion) {
+    publish(outcome);
+    refresh();
+    if (installing && !outcome.ok && !m_lastError)
+        setLastError(pick(u"Install was cancelled or failed."_s, u"Installation annulée ou échouée."_s));
+    const bool result = installing ? m_installed : outcome.ok && !m_installed;
+    // What was staged to install the helper goes with it.
+    if (!installing && result) QDir(m_stagingDirectory).removeRecursively();
+    if (completion) completion(result);
+}
+
 void Blocker::startRun(ScriptFor script, bool installing, std::function<void(bool)> completion) {
     // The worker holds only copies and the runner (which outlives the engine); its result comes
     // back through the application object, and is dropped if the Blocker is gone by then.
@@ -138,21 +152,52 @@ void Blocker::startRun(ScriptFor script, bool installing, std::function<void(boo
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, outcome, installing, completion = std::move(completion)] {
-                if (!self) return;
-                self->publish(outcome);
-                self->refresh();
-                if (installing && !outcome.ok && !self->m_lastError)
-                    self->setLastError(
-                        pick(u"Install was cancelled or failed."_s, u"Installation annulée ou échouée."_s));
-                const bool result = installing ? self->m_installed : outcome.ok && !self->m_installed;
-                if (completion) completion(result);
+                if (self) self->finishRun(outcome, installing, completion);
             },
             Qt::QueuedConnection);
     }).detach();
 }
 
+void Blocker::startProgram(QString program, std::function<void(bool)> completion) {
+    QPointer<Blocker> self(this);
+    PrivilegedRunner* runner = &m_runner;
+    std::thread([self, runner, program = std::move(program), completion = std::move(completion)]() mutable {
+        const RunOutcome outcome = outcomeOf(runner->runProgram(program));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, outcome, completion = std::move(completion)] {
+                if (self) self->finishRun(outcome, true, completion);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void Blocker::refuse(const QString& message, std::function<void(bool)> completion) {
+    setLastError(message);
+    QMetaObject::invokeMethod(
+        this, [completion = std::move(completion)] { if (completion) completion(false); }, Qt::QueuedConnection);
+}
+
 void Blocker::install(std::function<void(bool)> completion) {
     const RootSide side(hostRootPlatform(), m_layout);
+    if (m_state.packaged && side.platform() == RootPlatform::Linux) {
+        if (!m_state.installed()) {
+            QStringList units;
+            for (const EnabledUnit& u : enabledHelperUnits()) units << u.unit;
+            refuse(pick(u"The mivra package holds the helper, but its units are not enabled. Run: sudo systemctl enable --now "_s,
+                        u"Le paquet mivra contient l'assistant, mais ses unités ne sont pas activées. Lance : sudo systemctl enable --now "_s) +
+                       units.join(u' '),
+                   std::move(completion));
+            return;
+        }
+        if (m_lockupWritable) {
+            QMetaObject::invokeMethod(
+                this, [completion = std::move(completion)] { if (completion) completion(true); }, Qt::QueuedConnection);
+            return;
+        }
+        startProgram(m_layout.claimProgram(), std::move(completion));
+        return;
+    }
     if (m_installed && !m_lockupWritable && side.platform() == RootPlatform::Linux) {
         startRun([script = side.claimScript()](const StagedDigests&) { return script; }, true,
                  std::move(completion));
@@ -163,7 +208,16 @@ void Blocker::install(std::function<void(bool)> completion) {
     }, true, std::move(completion));
 }
 
+QString Blocker::packageOwnsHelperText() {
+    return pick(u"The mivra package owns the blocking helper: remove it with “sudo apt remove mivra”."_s,
+                u"Le paquet mivra possède l'assistant de blocage : retire-le avec « sudo apt remove mivra »."_s);
+}
+
 void Blocker::uninstall(std::function<void(bool)> completion) {
+    if (m_state.packaged && hostRootPlatform() == RootPlatform::Linux) {
+        refuse(packageOwnsHelperText(), std::move(completion));
+        return;
+    }
     startRun([script = RootSide(hostRootPlatform(), m_layout).removalScript()](const StagedDigests&) {
         return script;
     }, false, std::move(completion));

@@ -1,15 +1,24 @@
 #pragma once
 
+#include "blocking/rootlayout-config.h"
+
 #include <QString>
 
 // Where the root side keeps its files. Every root-side path is taken from here, so tests can point
-// the application at a temporary folder and the macOS layout can sit beside the Linux one.
+// the application at a temporary folder and the macOS layout can sit beside the Linux one. The Linux
+// folders come from the build's configuration (rootlayout-config.h).
 struct RootLayout {
     QString libexecDirectory; // applier script and daemon executable
     QString stateDirectory;   // lockup file, version file, block-page flag
     QString logDirectory;
     QString hostsFile;
     QString jobDirectory; // systemd units (Linux) or launchd property lists (macOS)
+    // Linux: where a distribution package keeps its helper, and where enabling a unit leaves its
+    // links. A helper found there belongs to the package: the application neither installs a
+    // second one nor removes it.
+    QString packageLibexecDirectory = {};
+    QString packageUnitDirectory = {};
+    QString enableDirectory = {};
 
     QString applier() const { return libexecDirectory + QStringLiteral("/lockup-apply.sh"); }
     QString daemon() const { return libexecDirectory + QStringLiteral("/mivra-blockpage"); }
@@ -20,11 +29,16 @@ struct RootLayout {
     QString lockFile() const { return stateDirectory + QStringLiteral("/apply.lock"); }
     QString helperLog() const { return logDirectory + QStringLiteral("/helper.log"); }
     QString blockpageLog() const { return logDirectory + QStringLiteral("/blockpage.log"); }
+    // Run through pkexec under the package's own polkit action: hands the lockup file to the user.
+    QString claimProgram() const { return packageLibexecDirectory + QStringLiteral("/mivra-claim-lockup"); }
 
+    // As this build was configured: the application's own install uses /usr/local/libexec/mivra and
+    // /etc/systemd/system; a distribution package's build names its own folders.
     static RootLayout linuxLayout() {
-        return {QStringLiteral("/usr/local/libexec/mivra"), QStringLiteral("/var/lib/mivra"),
+        return {QStringLiteral(MIVRA_HELPER_LIBEXECDIR), QStringLiteral("/var/lib/mivra"),
                 QStringLiteral("/var/log/mivra"), QStringLiteral("/etc/hosts"),
-                QStringLiteral("/etc/systemd/system")};
+                QStringLiteral(MIVRA_HELPER_UNITDIR), QStringLiteral(MIVRA_PACKAGE_LIBEXECDIR),
+                QStringLiteral(MIVRA_PACKAGE_UNITDIR), QStringLiteral("/etc/systemd/system")};
     }
     // One system folder holds everything; the jobs live with the system's other daemons.
     static RootLayout macLayout() {
@@ -35,6 +49,7 @@ struct RootLayout {
     static RootLayout under(const QString& root) {
         return {root + QStringLiteral("/libexec"), root + QStringLiteral("/state"),
                 root + QStringLiteral("/log"), root + QStringLiteral("/hosts"),
-                root + QStringLiteral("/units")};
+                root + QStringLiteral("/units"), root + QStringLiteral("/pkg-libexec"),
+                root + QStringLiteral("/pkg-units"), root + QStringLiteral("/units")};
     }
 };

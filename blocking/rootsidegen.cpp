@@ -1,5 +1,5 @@
 // Writes the Linux root side for distribution packages: the applier, the six systemd units, the
-// version file and an empty lockup file, with the applier and the daemon in the given libexec folder.
+// version file, an empty lockup file and the program that hands the lockup file to a user, with the applier and the daemon in the given libexec folder.
 //   mivra-rootside-gen OUTPUT_DIR LIBEXEC_DIR
 // With --under ROOT instead of LIBEXEC_DIR, every root-side path lies under ROOT (for benchmarks).
 #include "blocking/blocker.h"
@@ -47,5 +47,7 @@ int main(int argc, char** argv) {
         ok = write(out + u"/units/"_s + unit.name, unit.text.toUtf8()) && ok;
     ok = write(out + u"/version"_s, QByteArray::number(Blocker::helperVersion) + '\n') && ok;
     ok = write(out + u"/lockup.conf"_s, {}) && ok;
+    // Run by pkexec under the package's polkit action: hands the lockup file to the asking user.
+    ok = write(out + u"/mivra-claim-lockup"_s, side.claimScript().toUtf8()) && ok;
     return ok ? 0 : 1;
 }

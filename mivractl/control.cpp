@@ -115,7 +115,7 @@ QString helpText(const QString& lang) {
     if (lang == u"en")
         return uR"(Usage: mivractl COMMAND
 
-Drives Mivra, which must be running, under the same gate as its popover.
+Drives Mivra, which must be running (show starts it), under the same gate as its popover.
 
   status         one line: the phase, the clock and the lockup
   status --json  every property of Mivra as one JSON object
@@ -129,12 +129,15 @@ Drives Mivra, which must be running, under the same gate as its popover.
   close-set      close the set
   show           open Mivra's popover
   quit           quit Mivra; the password is read from standard input when the gate asks for one
+  helper status  whether the root helper is installed (by Mivra or by the mivra package) and enabled
+  helper remove  remove the helper Mivra installed, as the settings panel's Remove does
+  --version      print mivractl's version
 
 Exit status: 0 done, 1 refused, 2 wrong usage, 3 Mivra is not running.
 )"_s;
     return uR"(Usage : mivractl COMMANDE
 
-Pilote Mivra, qui doit être lancé, derrière la même barrière que son popover.
+Pilote Mivra, qui doit être lancé (show le lance), derrière la même barrière que son popover.
 
   status         une ligne : la phase, le chrono et le périmètre
   status --json  toutes les propriétés de Mivra en un objet JSON
@@ -148,6 +151,9 @@ Pilote Mivra, qui doit être lancé, derrière la même barrière que son popove
   close-set      fermer le plateau
   show           ouvrir le popover de Mivra
   quit           quitter Mivra ; le mot de passe est lu sur l'entrée standard si la barrière le demande
+  helper status  si l'assistant root est installé (par Mivra ou par le paquet mivra) et activé
+  helper remove  retirer l'assistant installé par Mivra, comme « Retirer » dans les réglages
+  --version      afficher la version de mivractl
 
 Code de sortie : 0 fait, 1 refusé, 2 mauvais usage, 3 Mivra n'est pas lancé.
 )"_s;

@@ -1,5 +1,7 @@
 // mivractl: Mivra's state and controls from a shell or a status bar, over the session bus.
 #include "mivractl/control.h"
+#include "mivractl/helpercmd.h"
+#include "platform/linux/pkexecrunner.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -7,7 +9,9 @@
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QJsonDocument>
+#include <QStandardPaths>
 
+#include <QDir>
 #include <QHash>
 
 #include <cstdio>
@@ -48,6 +52,8 @@ bool absent(const QDBusError& e) {
 std::optional<QVariantMap> readAll(QDBusConnection& bus) {
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, propertiesIface, u"GetAll"_s);
     call << iface;
+    // Reading never starts Mivra (the session bus could, from its service file); only `show` does.
+    call.setAutoStartService(false);
     const QDBusReply<QVariantMap> reply = bus.call(call);
     if (!reply.isValid()) return std::nullopt;
     return Ctl::plain(reply.value());
@@ -158,9 +164,18 @@ QString gateRefusal(const QVariantMap& p, const QString& lang, bool quitting) {
 }
 } // namespace
 
+#ifndef MIVRA_VERSION
+#define MIVRA_VERSION ""
+#endif
+
 int run(QCoreApplication& app, QDBusConnection& bus) {
     QStringList args = app.arguments().mid(1);
     const QString command = args.value(0);
+
+    if (command == u"--version" && args.size() == 1) {
+        out(u"mivractl "_s + QStringLiteral(MIVRA_VERSION));
+        return Ctl::ok;
+    }
 
     // Only the status needs the properties before anything else; the language comes with them.
     std::optional<QVariantMap> props = bus.isConnected() ? readAll(bus) : std::nullopt;
@@ -169,6 +184,23 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     if (command.isEmpty() || command == u"--help" || command == u"-h" || command == u"help") {
         std::fputs(Ctl::helpText(lang).toUtf8().constData(), command.isEmpty() ? stderr : stdout);
         return command.isEmpty() ? Ctl::usage : Ctl::ok;
+    }
+
+    if (command == u"helper" && args.size() == 2 && (args[1] == u"status" || args[1] == u"remove")) {
+        const RootLayout layout = RootLayout::linuxLayout();
+        QString text;
+        if (args[1] == u"status") {
+            const int status = Ctl::helperStatus(layout, lang, text);
+            out(text);
+            return status;
+        }
+        QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        if (data.isEmpty()) data = QDir::homePath() + u"/.local/share"_s;
+        PkexecRunner runner;
+        const int status = Ctl::helperRemove(layout, data + u"/Mivra/install"_s, runner, lang, text);
+        if (status == Ctl::ok) out(text);
+        else err(text);
+        return status;
     }
 
     static const QStringList simple{u"roll"_s, u"pause"_s, u"cut"_s, u"skip"_s, u"open-set"_s,
@@ -192,7 +224,8 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
         return app.exec();
     }
 
-    if (!props) {
+    // `show` starts Mivra when it is not running: the session bus activates it for the call.
+    if (!props && command != u"show") {
         err(notRunningText(lang));
         return Ctl::notRunning;
     }
@@ -215,7 +248,7 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     // cut and quit: the gate may want its password.
     const bool quitting = command == u"quit";
     QString password;
-    if (props->value(u"GateLocked"_s).toBool() && props->value(u"LockKind"_s).toString() == u"password")
+    if (props && props->value(u"GateLocked"_s).toBool() && props->value(u"LockKind"_s).toString() == u"password")
         password = readPassword(lang);
     const auto reply = invoke(bus, quitting ? u"Quit"_s : u"Cut"_s, {password}, lang, status);
     if (!reply) return status;

@@ -24,4 +24,6 @@ public:
         (void)scriptText;
         return run(scriptPath);
     }
+    // Runs an installed program as root (pkexec then asks under the polkit action that names it).
+    virtual PrivilegedResult runProgram(const QString& program) { return run(program); }
 };

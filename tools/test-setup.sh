@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     wrk nginx-light curl python3 iproute2
     xvfb trayer openbox xdotool x11-utils
+    debhelper dpkg-dev fakeroot lintian appstream librsvg2-bin
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

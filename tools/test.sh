@@ -14,6 +14,12 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev -j"$jobs"
 ctest --preset dev -j"$jobs" --timeout 600
 
+# The Debian package: built as a distribution would, checked by lintian, then installed, used and
+# purged in the system test's container (skipped where that cannot run).
+deb=$(bash tools/package.sh)
+lintian --fail-on error "$deb"
+bash tests/blocking/system/packagetest.sh "$deb" build/dev/tests/blocking/mivra-systest || [ $? -eq 77 ]
+
 cmake -S . -B build/asan-daemon -DMIVRA_BUILD_APP=OFF -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null

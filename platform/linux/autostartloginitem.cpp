@@ -67,10 +67,20 @@ QByteArray autostartEntryText(const QString& executable) {
     return text.toUtf8();
 }
 
+#ifndef MIVRA_INSTALLED_BINARY
+#define MIVRA_INSTALLED_BINARY "/usr/bin/mivra"
+#endif
+
+QString autostartExecutable(const QString& running, const QString& installed) {
+    const QFileInfo info(installed);
+    return info.isFile() && info.isExecutable() ? installed : running;
+}
+
 AutostartLoginItem::AutostartLoginItem()
     : AutostartLoginItem(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                              QStringLiteral("/autostart"),
-                         QCoreApplication::applicationFilePath()) {}
+                         autostartExecutable(QCoreApplication::applicationFilePath(),
+                                             QStringLiteral(MIVRA_INSTALLED_BINARY))) {}
 
 AutostartLoginItem::AutostartLoginItem(QString autostartDir, QString executable)
     : m_dir(std::move(autostartDir)), m_executable(std::move(executable)) {}

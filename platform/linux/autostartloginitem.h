@@ -10,7 +10,8 @@
 // X-GNOME-Autostart-enabled=false; disabling removes the file.
 class AutostartLoginItem final : public LoginItem {
 public:
-    // By default the folder is $XDG_CONFIG_HOME/autostart and the command is this executable.
+    // By default the folder is $XDG_CONFIG_HOME/autostart and the command is the installed mivra
+    // when there is one (a package's), else this executable.
     AutostartLoginItem();
     AutostartLoginItem(QString autostartDir, QString executable);
 
@@ -24,6 +25,8 @@ private:
     QString m_executable;
 };
 
+// What the login item starts: `installed` when that is an executable file, else `running`.
+QString autostartExecutable(const QString& running, const QString& installed);
 // Whether an autostart entry's text lets the session start it.
 bool autostartEntryEnabled(const QByteArray& text);
 // The text of the entry that starts `executable`, quoted as desktop entries want.

@@ -14,6 +14,10 @@ PrivilegedResult PkexecRunner::runScript(const QString& scriptPath, const QStrin
     return start({u"--disable-internal-agent"_s, u"/bin/bash"_s, u"-c"_s, scriptText, scriptPath});
 }
 
+PrivilegedResult PkexecRunner::runProgram(const QString& program) {
+    return start({u"--disable-internal-agent"_s, program});
+}
+
 PrivilegedResult PkexecRunner::start(const QStringList& arguments) {
     // A clean environment: nothing of the session leaks into the root side, only where to find
     // programs. The script is read by bash, so it needs no execute permission.

@@ -11,6 +11,8 @@ public:
     PrivilegedResult run(const QString& scriptPath) override;
     // Hands the text to bash in pkexec's arguments (`bash -c TEXT PATH`).
     PrivilegedResult runScript(const QString& scriptPath, const QString& scriptText) override;
+    // `pkexec PROGRAM`: the prompt is the one of the polkit action whose exec.path names it.
+    PrivilegedResult runProgram(const QString& program) override;
 
 private:
     PrivilegedResult start(const QStringList& arguments);

@@ -3,6 +3,7 @@
 #include "blocking/blocker.h"
 #include "blocking/rootside.h"
 #include "engine/loc.h"
+#include "mivractl/helpercmd.h"
 #include "fakes/fakes.h"
 #include "platform/linux/pkexecrunner.h"
 #include "rootsandbox.h"
@@ -236,6 +237,104 @@ TEST_F(InstallFlow, RunPrivilegedFromAWorkerPublishesOnTheGuiThread) {
 }
 
 // ---- Installing and removing for real, in the sandbox, through pkexec's stand-in -------------------
+
+// Who holds the helper and whether it runs, read from the files alone: the settings panel and
+// mivractl see the same, and a package's helper is never installed twice nor removed from here.
+TEST_F(InstallFlow, TheHelperStateFollowsWhoInstalledItAndWhetherItsUnitsAreEnabled) {
+    makeBlocker(fakeRunner);
+    const RootLayout l = layout();
+    const QStringList units = [] {
+        QStringList names;
+        for (const RootFile& f : RootSide(RootPlatform::Linux, RootLayout::linuxLayout()).jobFiles()) names << f.name;
+        return names;
+    }();
+    auto unitsIn = [&](const QString& folder) {
+        for (const QString& u : units) RootSandbox::write(folder + u'/' + u, "[Unit]\n");
+    };
+    auto enableFrom = [&](const QString& folder) {
+        for (const EnabledUnit& u : enabledHelperUnits()) {
+            const QString wants = l.enableDirectory + u'/' + u.wantedBy + u".wants"_s;
+            QDir().mkpath(wants);
+            QFile::link(folder + u'/' + u.unit, wants + u'/' + u.unit);
+        }
+    };
+    auto version = [&](const QByteArray& v) { RootSandbox::write(l.versionFile(), v); };
+    const struct {
+        const char* name;
+        std::function<void()> layOut;
+        bool installed, packaged;
+        int ctlStatus;
+        QString ctlLine;
+    } cases[] = {
+        {"no helper", [] {}, false, false, 3, u"helper: not installed"_s},
+        {"an old helper", [&] { version("2\n"); unitsIn(l.jobDirectory); }, false, false, 3, u"helper: not installed"_s},
+        {"installed by the application", [&] { version("3\n"); unitsIn(l.jobDirectory); enableFrom(l.jobDirectory); },
+         true, false, 0, u"helper: installed by Mivra, units enabled"_s},
+        {"installed by the package", [&] { version("3\n"); unitsIn(l.packageUnitDirectory); enableFrom(l.packageUnitDirectory); },
+         true, true, 0, u"helper: installed by the mivra package, units enabled"_s},
+        {"the package's units disabled by hand", [&] { version("3\n"); unitsIn(l.packageUnitDirectory); },
+         false, true, 1, u"helper: installed by the mivra package, units disabled"_s},
+        {"the package's units, one left enabled", [&] {
+             version("3\n");
+             unitsIn(l.packageUnitDirectory);
+             enableFrom(l.packageUnitDirectory);
+             QFile::remove(l.enableDirectory + u"/timers.target.wants/app.oriflan.mivra.sweep.timer"_s);
+         }, false, true, 1, u"helper: installed by the mivra package, units disabled"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(dir.path() + u"/root"_s).removeRecursively();
+        c.layOut();
+        blocker->refresh();
+        EXPECT_EQ(blocker->installed(), c.installed);
+        EXPECT_EQ(blocker->packaged(), c.packaged);
+        QString line;
+        EXPECT_EQ(Ctl::helperStatus(l, u"en"_s, line), c.ctlStatus);
+        EXPECT_EQ(line, c.ctlLine);
+        if (!c.packaged) continue;
+
+        // Neither the panel nor mivractl runs anything to remove the package's helper.
+        fakeRunner.scripts.clear();
+        events.clear();
+        EXPECT_FALSE(run(false));
+        EXPECT_EQ(blocker->lastErrorText(), Blocker::packageOwnsHelperText());
+        QString message;
+        EXPECT_EQ(Ctl::helperRemove(l, staging(), fakeRunner, u"en"_s, message), 1);
+        EXPECT_TRUE(message.contains(u"apt remove mivra"_s));
+        // Install offers no second copy: with the units off it says how to turn them on; with them
+        // on it only asks, under the package's own action, for the lockup file.
+        const bool granted = run(true);
+        if (c.installed) {
+            EXPECT_TRUE(granted);
+            EXPECT_EQ(fakeRunner.scripts, QStringList{l.claimProgram()});
+        } else {
+            EXPECT_FALSE(granted);
+            EXPECT_TRUE(blocker->lastErrorText().contains(u"systemctl enable --now app.oriflan.mivra.lockup.path"_s));
+            EXPECT_EQ(fakeRunner.scripts, QStringList());
+        }
+        EXPECT_FALSE(QFileInfo::exists(staging())) << "nothing is staged for a packaged helper";
+    }
+}
+
+// `mivractl helper remove` runs the panel's removal and reports what it finds afterwards.
+TEST_F(InstallFlow, MivractlRemovesTheApplicationsHelperAndSaysWhenItCouldNot) {
+    const RootLayout l = layout();
+    RootSandbox::write(l.versionFile(), "3\n");
+    RootSandbox::write(staging() + u"/run.sh"_s, "staged earlier\n");
+    QString message;
+    // A run that leaves the helper where it was is no success.
+    EXPECT_EQ(Ctl::helperRemove(l, staging(), fakeRunner, u"en"_s, message), 1);
+    EXPECT_EQ(message, u"the helper could not be removed."_s);
+    fakeRunner.handler = [&](const QString&) {
+        QFile::remove(l.versionFile());
+        return PrivilegedResult{true, {}, 0, {}};
+    };
+    EXPECT_EQ(Ctl::helperRemove(l, staging(), fakeRunner, u"en"_s, message), 0);
+    EXPECT_EQ(message, u"helper removed."_s);
+    EXPECT_FALSE(QFileInfo::exists(staging())) << "the staged scripts go with the helper";
+    EXPECT_EQ(Ctl::helperRemove(l, staging(), fakeRunner, u"en"_s, message), 0);
+    EXPECT_EQ(message, u"the helper is not installed."_s);
+}
 
 class InstallTest : public InstallFlow {
 protected:

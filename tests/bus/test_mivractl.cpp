@@ -213,3 +213,55 @@ TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {
     plain.terminate();
     plain.waitForFinished(5000);
 }
+
+// Help, version and wrong usage are answered at once, with no display and no Mivra running.
+TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
+    QProcessEnvironment e = env();
+    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) e.remove(QString::fromLatin1(key));
+    const struct {
+        const char* program;
+        QStringList args;
+        int status;
+        QString out, err; // each a start the output must have
+    } cases[] = {
+        {MIVRA_APP, {u"--help"_s}, 0, u"Usage: mivra [--help] [--version]"_s, {}},
+        {MIVRA_APP, {u"-h"_s}, 0, u"Usage: mivra"_s, {}},
+        {MIVRA_APP, {u"--version"_s}, 0, u"mivra "_s, {}},
+        {MIVRA_APP, {u"--frobnicate"_s}, 2, {}, u"mivra: unknown option: --frobnicate\nUsage: mivra"_s},
+        {MIVRA_APP, {u"-platform"_s, u"offscreen"_s, u"--nope"_s}, 2, {}, u"mivra: unknown option: --nope"_s},
+        {MIVRACTL, {u"--version"_s}, 0, u"mivractl "_s, {}},
+        {MIVRACTL, {u"--version"_s, u"x"_s}, 2, {}, u"mivractl: unknown command"_s},
+        {MIVRACTL, {u"helper"_s}, 2, {}, u"mivractl: unknown command"_s},
+        {MIVRACTL, {u"helper"_s, u"install"_s}, 2, {}, u"mivractl: unknown command"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QString(QString::fromLatin1(c.program).section(u'/', -1) + u' ' + c.args.join(u' ')).toStdString());
+        QProcess p;
+        p.setProcessEnvironment(e);
+        p.start(QString::fromLatin1(c.program), c.args);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), c.status);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        EXPECT_TRUE(out.startsWith(c.out)) << out.toStdString();
+        EXPECT_TRUE(err.startsWith(c.err)) << err.toStdString();
+        if (c.out.isEmpty()) EXPECT_TRUE(out.isEmpty()) << out.toStdString();
+        if (c.status == 0) EXPECT_GT(out.trimmed().size(), c.out.trimmed().size()) << "something follows";
+    }
+}
+
+// With the session service file in place, only `show` starts Mivra.
+using MivractlActivation = Mivractl;
+TEST_F(MivractlActivation, OnlyShowStartsMivra) {
+    if (qEnvironmentVariableIsEmpty("MIVRA_BUS_ACTIVATES")) GTEST_SKIP() << "needs the bus with Mivra's service file";
+    for (const char* command : {"status", "roll", "quit"}) {
+        EXPECT_EQ(ctl({QString::fromLatin1(command)}).status, 3) << command;
+        EXPECT_FALSE(up()) << command;
+    }
+    const CtlRun show = ctl({u"show"_s});
+    EXPECT_EQ(show.status, 0) << show.err.toStdString();
+    EXPECT_TRUE(up());
+    EXPECT_TRUE(ctl({u"status"_s}).out.startsWith(u"standby"_s));
+    EXPECT_EQ(ctl({u"quit"_s}).status, 0);
+}

@@ -33,6 +33,17 @@ TEST(AutostartEntry, EnabledUnlessHiddenOrSwitchedOffAndExecQuoted) {
     }
 }
 
+TEST(AutostartLoginItem, StartsTheInstalledMivraWhenThereIsOne) {
+    QTemporaryDir dir;
+    const QString installed = dir.path() + u"/mivra"_s, running = u"/src/build/app/mivra"_s;
+    EXPECT_EQ(autostartExecutable(running, installed), running);
+    ASSERT_TRUE(writeFile(installed, "#!/bin/sh\n"));
+    EXPECT_EQ(autostartExecutable(running, installed), running) << "not executable";
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(autostartExecutable(running, installed), installed);
+    EXPECT_EQ(autostartExecutable(running, dir.path()), running) << "a folder";
+}
+
 TEST(AutostartLoginItem, SwitchesTheFileReadsItBackAndFailsWithOneLine) {
     QTemporaryDir dir;
     const QString autostart = dir.path() + u"/config/autostart"_s;

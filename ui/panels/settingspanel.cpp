@@ -104,8 +104,9 @@ QVariantMap SettingsPanelModel::texts() const {
         {QStringLiteral("blockDuringBreaks"), pick(QStringLiteral("Keep blocking on breaks"), QStringLiteral("Garder le blocage pendant les pauses"))},
         {QStringLiteral("helperStatus"), helperInstalled() ? pick(QStringLiteral("Blocking helper installed"), QStringLiteral("Assistant de blocage installé"))
                                                            : pick(QStringLiteral("Helper not installed"), QStringLiteral("Assistant non installé"))},
-        {QStringLiteral("helperAction"), helperInstalled() ? pick(QStringLiteral("Remove"), QStringLiteral("Retirer"))
-                                                           : pick(QStringLiteral("Install"), QStringLiteral("Installer"))},
+        {QStringLiteral("helperAction"), helperNeedsClaim() ? pick(QStringLiteral("Allow"), QStringLiteral("Autoriser"))
+                                         : helperInstalled() ? pick(QStringLiteral("Remove"), QStringLiteral("Retirer"))
+                                                             : pick(QStringLiteral("Install"), QStringLiteral("Installer"))},
         {QStringLiteral("helperNote"),
          pick(QStringLiteral("Website blocking edits /etc/hosts via a small root helper — it asks for your administrator password once to install."),
               QStringLiteral("Le blocage des sites modifie /etc/hosts via un petit assistant root — il demande ton mot de passe administrateur une seule fois à l'installation."))},
@@ -242,7 +243,18 @@ void SettingsPanelModel::installHelper() {
     });
 }
 
+bool SettingsPanelModel::helperNeedsClaim() const {
+    return m_engine && m_engine->blocker().packaged() && m_engine->blocker().installed() &&
+           !m_engine->blocker().lockupWritable();
+}
+
 void SettingsPanelModel::removeHelper() {
+    // The package's helper is the package's to remove; its button asks for the lockup file instead
+    // while that is not this user's yet.
+    if (helperNeedsClaim()) {
+        installHelper();
+        return;
+    }
     if (m_engine) m_engine->blocker().uninstall([](bool) {});
 }
 

@@ -48,6 +48,7 @@ public:
     bool launchAtLogin() const { return m_launchAtLogin; }
     QString calendarState() const;
     QVariantList calendars() const;
+    bool helperNeedsClaim() const;
     bool helperInstalled() const;
     QString helperError() const;
     QString password() const { return m_password; }
