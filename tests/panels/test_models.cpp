@@ -132,6 +132,8 @@ TEST_F(PanelModels, BlockWebsitesInstallsTheHelperOnceAndRemovalErrorsAreKept) {
     rig.engine->blocker().refresh();
     for (bool on : {false, true}) settings->setToggle(u"blockWebsites"_s, on);
     EXPECT_TRUE(waitUntil([&] { return rig.runner.scripts.size() == 2; }, 5000));
+    // The handover ends (its handler still reads this test) before the runner is given another.
+    EXPECT_TRUE(waitUntil([&] { return rig.engine->blocker().lockupWritable(); }));
 
     rig.runner.handler = [](const QString&) { return PrivilegedResult{true, {}, 1, "rm: cannot remove\n"}; };
     settings->removeHelper();
