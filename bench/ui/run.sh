@@ -132,7 +132,7 @@ cpu_closed_a=$cpu_a; cpu_closed_b=$cpu_b; wake_closed_a=$wake_a; wake_closed_b=$
 # The same with more idle processes of the user's on the machine.
 extra=()
 for _ in $(seq "$MIVRA_BENCH_EXTRA"); do sleep 100000 & extra+=($!); done
-sleep 3
+sleep 6 # past their first sweeps: what is measured is what they cost once known
 measure $app $floor
 cpu_more_a=$cpu_a; cpu_more_b=$cpu_b
 kill "${extra[@]}" 2>/dev/null; wait "${extra[@]}" 2>/dev/null

@@ -8,6 +8,7 @@
 #include "ui/shell/shell.h"
 #include "ui/shell/status.h"
 #include "ui/shell/termination.h"
+#include "ui/mainview.h"
 
 #include <QCoreApplication>
 
@@ -130,4 +131,27 @@ TEST(PopoverGeometry, StaysOnScreenNextToTheIcon) {
         EXPECT_TRUE(screen.contains(g)) << c.anchor.x() << "," << c.anchor.y();
         if (c.anchor.x() != 5) { EXPECT_EQ(g.topLeft(), c.topLeft) << c.anchor.x() << "," << c.anchor.y(); }
     }
+}
+
+TEST(PopoverWindow, LetGoAfterStayingClosedAndBuiltAgainOnTheNextOpening) {
+    EngineRig rig;
+    rig.start();
+    MainView view(*rig.engine, rig.engine->calendar(), rig.clock);
+    Popover popover(view);
+    popover.setReleaseDelay(0);
+    const QRect anchor(1000, 0, 24, 24);
+    popover.open(anchor);
+    ASSERT_TRUE(popover.window() && popover.window()->rootObject());
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_TRUE(view.active());
+
+    popover.close();
+    EXPECT_FALSE(view.active());
+    ASSERT_TRUE(waitUntil([&] { return popover.window() == nullptr; }));
+    EXPECT_FALSE(popover.isShown());
+
+    popover.open(anchor);
+    ASSERT_TRUE(popover.window() && popover.window()->rootObject());
+    EXPECT_TRUE(popover.isShown());
+    EXPECT_TRUE(view.active());
 }
