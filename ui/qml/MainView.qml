@@ -6,8 +6,11 @@ import Mivra
 Rectangle {
     id: root
     required property var view
+    // The most height the popover may take on its screen (0: no limit): the side panel's scroll
+    // area gets shorter to fit, down to 160 points.
+    property int room: 0
     width: Style.contentWidth
-    implicitHeight: stack.implicitHeight
+    implicitHeight: stack.implicitHeight + (sidePanel.visible ? sidePanel.height : 0)
     height: implicitHeight
     color: Style.nuit
 
@@ -344,16 +347,19 @@ Rectangle {
             }
         }
 
-        // Side panel
-        SidePanel {
-            objectName: "sidePanel"
-            visible: view.panel !== "none"
-            Layout.fillWidth: true
-            Layout.preferredHeight: 320
-            source: view.panelSource
-            title: view.panelTitle
-            engine: view.engine
-            calendar: view.calendar
-        }
+    }
+
+    // Side panel, under the rest: 320 points high when there is room.
+    SidePanel {
+        id: sidePanel
+        objectName: "sidePanel"
+        visible: view.panel !== "none"
+        y: stack.implicitHeight
+        width: parent.width
+        height: root.room > 0 ? Math.max(160, Math.min(320, root.room - stack.implicitHeight)) : 320
+        source: view.panelSource
+        title: view.panelTitle
+        engine: view.engine
+        calendar: view.calendar
     }
 }
