@@ -1,6 +1,7 @@
 # A small X desktop for the tray test and the interface benchmark, sourced by both: Xvfb, openbox and
 # trayer as tray host, a private HOME, and the helpers that find Mivra's windows.
-#   start_desktop <first display number>    sets DISPLAY, HOME and the XDG folders under $work
+#   start_desktop <first display number> [WxH]    sets DISPLAY, HOME and the XDG folders under $work
+#                                                 (the screen is 1280x800 unless WxH says otherwise)
 # The caller sets `work` (a temporary folder) and `pids` (an array) and kills `pids` on exit.
 
 wait_for() { # <tries of 0.1 s> <command…>
@@ -34,7 +35,7 @@ start_desktop() {
     local n
     for n in $(seq "$1" $(($1 + 50))); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break; done
     export DISPLAY=:$n
-    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb "$DISPLAY" -screen 0 "${2:-1280x800}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     wait_for 50 xdpyinfo || { echo "Xvfb did not start"; cat "$work/xvfb.log"; return 1; }
     openbox >"$work/openbox.log" 2>&1 &
