@@ -125,9 +125,7 @@ int main(int argc, char** argv) {
     follow();
     QObject::connect(&bus, &MivraBus::announced, &item, follow);
     // While the item is registered it stands in for the ordinary tray icon.
-    QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, [&shell](bool ours) {
-        if (shell.tray()) shell.tray()->setVisible(!ours);
-    });
+    QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, &Shell::setStatusItemRegistered);
     if (instance.busAvailable()) item.start(instance.connection());
 
     const int status = app.exec();

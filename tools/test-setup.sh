@@ -12,7 +12,7 @@ packages=(
     mmdebstrap systemd-container
     clang libclang-rt-14-dev
     wrk nginx-light curl python3
-    xvfb trayer openbox xdotool x11-utils
+    xvfb trayer openbox xdotool x11-utils x11-apps haskell-gtk-sni-tray-utils
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QPointer>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -296,6 +297,7 @@ void StatusNotifierItem::start(QDBusConnection connection) {
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
                 setRegistered(false);
+                m_registerTries = 0;
                 if (!newOwner.isEmpty()) registerWithWatcher();
             });
     registerWithWatcher();
@@ -311,6 +313,16 @@ void StatusNotifierItem::registerWithWatcher() {
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         setRegistered(!w->isError());
+        // A watcher that has just taken its name may not serve its object yet: ask again a few
+        // times while it stays on the bus.
+        if (w->isError() && m_registerTries < 10 && m_connection &&
+            m_connection->interface()->isServiceRegistered(QString::fromUtf16(watcherService)).value()) {
+            ++m_registerTries;
+            QTimer::singleShot(500, this, [this] {
+                if (!m_registered) registerWithWatcher();
+            });
+        }
+        if (!w->isError()) m_registerTries = 0;
     });
 }
 

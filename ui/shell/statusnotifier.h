@@ -132,4 +132,5 @@ private:
     QString m_iconThemePath;
     QList<SniPixmap> m_iconPixmaps;
     bool m_registered = false;
+    int m_registerTries = 0;
 };
