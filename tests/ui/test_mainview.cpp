@@ -221,5 +221,8 @@ TEST_F(MainViewTest, LongFrenchRowsWrapInsteadOfLosingTheirEnd) {
         EXPECT_LE(label->property("contentWidth").toReal(), label->width() + 0.5);
     }
     EXPECT_TRUE(text(u"allowanceText").endsWith(u"de quota restant"_s));
+    // The allowance text stays one line: the button takes a line of its own when both do not fit.
+    EXPECT_EQ(item(u"allowanceText")->property("lineCount").toInt(), 1);
+    EXPECT_GT(item(u"setButton")->mapToScene({0, 0}).y(), item(u"allowanceText")->mapToScene({0, 0}).y());
     EXPECT_LE(item(u"setButton")->mapToScene({item(u"setButton")->width(), 0}).x(), 340 - 16 + 0.5);
 }

@@ -262,15 +262,29 @@ Rectangle {
             Layout.fillWidth: true
             implicitHeight: allowanceLine.implicitHeight + 16
             color: Qt.rgba(Style.nuitPanel.r, Style.nuitPanel.g, Style.nuitPanel.b, 0.5)
-            RowLayout {
+            // One line when the text and the button fit side by side; otherwise the button goes on
+            // a second line of its own, right-aligned under the text (French is longer).
+            GridLayout {
                 id: allowanceLine
+                readonly property bool stacked: allowanceSymbol.implicitWidth + allowanceText.implicitWidth
+                                                + setButton.implicitWidth + 2 * columnSpacing > width
                 x: 16; y: 8
                 width: parent.width - 32
-                spacing: 10
-                Symbol { name: view.allowanceSymbol; size: 12; color: Style.bleuVif }
-                MonoLabel { objectName: "allowanceText"; text: view.allowanceText; size: 11; Layout.fillWidth: true; wrapMode: Text.WordWrap }
+                columns: 3
+                columnSpacing: 10
+                rowSpacing: 4
+                Symbol { id: allowanceSymbol; name: view.allowanceSymbol; size: 12; color: Style.bleuVif
+                         Layout.row: 0; Layout.column: 0 }
+                MonoLabel { id: allowanceText; objectName: "allowanceText"; text: view.allowanceText; size: 11
+                            Layout.row: 0; Layout.column: 1; Layout.fillWidth: true
+                            Layout.columnSpan: allowanceLine.stacked ? 2 : 1 }
                 TextButton {
+                    id: setButton
                     objectName: "setButton"
+                    Layout.row: allowanceLine.stacked ? 1 : 0
+                    Layout.column: allowanceLine.stacked ? 1 : 2
+                    Layout.columnSpan: allowanceLine.stacked ? 2 : 1
+                    Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
                     text: view.setButtonText
                     enabled: view.setButtonEnabled
                     textColor: view.setButtonColor
