@@ -203,15 +203,24 @@ Rectangle {
             }
         }
 
-        // Password row
-        RowLayout {
+        // Password row: the field with Unlock and the close mark beside it, or, when the field
+        // would cut its placeholder (French), the field on its own line and the two under it.
+        GridLayout {
+            id: passwordRow
             objectName: "passwordRow"
+            readonly property bool stacked: placeholderMetrics.advanceWidth + 20 + unlockButton.implicitWidth
+                                            + cancelPassword.implicitWidth + 2 * columnSpacing > width
             visible: view.pwForCut
             Layout.fillWidth: true
             Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
-            spacing: 8
+            columns: 3
+            columnSpacing: 8
+            rowSpacing: 6
+            TextMetrics { id: placeholderMetrics; font.family: Style.family; font.pixelSize: 12; text: view.pwPlaceholder }
             FieldBox {
                 objectName: "passwordField"
+                Layout.row: 0; Layout.column: 0
+                Layout.columnSpan: passwordRow.stacked ? 3 : 1
                 Layout.fillWidth: true
                 fill: Style.nuitPanel
                 echoMode: TextInput.Password
@@ -219,9 +228,13 @@ Rectangle {
                 text: view.pwInput
                 onEdited: (t) => view.pwInput = t
             }
-            TextButton { objectName: "unlockButton"; text: view.unlockText; size: 12; textColor: Style.craie; onClicked: view.unlock() }
+            TextButton { id: unlockButton; objectName: "unlockButton"; text: view.unlockText; size: 12; textColor: Style.craie
+                         Layout.row: passwordRow.stacked ? 1 : 0; Layout.column: 1; Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
+                         onClicked: view.unlock() }
             PlainButton {
+                id: cancelPassword
                 objectName: "cancelPassword"
+                Layout.row: passwordRow.stacked ? 1 : 0; Layout.column: 2
                 implicitWidth: 16; implicitHeight: 16
                 contentItem: Symbol { name: "xmark"; size: 11; color: Style.traceDim }
                 onClicked: view.cancelPassword()
