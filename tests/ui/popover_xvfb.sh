@@ -47,7 +47,7 @@ xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click 1
 wait_for 50 popover || { echo "FAIL: a click on the icon did not open the popover"; kill $mivra; exit 1; }
 read -r px0 py0 pw0 ph0 < <(geometry "$(popover)")
 echo "screen ${SW}x$SH, icon at $ix,$iy ${iw}x$ih, popover at $px0,$py0 ${pw0}x$ph0"
-# The panel switcher's row keeps its place under a fixed top: its buttons are found once.
+# The panel switcher's row keeps its place under a fixed top while a panel opens and closes.
 switcher_y=$((py0 + ph0 - 22))
 
 shape() { read -r px py pw ph < <(geometry "$(popover)"); echo "$px $py $pw $ph"; }
@@ -69,6 +69,10 @@ for lang in en fr; do
     if [ "$lang" = fr ]; then
         xdotool mousemove $((px0 + 288)) $((py0 + 28)) click 1 # the FR chip
         wait_for 50 is_french || fail "a click on FR did not switch the language"
+        # French rows may be taller: the switcher moves down with them.
+        read -r _ py _ ph < <(shape)
+        switcher_y=$((py + ph - 22))
+        check "fr, no panel"
     fi
     for i in 0 1 2 3; do
         read -r _ _ _ before < <(shape)
