@@ -123,16 +123,22 @@ int main(int argc, char** argv) {
     trayHooks.open = [&shell] { shell.showPopover(); };
     trayHooks.quit = [&shell] { shell.requestQuit(); };
     StatusNotifierItem item(trayHooks);
+    // Hosts draw the icon by name (found through the theme path from the build tree or the
+    // installation) or from the pixels sent with it.
+    item.setIconThemePath(statusIconThemePath(QCoreApplication::applicationDirPath()));
     auto follow = [&item, &bus, &engine] {
         item.setStatusTitle(bus.statusTitle());
-        item.setIconName(statusIconName(statusSymbol(engine)));
+        const QString symbol = statusSymbol(engine);
+        if (item.iconName() == statusIconName(symbol) && !item.iconPixmaps().isEmpty()) return;
+        QList<SniPixmap> pixmaps;
+        for (const QImage& image : statusIconImages(symbol)) pixmaps.append(sniPixmap(image));
+        item.setIconPixmaps(pixmaps);
+        item.setIconName(statusIconName(symbol));
     };
     follow();
     QObject::connect(&bus, &MivraBus::announced, &item, follow);
     // While the item is registered it stands in for the ordinary tray icon.
-    QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, [&shell](bool ours) {
-        if (shell.tray()) shell.tray()->setVisible(!ours);
-    });
+    QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, &Shell::setStatusItemRegistered);
     if (instance.busAvailable()) item.start(instance.connection());
 
     const int status = app.exec();

@@ -12,7 +12,7 @@ packages=(
     mmdebstrap systemd-container
     clang libclang-rt-14-dev
     wrk nginx-light curl python3 iproute2
-    xvfb trayer openbox xdotool x11-utils
+    xvfb trayer openbox xdotool x11-utils x11-apps haskell-gtk-sni-tray-utils
     debhelper dpkg-dev fakeroot lintian appstream librsvg2-bin
 )
 

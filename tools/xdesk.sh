@@ -1,6 +1,8 @@
 # A small X desktop for the tray test and the interface benchmark, sourced by both: Xvfb, openbox and
 # trayer as tray host, a private HOME, and the helpers that find Mivra's windows.
-#   start_desktop <first display number>    sets DISPLAY, HOME and the XDG folders under $work
+#   start_desktop <first display number> [WxH]    sets DISPLAY, HOME and the XDG folders under $work
+#                                                 (the screen is 1280x800 unless WxH says otherwise;
+#                                                 XDESK_TRAY=none leaves the tray out)
 # The caller sets `work` (a temporary folder) and `pids` (an array) and kills `pids` on exit.
 
 wait_for() { # <tries of 0.1 s> <command…>
@@ -30,20 +32,26 @@ popover() {
     return 1
 }
 
+# trayer, the XEmbed tray host, at the top right (start_desktop runs it unless XDESK_TRAY=none).
+start_trayer() {
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+    trayer_pid=$!
+    pids+=($!)
+    wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
+        { echo "trayer did not start"; return 1; }
+}
+
 start_desktop() {
     local n
     for n in $(seq "$1" $(($1 + 50))); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break; done
     export DISPLAY=:$n
-    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    Xvfb "$DISPLAY" -screen 0 "${2:-1280x800}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     wait_for 50 xdpyinfo || { echo "Xvfb did not start"; cat "$work/xvfb.log"; return 1; }
     openbox >"$work/openbox.log" 2>&1 &
     pids+=($!)
     wait_for 50 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'
-    trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-    pids+=($!)
-    wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-        { echo "trayer did not start"; return 1; }
+    [ "${XDESK_TRAY:-trayer}" = none ] || start_trayer || return 1
     export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_DATA_HOME=$work/home/.local/share
     export XDG_CACHE_HOME=$work/home/.cache XDG_RUNTIME_DIR=$work/run
     mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"

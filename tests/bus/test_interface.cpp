@@ -368,3 +368,22 @@ TEST_F(StatusItem, TheLabelFollowsTheTitleAndTheIconAndMenuAnswerClicks) {
 }
 
 #include "test_interface.moc"
+
+TEST_F(StatusItem, SendsTheIconAsPixelsAndWhereItsNameIsFound) {
+    startWatcher();
+    startItem();
+    QImage image(2, 1, QImage::Format_ARGB32);
+    image.setPixel(0, 0, qRgba(0x11, 0x22, 0x33, 0xff));
+    image.setPixel(1, 0, qRgba(0, 0, 0, 0));
+    item->setIconPixmaps({sniPixmap(image), sniPixmap(QImage(22, 22, QImage::Format_ARGB32))});
+    item->setIconThemePath(u"/opt/mivra/icons"_s);
+
+    QList<SniPixmap> pixmaps;
+    property(u"IconPixmap"_s).value<QDBusArgument>() >> pixmaps;
+    ASSERT_EQ(pixmaps.size(), 2);
+    EXPECT_EQ(std::pair(pixmaps[0].width, pixmaps[0].height), std::pair(2, 1));
+    // Alpha, red, green, blue: network byte order, whatever the machine's.
+    EXPECT_EQ(pixmaps[0].argb, QByteArray("\xff\x11\x22\x33\x00\x00\x00\x00", 8));
+    EXPECT_EQ(pixmaps[1].argb.size(), 22 * 22 * 4);
+    EXPECT_EQ(property(u"IconThemePath"_s).toString(), u"/opt/mivra/icons"_s);
+}

@@ -7,6 +7,7 @@
 #include "ui/mainview.h"
 #include "ui/style.h"
 
+#include <QFontMetricsF>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -221,5 +222,19 @@ TEST_F(MainViewTest, LongFrenchRowsWrapInsteadOfLosingTheirEnd) {
         EXPECT_LE(label->property("contentWidth").toReal(), label->width() + 0.5);
     }
     EXPECT_TRUE(text(u"allowanceText").endsWith(u"de quota restant"_s));
+    // The allowance text stays one line: the button takes a line of its own when both do not fit.
+    EXPECT_EQ(item(u"allowanceText")->property("lineCount").toInt(), 1);
+    EXPECT_GT(item(u"setButton")->mapToScene({0, 0}).y(), item(u"allowanceText")->mapToScene({0, 0}).y());
+
+    // The cut row's placeholder is whole: the field takes the full width, its buttons go under it.
+    rig.engine->closeSet();
+    lockNextTake(LockKind::password);
+    click(u"secondaryButton");
+    ASSERT_TRUE(shown(u"passwordRow"));
+    quick.window->grabWindow(); // lays the new row out
+    auto* input = qvariant_cast<QQuickItem*>(item(u"passwordField")->property("input"));
+    const QFontMetricsF metrics(input->property("font").value<QFont>());
+    EXPECT_LE(metrics.horizontalAdvance(input->property("placeholderText").toString()), input->width() - 20 + 0.5);
+    EXPECT_LE(item(u"unlockButton")->mapToScene({item(u"unlockButton")->width(), 0}).x(), 340 - 16 + 0.5);
     EXPECT_LE(item(u"setButton")->mapToScene({item(u"setButton")->width(), 0}).x(), 340 - 16 + 0.5);
 }

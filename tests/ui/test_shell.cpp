@@ -11,6 +11,10 @@
 #include "ui/mainview.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -154,4 +158,30 @@ TEST(PopoverWindow, LetGoAfterStayingClosedAndBuiltAgainOnTheNextOpening) {
     ASSERT_TRUE(popover.window() && popover.window()->rootObject());
     EXPECT_TRUE(popover.isShown());
     EXPECT_TRUE(view.active());
+}
+
+TEST(StatusIcon, ThemePathFromTheBuildTreeOrTheInstallationAndDrawnPixels) {
+    QTemporaryDir dir;
+    const QString build = dir.path() + u"/build"_s, prefix = dir.path() + u"/usr"_s;
+    const QString file = u"/hicolor/symbolic/apps/app.oriflan.mivra-symbolic.svg"_s;
+    for (const QString& icons : QStringList{build + u"/icons"_s, prefix + u"/share/icons"_s}) {
+        QDir().mkpath(QFileInfo(icons + file).path());
+        QFile f(icons + file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QDir().mkpath(prefix + u"/bin"_s);
+    EXPECT_EQ(statusIconThemePath(build), build + u"/icons"_s);
+    EXPECT_EQ(statusIconThemePath(prefix + u"/bin"_s), prefix + u"/share/icons"_s);
+    EXPECT_EQ(statusIconThemePath(dir.path()), QString()) << "nowhere: the pixels alone";
+
+    for (const QString& symbol : {u"movieclapper.fill"_s, u"movieclapper"_s, u"lock.fill"_s}) {
+        const QList<QImage> images = statusIconImages(symbol);
+        ASSERT_EQ(images.size(), 5);
+        for (const QImage& image : images) {
+            int drawn = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) drawn += qAlpha(image.pixel(x, y)) > 0;
+            EXPECT_GT(drawn, image.width() * image.height() / 10) << symbol.toStdString() << image.width();
+        }
+    }
 }

@@ -68,10 +68,16 @@ PanelPage {
             color: Style.nuit
             radius: 8
             border.width: 1; border.color: Style.hairline
-            ScrollView {
+            Flickable {
+                id: sitesScroll
                 anchors.fill: parent
                 anchors.margins: 1
-                TextArea {
+                clip: true
+                boundsBehavior: Flickable.StopAtBounds
+                // A list that fits leaves the wheel to the panel around it.
+                interactive: sites.implicitHeight > height || sites.implicitWidth > width
+                ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+                TextArea.flickable: TextArea {
                     id: sites
                     objectName: "sitesEditor"
                     padding: 8
@@ -127,7 +133,9 @@ PanelPage {
             onClicked: { m.refreshCandidates(); appMenu.open() }
             Popup {
                 id: appMenu
-                y: addApp.height + 2
+                focus: true // Esc closes the menu before the popover
+                // Below the button, or above it when the popover has no room left under it.
+                onAboutToShow: y = Menus.y(addApp, appMenu.implicitHeight)
                 padding: 4
                 margins: 4 // kept inside the popover
                 background: Rectangle { color: Style.nuitPanel; radius: 6; border.width: 1; border.color: Style.hairline }

@@ -39,7 +39,9 @@ PlainButton {
 
     Popup {
         id: menu
-        y: picker.height + 2
+        focus: true // Esc closes the menu before the popover
+        // Below the button, or above it when the popover has no room left under it.
+        onAboutToShow: y = Menus.y(picker, menu.implicitHeight)
         padding: 4
         margins: 4 // kept inside the popover
         width: Math.max(picker.width, column.implicitWidth + 8)

@@ -163,7 +163,6 @@ PanelPage {
             placeholderText: m.texts.passwordPlaceholder
             text: m.password
             onEdited: (t) => m.password = t
-            onAccepted: m.savePassword()
         }
         TextButton {
             objectName: "passwordSave"

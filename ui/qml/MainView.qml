@@ -6,8 +6,11 @@ import Mivra
 Rectangle {
     id: root
     required property var view
+    // The most height the popover may take on its screen (0: no limit): the side panel's scroll
+    // area gets shorter to fit, down to 160 points.
+    property int room: 0
     width: Style.contentWidth
-    implicitHeight: stack.implicitHeight
+    implicitHeight: stack.implicitHeight + (sidePanel.visible ? sidePanel.height : 0)
     height: implicitHeight
     color: Style.nuit
 
@@ -200,15 +203,24 @@ Rectangle {
             }
         }
 
-        // Password row
-        RowLayout {
+        // Password row: the field with Unlock and the close mark beside it, or, when the field
+        // would cut its placeholder (French), the field on its own line and the two under it.
+        GridLayout {
+            id: passwordRow
             objectName: "passwordRow"
+            readonly property bool stacked: placeholderMetrics.advanceWidth + 20 + unlockButton.implicitWidth
+                                            + cancelPassword.implicitWidth + 2 * columnSpacing > width
             visible: view.pwForCut
             Layout.fillWidth: true
             Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
-            spacing: 8
+            columns: 3
+            columnSpacing: 8
+            rowSpacing: 6
+            TextMetrics { id: placeholderMetrics; font.family: Style.family; font.pixelSize: 12; text: view.pwPlaceholder }
             FieldBox {
                 objectName: "passwordField"
+                Layout.row: 0; Layout.column: 0
+                Layout.columnSpan: passwordRow.stacked ? 3 : 1
                 Layout.fillWidth: true
                 fill: Style.nuitPanel
                 echoMode: TextInput.Password
@@ -216,9 +228,13 @@ Rectangle {
                 text: view.pwInput
                 onEdited: (t) => view.pwInput = t
             }
-            TextButton { objectName: "unlockButton"; text: view.unlockText; size: 12; textColor: Style.craie; onClicked: view.unlock() }
+            TextButton { id: unlockButton; objectName: "unlockButton"; text: view.unlockText; size: 12; textColor: Style.craie
+                         Layout.row: passwordRow.stacked ? 1 : 0; Layout.column: 1; Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
+                         onClicked: view.unlock() }
             PlainButton {
+                id: cancelPassword
                 objectName: "cancelPassword"
+                Layout.row: passwordRow.stacked ? 1 : 0; Layout.column: 2
                 implicitWidth: 16; implicitHeight: 16
                 contentItem: Symbol { name: "xmark"; size: 11; color: Style.traceDim }
                 onClicked: view.cancelPassword()
@@ -259,15 +275,29 @@ Rectangle {
             Layout.fillWidth: true
             implicitHeight: allowanceLine.implicitHeight + 16
             color: Qt.rgba(Style.nuitPanel.r, Style.nuitPanel.g, Style.nuitPanel.b, 0.5)
-            RowLayout {
+            // One line when the text and the button fit side by side; otherwise the button goes on
+            // a second line of its own, right-aligned under the text (French is longer).
+            GridLayout {
                 id: allowanceLine
+                readonly property bool stacked: allowanceSymbol.implicitWidth + allowanceText.implicitWidth
+                                                + setButton.implicitWidth + 2 * columnSpacing > width
                 x: 16; y: 8
                 width: parent.width - 32
-                spacing: 10
-                Symbol { name: view.allowanceSymbol; size: 12; color: Style.bleuVif }
-                MonoLabel { objectName: "allowanceText"; text: view.allowanceText; size: 11; Layout.fillWidth: true; wrapMode: Text.WordWrap }
+                columns: 3
+                columnSpacing: 10
+                rowSpacing: 4
+                Symbol { id: allowanceSymbol; name: view.allowanceSymbol; size: 12; color: Style.bleuVif
+                         Layout.row: 0; Layout.column: 0 }
+                MonoLabel { id: allowanceText; objectName: "allowanceText"; text: view.allowanceText; size: 11
+                            Layout.row: 0; Layout.column: 1; Layout.fillWidth: true
+                            Layout.columnSpan: allowanceLine.stacked ? 2 : 1 }
                 TextButton {
+                    id: setButton
                     objectName: "setButton"
+                    Layout.row: allowanceLine.stacked ? 1 : 0
+                    Layout.column: allowanceLine.stacked ? 1 : 2
+                    Layout.columnSpan: allowanceLine.stacked ? 2 : 1
+                    Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
                     text: view.setButtonText
                     enabled: view.setButtonEnabled
                     textColor: view.setButtonColor
@@ -344,16 +374,19 @@ Rectangle {
             }
         }
 
-        // Side panel
-        SidePanel {
-            objectName: "sidePanel"
-            visible: view.panel !== "none"
-            Layout.fillWidth: true
-            Layout.preferredHeight: 320
-            source: view.panelSource
-            title: view.panelTitle
-            engine: view.engine
-            calendar: view.calendar
-        }
+    }
+
+    // Side panel, under the rest: 320 points high when there is room.
+    SidePanel {
+        id: sidePanel
+        objectName: "sidePanel"
+        visible: view.panel !== "none"
+        y: stack.implicitHeight
+        width: parent.width
+        height: root.room > 0 ? Math.max(160, Math.min(320, root.room - stack.implicitHeight)) : 320
+        source: view.panelSource
+        title: view.panelTitle
+        engine: view.engine
+        calendar: view.calendar
     }
 }

@@ -6,10 +6,14 @@ import Mivra
 AbstractButton {
     id: control
     property string tooltip
+    // A click puts the tooltip away until the pointer leaves the control.
+    property bool tipDismissed: false
     hoverEnabled: true
     padding: 0
     background: null
-    ToolTip.visible: tooltip.length > 0 && hovered
+    onPressedChanged: if (pressed) tipDismissed = true
+    onHoveredChanged: if (!hovered) tipDismissed = false
+    ToolTip.visible: tooltip.length > 0 && hovered && !tipDismissed
     ToolTip.delay: 600
     ToolTip.text: tooltip
     HoverHandler { cursorShape: control.enabled ? Qt.PointingHandCursor : Qt.ArrowCursor }

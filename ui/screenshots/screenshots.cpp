@@ -36,7 +36,9 @@ struct Scene {
     std::function<void(EngineRig&, MainView&)> arrange;
     bool dense = false; // also rendered at double density
     qint64 takes = 0, allowanceUsed = 0; // today's counters, read at start
+    int room = 0; // the popover's room on its screen (0: no limit)
 };
+
 
 void today(EngineRig& rig, qint64 takes, qint64 allowanceUsed) {
     rig.defaults.setValue(u"mivra.day"_s, rig.clock.now().date().toString(Qt::ISODate));
@@ -101,6 +103,18 @@ void run(EngineRig& rig, qint64 seconds) {
         rig.clock.advance(1);
         rig.engine->tick();
     }
+}
+
+// A 1280 x 720 screen under a 24-point top panel: the room left below the icon.
+constexpr int kRoom720 = 720 - 24 - 4;
+
+// Every optional row of the main view: the calendar card, the gate picker, the allowance row.
+void everyRow(EngineRig& rig) {
+    withCalendar(rig, 0);
+    rig.engine->editSettings([](Settings& s) {
+        s.allowanceEnabled = true;
+        s.allowanceMin = 15;
+    });
 }
 
 const Scene kScenes[] = {
@@ -175,6 +189,12 @@ const Scene kScenes[] = {
     {u"panel-lists-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
     {u"panel-schedule-en", Lang::en, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
     {u"panel-schedule-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
+    {u"screen-1280x720-stats-en", Lang::en, [](EngineRig& rig, MainView& view) { everyRow(rig); withHistory(rig); view.togglePanel(u"stats"_s); },
+     false, 3, 300, kRoom720},
+    {u"screen-1280x720-stats-fr", Lang::fr, [](EngineRig& rig, MainView& view) { everyRow(rig); withHistory(rig); view.togglePanel(u"stats"_s); },
+     false, 3, 300, kRoom720},
+    {u"screen-1280x720-lists-fr", Lang::fr, [](EngineRig& rig, MainView& view) { everyRow(rig); view.togglePanel(u"lists"_s); },
+     false, 0, 0, kRoom720},
 };
 
 bool render(const Scene& scene, const QString& folder, const QString& suffix) {
@@ -197,6 +217,7 @@ bool render(const Scene& scene, const QString& folder, const QString& suffix) {
         std::fprintf(stderr, "screenshots: %s\n", qPrintable(component.errorString()));
         return false;
     }
+    item->setProperty("room", scene.room);
     QQuickWindow window;
     window.setColor(Style::nuit);
     item->setParentItem(window.contentItem());

@@ -4,6 +4,7 @@
 #include "ui/style.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <cmath>
 #include <malloc.h>
 
 using namespace Qt::StringLiterals;
@@ -21,14 +23,53 @@ namespace {
 constexpr int kReleaseAfterMs = 30'000;
 } // namespace
 
-QRect popoverGeometry(const QSize& size, const QRect& anchor, const QRect& screen) {
+PopoverPlacement popoverPlacement(const QRect& anchor, const QRect& area) {
     const int gap = 4;
-    int x = anchor.center().x() - size.width() / 2;
-    int y = anchor.center().y() < screen.center().y() ? anchor.bottom() + 1 + gap : anchor.top() - gap - size.height();
-    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
-    y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    PopoverPlacement p;
+    p.area = area;
+    p.centre = anchor.center().x();
+    // The side facing the screen's larger half, and never over the panel: the free area ends
+    // where the panel's reserved strip begins.
+    const int belowEdge = std::max(anchor.bottom() + 1 + gap, area.top());
+    const int aboveEdge = std::min(anchor.top() - gap, area.bottom() + 1);
+    p.below = anchor.center().y() < area.center().y();
+    p.edge = p.below ? belowEdge : aboveEdge;
+    p.room = std::max(0, p.below ? area.bottom() + 1 - belowEdge : aboveEdge - area.top());
+    return p;
+}
+
+QRect PopoverPlacement::geometry(const QSize& size) const {
+    int x = centre - size.width() / 2;
+    int y = below ? edge : edge - size.height();
+    x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - size.width()));
+    // Only a popover taller than the room left moves over the icon: the screen comes first.
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - size.height()));
     return QRect(QPoint(x, y), size);
 }
+
+QRect popoverGeometry(const QSize& size, const QRect& anchor, const QRect& area) {
+    return popoverPlacement(anchor, area).geometry(size);
+}
+
+namespace {
+// The popover's window. Esc goes to the view first, so an open menu closes before the popover
+// does; only an Esc that nothing in the view took closes the popover.
+class PopoverWindow : public QQuickView {
+public:
+    explicit PopoverWindow(QQmlEngine* engine) : QQuickView(engine, nullptr) {}
+    std::function<void()> onEscape;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        event->ignore(); // stays so when no item of the view takes the key
+        QQuickView::keyPressEvent(event);
+        if (event->key() == Qt::Key_Escape && !event->isAccepted() && onEscape) {
+            event->accept();
+            onEscape();
+        }
+    }
+};
+} // namespace
 
 Popover::Popover(MainView& view, QObject* parent) : QObject(parent), m_view(view) {
     m_release.setSingleShot(true);
@@ -50,7 +91,11 @@ void Popover::build(bool ordinary) {
         m_engine = std::make_unique<QQmlEngine>();
         m_engine->addImportPath(u"qrc:/qt/qml"_s);
     }
-    m_window = std::make_unique<QQuickView>(m_engine.get(), nullptr);
+    auto* window = new PopoverWindow(m_engine.get());
+    window->onEscape = [this] {
+        if (!m_ordinary) close();
+    };
+    m_window.reset(window);
     m_window->setTitle(u"Mivra"_s);
     m_window->setColor(Style::nuit);
     m_window->setFlags(ordinary ? Qt::Window : (Qt::Popup | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
@@ -76,15 +121,21 @@ void Popover::build(bool ordinary) {
                 }
             });
     });
-    // The height follows the content: when a side panel opens, the window stays on the screen.
+    // The height follows the content (a side panel, the language, optional rows): the edge next
+    // to the icon stays put and the popover grows away from it.
     if (QQuickItem* root = m_window->rootObject()) {
         connect(root, &QQuickItem::heightChanged, this, [this] {
-            if (!m_window || m_ordinary || !m_window->isVisible() || !m_window->screen()) return;
-            const QRect area = m_window->screen()->availableGeometry();
-            const QRect g = m_window->geometry();
-            if (g.bottom() > area.bottom()) m_window->setY(std::max(area.top(), area.bottom() + 1 - g.height()));
+            if (m_window && !m_ordinary && m_window->isVisible()) place();
         });
     }
+}
+
+void Popover::place() {
+    // The root item's size, not the window's: the window follows it only after this.
+    QSize size = m_window->size();
+    if (QQuickItem* root = m_window->rootObject()) size = QSize(int(root->width()), int(std::ceil(root->height())));
+    const QRect g = m_place.geometry(size);
+    if (g != m_window->geometry()) m_window->setGeometry(g);
 }
 
 void Popover::release() {
@@ -113,7 +164,10 @@ void Popover::open(const QRect& anchor) {
     QScreen* screen = QGuiApplication::screenAt(anchor.center());
     if (!screen) screen = QGuiApplication::primaryScreen();
     const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
-    m_window->setGeometry(popoverGeometry(m_window->size(), anchor, area));
+    m_place = popoverPlacement(anchor, area);
+    // The view shortens its side panel to the room left on the icon's side.
+    if (QQuickItem* root = m_window->rootObject()) root->setProperty("room", m_place.room);
+    m_window->setGeometry(m_place.geometry(m_window->size()));
     m_window->show();
     m_window->raise();
     m_window->requestActivate();
@@ -124,6 +178,10 @@ void Popover::open(const QRect& anchor) {
 void Popover::openOrdinary() {
     build(true);
     m_view.setActive(true);
+    // A normal window: the room is the screen's free height less a title bar.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        if (QQuickItem* root = m_window->rootObject())
+            root->setProperty("room", std::max(0, screen->availableGeometry().height() - 40));
     m_window->show();
     m_window->raise();
     m_window->requestActivate();
@@ -144,11 +202,6 @@ bool Popover::eventFilter(QObject* watched, QEvent* event) {
             close();
             return true;
         }
-    }
-    if (watched == m_window.get() && !m_ordinary && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        close();
-        return true;
     }
     return QObject::eventFilter(watched, event);
 }

@@ -48,11 +48,41 @@ Shell::Shell(TimerModel& engine, Clock& clock, QObject* parent)
 Shell::~Shell() = default;
 
 void Shell::start() {
+    // A tray may come or go later (it often starts after the applications of a session).
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, &Shell::followTray);
+    watch->start(2000);
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         m_popover->openOrdinary();
+        m_fallbackShown = true;
         updateStatus();
         return;
     }
+    createTray();
+}
+
+void Shell::followTray() {
+    const bool available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (available && !m_tray) createTray();
+    if (!available && m_tray) m_tray.reset();
+    const bool hosted = m_statusItem || m_tray;
+    if (hosted && m_fallbackShown) {
+        m_fallbackShown = false;
+        m_popover->close();
+    } else if (!hosted && !m_fallbackShown) {
+        m_fallbackShown = true;
+        m_popover->openOrdinary();
+    }
+}
+
+void Shell::setStatusItemRegistered(bool registered) {
+    m_statusItem = registered;
+    if (m_tray) m_tray->setVisible(!registered);
+    followTray();
+}
+
+void Shell::createTray() {
+    m_symbol.clear(); // the new icon is set from the state
     m_tray = std::make_unique<QSystemTrayIcon>();
     auto* menu = new QMenu;
     menu->addAction(u"Open"_s, this, [this] { showPopover(); });
@@ -74,7 +104,7 @@ void Shell::start() {
         m_popover->toggle(anchor);
     });
     updateStatus();
-    m_tray->show();
+    m_tray->setVisible(!m_statusItem);
 }
 
 void Shell::showPopover() {

@@ -25,6 +25,9 @@ public:
     void start();
     // A second start: show the popover (or the window when there is no tray).
     void showPopover();
+    // Mivra's own status item is registered with a host (true) or no longer (false): it stands
+    // in for the ordinary tray icon, and for the window shown when there is no tray at all.
+    void setStatusItemRegistered(bool registered);
     // Every quit request: the Quit control, the tray menu, SIGTERM and SIGINT.
     void requestQuit();
     // The password quit alert: the right password quits, a wrong one says so.
@@ -40,6 +43,10 @@ public:
 
 private:
     void updateStatus();
+    void createTray();
+    // Follows a tray that appears or goes after the start: the icon goes there, or the window
+    // comes back.
+    void followTray();
     void commitData(QSessionManager& manager);
     void quitNow();
 
@@ -51,4 +58,6 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QString m_title, m_symbol;
     bool m_ordinaryOnly = false;
+    bool m_statusItem = false;   // our status item is registered with a host
+    bool m_fallbackShown = false; // the view was opened as a window because no tray was there
 };

@@ -5,6 +5,8 @@
 #include "engine/timermodel.h"
 #include "ui/symbols.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QPainter>
 #include <QPainterPath>
@@ -61,4 +63,19 @@ QIcon statusIcon(const QString& symbol) {
         drawn.addPixmap(pm);
     }
     return QIcon::fromTheme(statusIconName(symbol), drawn);
+}
+
+QString statusIconThemePath(const QString& programDir) {
+    for (const QString& candidate : QStringList{programDir + u"/icons"_s, programDir + u"/../share/icons"_s}) {
+        const QString themed = candidate + u"/hicolor/symbolic/apps/"_s + statusIconName(u"movieclapper.fill"_s) + u".svg"_s;
+        if (QFileInfo::exists(themed)) return QDir::cleanPath(candidate);
+    }
+    return {};
+}
+
+QList<QImage> statusIconImages(const QString& symbol) {
+    const QIcon icon = statusIcon(symbol);
+    QList<QImage> images;
+    for (int size : {16, 22, 24, 32, 48}) images.append(icon.pixmap(size).toImage());
+    return images;
 }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QIcon>
+#include <QImage>
 #include <QString>
 
 class CalendarService;
@@ -18,3 +19,10 @@ QString statusIconName(const QString& symbol);
 // The tray icon: the symbolic icon from the theme, drawn from the symbol font where the theme
 // has none, in a grey that reads on light and dark panels.
 QIcon statusIcon(const QString& symbol);
+
+// The folder to add to the icon theme's search path so that the status icons' names resolve from
+// wherever Mivra runs: the build tree (icons/ beside the program) or an installation
+// (share/icons beside bin/). Empty when neither holds them.
+QString statusIconThemePath(const QString& programDir);
+// The sizes a tray host asks for, drawn for the item that sends its icon as pixels.
+QList<QImage> statusIconImages(const QString& symbol);

@@ -10,6 +10,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QPointer>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -88,6 +89,20 @@ const QDBusArgument& operator>>(const QDBusArgument& a, MenuEvent& e) {
     return a;
 }
 
+SniPixmap sniPixmap(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    SniPixmap p{argb.width(), argb.height(), {}};
+    p.argb.reserve(argb.width() * argb.height() * 4);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            const QRgb c = line[x];
+            p.argb.append(char(qAlpha(c))).append(char(qRed(c))).append(char(qGreen(c))).append(char(qBlue(c)));
+        }
+    }
+    return p;
+}
+
 void registerStatusNotifierTypes() {
     qDBusRegisterMetaType<SniPixmap>();
     qDBusRegisterMetaType<QList<SniPixmap>>();
@@ -110,7 +125,7 @@ class SniObject : public QObject {
     Q_PROPERTY(int WindowId READ windowId)
     Q_PROPERTY(QString IconName READ iconName)
     Q_PROPERTY(QString IconThemePath READ iconThemePath)
-    Q_PROPERTY(QList<SniPixmap> IconPixmap READ noPixmaps)
+    Q_PROPERTY(QList<SniPixmap> IconPixmap READ iconPixmap)
     Q_PROPERTY(QString OverlayIconName READ empty)
     Q_PROPERTY(QList<SniPixmap> OverlayIconPixmap READ noPixmaps)
     Q_PROPERTY(QString AttentionIconName READ empty)
@@ -130,6 +145,7 @@ public:
     int windowId() const { return 0; }
     QString iconName() const { return m_owner.m_iconName; }
     QString iconThemePath() const { return m_owner.m_iconThemePath; }
+    QList<SniPixmap> iconPixmap() const { return m_owner.m_iconPixmaps; }
     QList<SniPixmap> noPixmaps() const { return {}; }
     QString empty() const { return {}; }
     SniToolTip toolTip() const { return {QString(), {}, u"Mivra"_s, m_owner.m_label}; }
@@ -281,6 +297,7 @@ void StatusNotifierItem::start(QDBusConnection connection) {
     connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
                 setRegistered(false);
+                m_registerTries = 0;
                 if (!newOwner.isEmpty()) registerWithWatcher();
             });
     registerWithWatcher();
@@ -296,6 +313,16 @@ void StatusNotifierItem::registerWithWatcher() {
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         setRegistered(!w->isError());
+        // A watcher that has just taken its name may not serve its object yet: ask again a few
+        // times while it stays on the bus.
+        if (w->isError() && m_registerTries < 10 && m_connection &&
+            m_connection->interface()->isServiceRegistered(QString::fromUtf16(watcherService)).value()) {
+            ++m_registerTries;
+            QTimer::singleShot(500, this, [this] {
+                if (!m_registered) registerWithWatcher();
+            });
+        }
+        if (!w->isError()) m_registerTries = 0;
     });
 }
 
@@ -323,7 +350,13 @@ void StatusNotifierItem::setIconName(const QString& name) {
     if (m_registered) emit static_cast<SniObject*>(m_item)->NewIcon();
 }
 
+void StatusNotifierItem::setIconPixmaps(const QList<SniPixmap>& pixmaps) {
+    m_iconPixmaps = pixmaps;
+    emit static_cast<SniObject*>(m_item)->NewIcon();
+}
+
 void StatusNotifierItem::setIconThemePath(const QString& path) {
+    if (path == m_iconThemePath) return;
     m_iconThemePath = path;
     if (m_registered) emit static_cast<SniObject*>(m_item)->NewIcon();
 }

@@ -6,6 +6,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusVariant>
+#include <QImage>
 #include <QObject>
 #include <QPoint>
 #include <QVariantMap>
@@ -64,6 +65,9 @@ Q_DECLARE_METATYPE(MenuEvent)
 
 void registerStatusNotifierTypes();
 
+// An image as the item sends it: width, height and ARGB32 pixels in network byte order.
+SniPixmap sniPixmap(const QImage& image);
+
 // What the shell lends the item.
 struct TrayHooks {
     // A click on the icon: opens (or closes) the popover next to the point on screen.
@@ -97,6 +101,8 @@ public:
     // The tray title: the label beside the icon and the tooltip's text.
     void setStatusTitle(const QString& title);
     void setIconName(const QString& name);
+    // The icon itself, drawn: hosts that do not look names up draw these (ARGB32, several sizes).
+    void setIconPixmaps(const QList<SniPixmap>& pixmaps);
     // Where the icon names are found when they are not in the desktop's theme.
     void setIconThemePath(const QString& path);
     // The menu's texts follow the interface language.
@@ -104,6 +110,8 @@ public:
 
     QString label() const { return m_label; }
     QString iconName() const { return m_iconName; }
+    QString iconThemePath() const { return m_iconThemePath; }
+    const QList<SniPixmap>& iconPixmaps() const { return m_iconPixmaps; }
 
 signals:
     void registeredChanged(bool registered);
@@ -122,5 +130,7 @@ private:
     QString m_label;
     QString m_iconName = QStringLiteral("app.oriflan.mivra");
     QString m_iconThemePath;
+    QList<SniPixmap> m_iconPixmaps;
     bool m_registered = false;
+    int m_registerTries = 0;
 };
