@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -41,6 +42,9 @@ class TimerModel : public QObject {
     Q_PROPERTY(QString clockText READ clockText NOTIFY textsChanged)
     Q_PROPERTY(QString focusedText READ focusedText NOTIFY textsChanged)
     Q_PROPERTY(qint64 allowanceLeft READ allowanceLeft NOTIFY allowanceLeftChanged)
+    // A store could not be written (disk full, read-only folder, quota): its file keeps its previous
+    // content, memory keeps the value, and every later save writes it again until one succeeds.
+    Q_PROPERTY(bool saveFailed READ saveFailed NOTIFY saveFailedChanged)
 
 public:
     explicit TimerModel(const Platform& platform, QObject* parent = nullptr);
@@ -106,6 +110,9 @@ public:
     QString primaryLabel() const;
     QString clockText() const;
     QString focusedText() const;
+    bool saveFailed() const { return !m_unsaved.isEmpty(); }
+    // The one line the popover shows while saveFailed holds, in the current language.
+    QString saveFailedText() const;
 
     // Day ledger.
     QString dayKey() const;
@@ -157,6 +164,7 @@ signals:
     void allowanceUsedSecondsChanged();
     void settingsValueChanged();
     void textsChanged();
+    void saveFailedChanged();
     void allowanceLeftChanged();
     // Every blocking sync, with its `force`.
     void blockingSynced(bool force);
@@ -172,6 +180,9 @@ private:
     void setOpenSetActive(bool on);
     void setAllowanceUsedSeconds(qint64 n);
     void writeLockups();
+    // Writes one store, and again every store whose last write failed.
+    void save(const QString& fileName);
+    QByteArray storeTextOf(const QString& fileName) const;
     void writeSchedules();
     void loadSettings();
     void loadStores();
@@ -185,6 +196,7 @@ private:
 
     Platform m_platform;
     StoreDirectory m_store;
+    QSet<QString> m_unsaved; // stores whose last write failed
 
     Phase m_phase = Phase::standby;
     qint64 m_remaining = 1500;
