@@ -129,7 +129,7 @@ Drives Mivra, which must be running, under the same gate as its popover.
   show           open Mivra's popover
   quit           quit Mivra; the password is read from standard input when the gate asks for one
 
-Exit status: 0 done, 1 refused, 2 wrong usage, 3 Mivra is not running.
+Exit status: 0 done, 1 refused, 2 wrong usage, 3 Mivra is not running, 4 Mivra does not answer.
 )"_s;
     return uR"(Usage : mivractl COMMANDE
 
@@ -147,7 +147,7 @@ Pilote Mivra, qui doit être lancé, derrière la même barrière que son popove
   show           ouvrir le popover de Mivra
   quit           quitter Mivra ; le mot de passe est lu sur l'entrée standard si la barrière le demande
 
-Code de sortie : 0 fait, 1 refusé, 2 mauvais usage, 3 Mivra n'est pas lancé.
+Code de sortie : 0 fait, 1 refusé, 2 mauvais usage, 3 Mivra n'est pas lancé, 4 Mivra ne répond pas.
 )"_s;
 }
 
