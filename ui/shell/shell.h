@@ -25,7 +25,7 @@ public:
     void start();
     // A second start: show the popover (or the window when there is no tray).
     void showPopover();
-    // Every quit request: the Quit control, the tray menu, SIGTERM and SIGINT.
+    // Every quit request: the Quit control, the tray menu, SIGTERM, SIGINT and SIGHUP.
     void requestQuit();
     // The password quit alert: the right password quits, a wrong one says so.
     void passwordQuit();
