@@ -16,6 +16,7 @@ struct StoreCalendar {
     QString title;
     QColor color;   // invalid when the calendar has no colour
     QString source; // title of the account or collection the calendar belongs to
+    QStringList skipped = {}; // names of its files left unread (too large, or too costly to read)
 };
 
 // How the current user answered an event's invitation.
