@@ -101,8 +101,11 @@ int main(int argc, char** argv) {
     TimerModel engine(platform.view());
     // Leaving releases the block as quitting does, unless the gate holds it: then the block stays
     // until the expiry already written.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
-                     [&engine] { engine.authorizeQuit(std::nullopt); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine, [&engine] {
+        engine.authorizeQuit(std::nullopt);
+        // A store that could not be saved (the disk was full) has one more chance before memory goes.
+        engine.retryFailedSaves();
+    });
 
     // The side panels' services beside the engine: the login item and the running applications.
     AutostartLoginItem loginItem;

@@ -192,8 +192,12 @@ QByteArray TimerModel::storeTextOf(const QString& fileName) const {
 }
 
 void TimerModel::save(const QString& fileName) {
-    const bool failedBefore = saveFailed();
     m_unsaved.insert(fileName);
+    retryFailedSaves();
+}
+
+void TimerModel::retryFailedSaves() {
+    const bool failedBefore = saveFailed();
     const QStringList pending(m_unsaved.begin(), m_unsaved.end());
     for (const QString& name : pending)
         if (m_store.writeText(name, storeTextOf(name))) m_unsaved.remove(name);

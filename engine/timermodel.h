@@ -111,6 +111,8 @@ public:
     QString clockText() const;
     QString focusedText() const;
     bool saveFailed() const { return !m_unsaved.isEmpty(); }
+    // Writes again every store whose last write failed (the application calls it as it leaves).
+    void retryFailedSaves();
     // The one line the popover shows while saveFailed holds, in the current language.
     QString saveFailedText() const;
 

@@ -272,7 +272,7 @@ TEST(Stores, AFailedWriteKeepsTheFileAndTheValueAndIsWrittenAgainAtTheNextChange
         EXPECT_EQ(e.settings().focusMin, 40);
         EXPECT_EQ(e.schedules().size(), 1);
     }
-    // Room again: the next change writes every store that fell behind, and the line goes.
+    // Room again: the next change (or leaving) writes every store that fell behind; the line goes.
     e.addLockup(u"New"_s);
     EXPECT_FALSE(e.saveFailed());
     EXPECT_EQ(parse(rig.readData(kSettings))["focusMin"], 40);
