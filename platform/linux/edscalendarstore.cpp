@@ -505,6 +505,13 @@ void EdsCalendarStore::requestAccess(std::function<void(bool)> done) {
 
 bool EdsCalendarStore::isConnected() const { return d->registry != nullptr; }
 
+bool EdsCalendarStore::isWatching() const {
+    if (!d->registry || d->clients.empty()) return false;
+    for (const auto& c : d->clients)
+        if (!c.view) return false;
+    return true;
+}
+
 QList<StoreCalendar> EdsCalendarStore::calendars() const {
     d->connectRegistry();
     return d->calendars;

@@ -268,6 +268,7 @@ TEST_F(ServerStore, TheServiceShowsTheMeetingInProgressAndTheNextAndFollowsChang
 
     // Added while watching: the server's change is told, so it is shown without waiting for the
     // periodic refresh.
+    ASSERT_TRUE(waitUntil([&] { return eds.isWatching(); }));
     QSignalSpy told(&eds, &CalendarStore::changed);
     server->add(server->event(u"pickup"_s, u"Pickup"_s, 30, 35));
     EXPECT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"Pickup"_s; }));
