@@ -440,11 +440,7 @@ QString TimerModel::clockText() const {
 }
 
 QString TimerModel::focusedText() const {
-    const qint64 minutes = m_focusedSecondsToday / 60;
-    if (m_focusedSecondsToday > 3599)
-        return QString::asprintf("%lldh %02lldm", static_cast<long long>(minutes / 60),
-                                 static_cast<long long>(minutes % 60));
-    return QString::number(minutes) + u" min"_s;
+    return focusedDurationText(m_focusedSecondsToday);
 }
 
 // ---------------------------------------------------------------------------------------------
