@@ -38,21 +38,29 @@ void onSignal(int) {
     [[maybe_unused]] auto n = ::write(g_signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM ask to quit like the Quit control does: the gate may refuse.
-void routeSignals(QObject* owner, std::function<void()> onQuit) {
+// SIGINT, SIGTERM and SIGHUP (the terminal or the session that started Mivra has ended) ask to quit
+// like the Quit control does: the gate may refuse.
+// The signals are caught from the first moment; one that comes before the shell exists waits in
+// the pipe until routeSignals() reads it.
+void catchSignals() {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [onQuit] {
-        char byte;
-        [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
-        onQuit();
-    });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
+void routeSignals(QObject* owner, std::function<void()> onQuit) {
+    if (g_signalPipe[0] < 0) return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [onQuit] {
+        char byte;
+        [[maybe_unused]] auto n = ::read(g_signalPipe[0], &byte, 1);
+        onQuit();
+    });
 }
 
 // A Wayland client cannot place its own windows, so the popover would open mid-screen. With
@@ -72,6 +80,7 @@ int main(int argc, char** argv) {
         std::fputs(line.err.c_str(), stderr);
         return line.status;
     }
+    catchSignals();
     preferXWayland();
     // The popover is one small view that mostly stands still: the software renderer draws it without
     // loading a GL driver (a third of the memory, and the first opening is faster) and repaints only
@@ -87,8 +96,15 @@ int main(int argc, char** argv) {
     SingleInstance instance;
     if (!instance.claim()) {
         // Another Mivra of this user runs: it shows itself, this start ends.
-        instance.showRunning();
-        return 0;
+        if (instance.showRunning()) return 0;
+        // It holds the name but does not answer (hung or stopped): say so instead of showing nothing.
+        SettingsDefaults stored;
+        const bool english = resolveLanguage(stored.string(QString::fromUtf16(Loc::key)),
+                                             systemPreferredLanguages()) == Lang::en;
+        const QString text = english ? QStringLiteral("mivra: Mivra is already running but does not answer: it is hung or stopped.")
+                                     : QStringLiteral("mivra : Mivra est déjà lancé mais ne répond pas : il est bloqué ou arrêté.");
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        return 1;
     }
 
     registerAppFonts();
@@ -97,8 +113,11 @@ int main(int argc, char** argv) {
     TimerModel engine(platform.view());
     // Leaving releases the block as quitting does, unless the gate holds it: then the block stays
     // until the expiry already written.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine,
-                     [&engine] { engine.authorizeQuit(std::nullopt); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &engine, [&engine] {
+        engine.authorizeQuit(std::nullopt);
+        // A store that could not be saved (the disk was full) has one more chance before memory goes.
+        engine.retryFailedSaves();
+    });
 
     // The side panels' services beside the engine: the login item and the running applications.
     AutostartLoginItem loginItem;

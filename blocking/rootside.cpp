@@ -519,7 +519,9 @@ saved=
 trap 'rm -f "$tmp" "$saved"' EXIT
 @REPLACE@
 # Nothing may start the applier any more, a run in progress ends, and then the hosts file is put
-# right under the applier's own lock.
+# right under the applier's own lock. The path and timer units stop before anything reloads systemd:
+# a reload fires a timer that starts at once one more time, and the removal would kill that run.
+systemctl stop @TRIGGERS@ 2>/dev/null
 systemctl disable --now @ENABLED@ 2>/dev/null
 [ -d "$STATE" ] && exec 9>>"$STATE/apply.lock" && flock -w 90 9
 systemctl stop @SERVICES@ 2>/dev/null
@@ -816,6 +818,7 @@ QString RootSide::removalScript() const {
                                {u"\n@REPLACE@"_s, replace},
                                {u"@STRIP@"_s, strip},
                                {u"@SERVICES@"_s, services.join(u' ')},
+                               {u"@TRIGGERS@"_s, linuxUnitNames()[0] + u' ' + linuxUnitNames()[2] + u' ' + linuxUnitNames()[4]},
                                {u"@UNITLIST@"_s, linuxUnitNames().join(u' ')},
                                {u"@ENABLED@"_s, enabledJobs().join(u' ')}});
 }

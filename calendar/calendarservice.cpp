@@ -253,7 +253,7 @@ QList<CalendarInfo> CalendarService::allCalendars() const {
     if (m_status != 3) return {};
     QList<CalendarInfo> out;
     for (const StoreCalendar& c : m_store.calendars())
-        out.append(CalendarInfo{c.id, c.title, colorText(c.color), c.source});
+        out.append(CalendarInfo{c.id, c.title, colorText(c.color), c.source, c.skipped});
     QCollator collator{QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(out.begin(), out.end(), [&collator](const CalendarInfo& a, const CalendarInfo& b) {

@@ -59,6 +59,7 @@ public:
     QString title;
     std::optional<QString> colorHex;
     QString source;
+    QStringList skipped = {}; // its files left unread: too large, or too costly to read
 
     bool operator==(const CalendarInfo&) const = default;
 };

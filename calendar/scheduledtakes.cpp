@@ -1,5 +1,7 @@
 #include "calendar/scheduledtakes.h"
 
+#include "engine/userzone.h"
+
 #include "engine/loc.h"
 #include "engine/timermodel.h"
 #include "platform/clock.h"
@@ -29,7 +31,8 @@ void checkScheduledTakes(TimerModel& engine, const Clock& clock, QString& lastFi
     const QDateTime now = clock.now();
     const QString key = scheduleMinuteKey(now);
     if (key == lastFiredMinute) return;
-    const ScheduleBlock* due = dueScheduleBlock(engine.schedules(), now.toTimeZone(clock.timeZone()));
+    // Read in the user's zone as the day ledger reads it: a zone the system cannot resolve is UTC.
+    const ScheduleBlock* due = dueScheduleBlock(engine.schedules(), now.toTimeZone(userTimeZone(clock)));
     if (!due) return;
     const ScheduleBlock block = *due; // the settings change below must not pull it from under us
     lastFiredMinute = key;

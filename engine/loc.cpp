@@ -37,6 +37,14 @@ QStringList systemPreferredLanguages() {
     return normalizePreferredLanguages(QLocale::system().uiLanguages());
 }
 
+QString focusedDurationText(qint64 seconds) {
+    const qint64 minutes = seconds / 60;
+    if (seconds > 3599)
+        return QString::asprintf("%lldh %02lldm", static_cast<long long>(minutes / 60),
+                                 static_cast<long long>(minutes % 60));
+    return QString::number(minutes) + QStringLiteral(" min");
+}
+
 QStringList normalizePreferredLanguages(QStringList langs) {
     for (QString& l : langs) {
         // The portable locale carries no language of its own; its texts are English.

@@ -28,6 +28,9 @@ Lang resolveLanguage(const std::optional<QString>& stored, const QStringList& pr
 
 // The system's preferred interface languages; the "C" and "POSIX" locales count as English.
 QStringList systemPreferredLanguages();
+
+// Focused time as the day strip and mivractl show it: "42 min", "1h 05m".
+QString focusedDurationText(qint64 seconds);
 QStringList normalizePreferredLanguages(QStringList uiLanguages);
 
 // Observable holder of the interface language. One instance lives for the whole process.

@@ -11,6 +11,8 @@
 #include <charconv>
 #include <cstring>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 StoreDirectory::StoreDirectory(QString path, const Clock& clock) : m_path(std::move(path)), m_clock(clock) {}
@@ -47,7 +49,12 @@ bool StoreDirectory::writeText(const QString& fileName, const QByteArray& text) 
     }
     QSaveFile f(target);
     if (!f.open(QIODevice::WriteOnly)) return false;
-    f.write(text);
+    // QSaveFile renames a temporary file it could not fill (a full disk, a quota) into place all the
+    // same, so every step is checked here and a failed one leaves the previous file as it was.
+    if (f.write(text) != text.size() || !f.flush() || ::fsync(f.handle()) != 0) {
+        f.cancelWriting();
+        return false;
+    }
     return f.commit();
 }
 

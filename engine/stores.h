@@ -25,7 +25,8 @@ public:
     ReadResult read(const QString& fileName) const;
 
     // Replaces the file with `text` through a synced temporary file and a rename. A file that
-    // already holds exactly these bytes is left alone.
+    // already holds exactly these bytes is left alone. False when the text could not be written
+    // whole; the file then keeps its previous content.
     bool writeText(const QString& fileName, const QByteArray& text) const;
 
     // Keeps a file that could not be used as "<name>.corrupt-<yyyyMMdd-HHmmss>" so nothing the user

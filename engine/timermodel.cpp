@@ -192,7 +192,7 @@ void TimerModel::editSettings(const std::function<void(Settings&)>& edit) {
 
 void TimerModel::settingsChanged() {
     if (boundNumbers(m_settings)) emit settingsValueChanged();
-    m_store.writeText(kSettingsFile, storeText(m_settings));
+    save(kSettingsFile);
     if (m_phase == Phase::standby && !m_running) setRemaining(m_settings.focusMin * 60);
     emit allowanceLeftChanged();
     syncBlocking(true);
@@ -200,12 +200,38 @@ void TimerModel::settingsChanged() {
                           QSet<QString>(m_settings.mutedCalendarIDs.begin(), m_settings.mutedCalendarIDs.end()));
 }
 
+QByteArray TimerModel::storeTextOf(const QString& fileName) const {
+    if (fileName == kSettingsFile) return storeText(m_settings);
+    if (fileName == kLockupsFile) return storeText(m_lockups);
+    if (fileName == kSchedulesFile) return storeText(m_schedules);
+    return storeText(m_history);
+}
+
+void TimerModel::save(const QString& fileName) {
+    m_unsaved.insert(fileName);
+    retryFailedSaves();
+}
+
+void TimerModel::retryFailedSaves() {
+    const bool failedBefore = saveFailed();
+    const QStringList pending(m_unsaved.begin(), m_unsaved.end());
+    for (const QString& name : pending)
+        if (m_store.writeText(name, storeTextOf(name))) m_unsaved.remove(name);
+    if (saveFailed() != failedBefore) emit saveFailedChanged();
+}
+
+QString TimerModel::saveFailedText() const {
+    if (!saveFailed()) return {};
+    return pick(u"Not saved: the disk is full or read-only."_s,
+                u"Non enregistré : disque plein ou en lecture seule."_s);
+}
+
 void TimerModel::writeLockups() {
-    m_store.writeText(kLockupsFile, storeText(m_lockups));
+    save(kLockupsFile);
 }
 
 void TimerModel::writeSchedules() {
-    m_store.writeText(kSchedulesFile, storeText(m_schedules));
+    save(kSchedulesFile);
 }
 
 void TimerModel::setLockups(const QList<Lockup>& list) {
@@ -442,11 +468,7 @@ QString TimerModel::heldText() const {
 }
 
 QString TimerModel::focusedText() const {
-    const qint64 minutes = m_focusedSecondsToday / 60;
-    if (m_focusedSecondsToday > 3599)
-        return QString::asprintf("%lldh %02lldm", static_cast<long long>(minutes / 60),
-                                 static_cast<long long>(minutes % 60));
-    return QString::number(minutes) + u" min"_s;
+    return focusedDurationText(m_focusedSecondsToday);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -505,7 +527,7 @@ void TimerModel::recordToday() {
     }
     if (!found) m_history.append(DayStat{key, m_takesToday, m_focusedSecondsToday});
     emit historyChanged();
-    m_store.writeText(kHistoryFile, storeText(m_history));
+    save(kHistoryFile);
 }
 
 void TimerModel::checkDayRollover() {

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <functional>
@@ -45,6 +46,9 @@ class TimerModel : public QObject {
     Q_PROPERTY(qint64 allowanceLeft READ allowanceLeft NOTIFY allowanceLeftChanged)
     // One line while a locked take holds what the lockups and settings no longer ask for; else empty.
     Q_PROPERTY(QString heldText READ heldText NOTIFY textsChanged)
+    // A store could not be written (disk full, read-only folder, quota): its file keeps its previous
+    // content, memory keeps the value, and every later save writes it again until one succeeds.
+    Q_PROPERTY(bool saveFailed READ saveFailed NOTIFY saveFailedChanged)
 
 public:
     explicit TimerModel(const Platform& platform, QObject* parent = nullptr);
@@ -124,6 +128,11 @@ public:
     QString clockText() const;
     QString focusedText() const;
     QString heldText() const;
+    bool saveFailed() const { return !m_unsaved.isEmpty(); }
+    // Writes again every store whose last write failed (the application calls it as it leaves).
+    void retryFailedSaves();
+    // The one line the popover shows while saveFailed holds, in the current language.
+    QString saveFailedText() const;
 
     // Day ledger.
     QString dayKey() const;
@@ -175,6 +184,7 @@ signals:
     void allowanceUsedSecondsChanged();
     void settingsValueChanged();
     void textsChanged();
+    void saveFailedChanged();
     void allowanceLeftChanged();
     // Every blocking sync, with its `force`.
     void blockingSynced(bool force);
@@ -191,6 +201,9 @@ private:
     void setOpenSetActive(bool on);
     void setAllowanceUsedSeconds(qint64 n);
     void writeLockups();
+    // Writes one store, and again every store whose last write failed.
+    void save(const QString& fileName);
+    QByteArray storeTextOf(const QString& fileName) const;
     void writeSchedules();
     void loadSettings();
     void loadStores();
@@ -210,6 +223,7 @@ private:
 
     Platform m_platform;
     StoreDirectory m_store;
+    QSet<QString> m_unsaved; // stores whose last write failed
 
     Phase m_phase = Phase::standby;
     qint64 m_remaining = 1500;

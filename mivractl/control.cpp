@@ -1,5 +1,8 @@
 #include "mivractl/control.h"
 
+#include "engine/loc.h"
+#include "platform/linux/settingsdefaults.h"
+
 #include <QDBusArgument>
 #include <QDateTime>
 #include <QJsonArray>
@@ -23,11 +26,6 @@ QStringList pairOf(const QVariant& v) {
     return v.toStringList();
 }
 
-QString focusedText(qint64 seconds) {
-    const qint64 minutes = seconds / 60;
-    if (seconds > 3599) return QString::asprintf("%lldh %02lldm", minutes / 60, minutes % 60);
-    return QString::number(minutes) + u" min"_s;
-}
 
 QString timeOf(const QString& iso) {
     const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
@@ -38,11 +36,9 @@ QString timeOf(const QString& iso) {
 QString language(const QVariantMap& properties) {
     const QString running = properties.value(u"Language"_s).toString();
     if (running == u"en" || running == u"fr") return running;
-    const QString stored = QSettings(u"oriflan"_s, u"mivra"_s).value(u"oriflan_lang"_s).toString();
-    if (stored == u"en" || stored == u"fr") return stored;
-    const QStringList preferred = QLocale::system().uiLanguages();
-    const QString first = preferred.isEmpty() ? u"fr"_s : preferred.first().toLower();
-    return first.startsWith(u"en") || first == u"c" || first == u"posix" ? u"en"_s : u"fr"_s;
+    // Mivra's own resolution: the stored choice, else the system's preferred languages.
+    const SettingsDefaults stored;
+    return langRawValue(resolveLanguage(stored.string(QString::fromUtf16(Loc::key)), systemPreferredLanguages()));
 }
 
 QVariantMap plain(const QVariantMap& properties) {
@@ -89,7 +85,7 @@ QJsonObject barJson(const QVariantMap& p) {
     tip << QString::number(takes) + u' ' +
                (takes == 1 ? pick(lang, u"take printed"_s, u"mivra imprimée"_s)
                            : pick(lang, u"takes printed"_s, u"mivras imprimées"_s)) +
-               u" · "_s + focusedText(p.value(u"FocusedSeconds"_s).toLongLong());
+               u" · "_s + focusedDurationText(p.value(u"FocusedSeconds"_s).toLongLong());
     const QStringList now = p.value(u"CurrentMeeting"_s).toStringList();
     const QStringList next = p.value(u"NextMeeting"_s).toStringList();
     if (now.value(0).size()) tip << pick(lang, u"Now: "_s, u"Là : "_s) + now[0];
@@ -133,7 +129,7 @@ Drives Mivra, which must be running (show starts it), under the same gate as its
   helper remove  remove the helper Mivra installed, as the settings panel's Remove does
   --version      print mivractl's version
 
-Exit status: 0 done, 1 refused, 2 wrong usage, 3 Mivra is not running.
+Exit status: 0 done, 1 refused, 2 wrong usage, 3 Mivra is not running, 4 Mivra does not answer.
 )"_s;
     return uR"(Usage : mivractl COMMANDE
 
@@ -155,7 +151,7 @@ Pilote Mivra, qui doit être lancé (show le lance), derrière la même barrièr
   helper remove  retirer l'assistant installé par Mivra, comme « Retirer » dans les réglages
   --version      afficher la version de mivractl
 
-Code de sortie : 0 fait, 1 refusé, 2 mauvais usage, 3 Mivra n'est pas lancé.
+Code de sortie : 0 fait, 1 refusé, 2 mauvais usage, 3 Mivra n'est pas lancé, 4 Mivra ne répond pas.
 )"_s;
 }
 

@@ -7,7 +7,12 @@
 
 namespace Ctl {
 
-enum Exit { ok = 0, refused = 1, usage = 2, notRunning = 3 };
+enum Exit { ok = 0, refused = 1, usage = 2, notRunning = 3, notAnswering = 4 };
+
+// How long mivractl waits for Mivra, all calls together: a hung or stopped Mivra is told within it.
+constexpr int kAnswerMs = 1500;
+// How long `show` waits for the session bus to start a Mivra that is not running.
+constexpr int kActivateMs = 25000;
 
 // "en" or "fr": Mivra's own choice when it runs, else the stored one, else the system's.
 QString language(const QVariantMap& properties);

@@ -8,16 +8,21 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QStandardPaths>
 
 #include <QDir>
 #include <QHash>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <iostream>
 #include <string>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -43,18 +48,65 @@ QString notRunningText(const QString& lang) {
     return Ctl::pick(lang, u"Mivra isn't running."_s, u"Mivra n'est pas lancé."_s);
 }
 
+QString notAnsweringText(const QString& lang) {
+    return Ctl::pick(lang, u"Mivra doesn't answer: it is hung or stopped."_s,
+                     u"Mivra ne répond pas : il est bloqué ou arrêté."_s);
+}
+
+// Every call shares one budget, so that a Mivra that does not answer is told in time whatever the
+// command. Reading a password is not counted.
+QDeadlineTimer budget;
+void restartBudget() {
+    budget.setRemainingTime(Ctl::kAnswerMs);
+}
+int callTimeout() {
+    return int(std::max<qint64>(1, budget.remainingTime()));
+}
+
+// The last word should the bus itself hang (a call that never returns to the event loop): the
+// process ends with the message prepared beforehand.
+char watchdogLine[256];
+size_t watchdogSize = 0;
+void setWatchdogText(const QString& lang) {
+    const QByteArray line = "mivractl: "_ba + notAnsweringText(lang).toUtf8() + '\n';
+    watchdogSize = 0;
+    std::memcpy(watchdogLine, line.constData(), size_t(std::min<qsizetype>(line.size(), sizeof watchdogLine)));
+    watchdogSize = size_t(std::min<qsizetype>(line.size(), sizeof watchdogLine));
+}
+void armWatchdog() {
+    std::signal(SIGALRM, [](int) {
+        [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, watchdogLine, watchdogSize);
+        ::_exit(Ctl::notAnswering);
+    });
+    itimerval t{};
+    t.it_value.tv_usec = (Ctl::kAnswerMs + 300) * 1000;
+    t.it_value.tv_sec = t.it_value.tv_usec / 1000000;
+    t.it_value.tv_usec %= 1000000;
+    ::setitimer(ITIMER_REAL, &t, nullptr);
+}
+void disarmWatchdog() {
+    itimerval t{};
+    ::setitimer(ITIMER_REAL, &t, nullptr);
+}
+
+bool timedOut(const QDBusError& e) {
+    return e.type() == QDBusError::NoReply || e.type() == QDBusError::Timeout ||
+           e.type() == QDBusError::TimedOut;
+}
+
 bool absent(const QDBusError& e) {
     return e.type() == QDBusError::ServiceUnknown || e.name() == u"org.freedesktop.DBus.Error.NameHasNoOwner" ||
            e.type() == QDBusError::UnknownObject || e.type() == QDBusError::Disconnected;
 }
 
-// GetAll; an empty map when Mivra is not on the bus.
-std::optional<QVariantMap> readAll(QDBusConnection& bus) {
+// GetAll; nothing when Mivra is not on the bus, with `hung` set when it is there but does not answer.
+std::optional<QVariantMap> readAll(QDBusConnection& bus, bool* hung = nullptr, int timeoutMs = -1) {
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, propertiesIface, u"GetAll"_s);
     call << iface;
     // Reading never starts Mivra (the session bus could, from its service file); only `show` does.
     call.setAutoStartService(false);
-    const QDBusReply<QVariantMap> reply = bus.call(call);
+    const QDBusReply<QVariantMap> reply = bus.call(call, QDBus::Block, timeoutMs);
+    if (hung) *hung = !reply.isValid() && timedOut(reply.error());
     if (!reply.isValid()) return std::nullopt;
     return Ctl::plain(reply.value());
 }
@@ -137,10 +189,13 @@ std::optional<QDBusMessage> invoke(QDBusConnection& bus, const QString& method, 
                                    const QString& lang, int& status) {
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, iface, method);
     call.setArguments(args);
-    const QDBusMessage reply = bus.call(call);
+    const QDBusMessage reply = bus.call(call, QDBus::Block, callTimeout());
     if (reply.type() != QDBusMessage::ErrorMessage) return reply;
     const QDBusError e(reply);
-    if (absent(e)) {
+    if (timedOut(e)) {
+        err(notAnsweringText(lang));
+        status = Ctl::notAnswering;
+    } else if (absent(e)) {
         err(notRunningText(lang));
         status = Ctl::notRunning;
     } else {
@@ -178,8 +233,10 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     }
 
     // Only the status needs the properties before anything else; the language comes with them.
-    std::optional<QVariantMap> props = bus.isConnected() ? readAll(bus) : std::nullopt;
+    bool hung = false;
+    std::optional<QVariantMap> props = bus.isConnected() ? readAll(bus, &hung, callTimeout()) : std::nullopt;
     const QString lang = Ctl::language(props.value_or(QVariantMap{}));
+    setWatchdogText(lang);
 
     if (command.isEmpty() || command == u"--help" || command == u"-h" || command == u"help") {
         std::fputs(Ctl::helpText(lang).toUtf8().constData(), command.isEmpty() ? stderr : stdout);
@@ -187,6 +244,7 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     }
 
     if (command == u"helper" && args.size() == 2 && (args[1] == u"status" || args[1] == u"remove")) {
+        disarmWatchdog(); // the root side's state, and a removal that waits for the password prompt
         const RootLayout layout = RootLayout::linuxLayout();
         QString text;
         if (args[1] == u"status") {
@@ -220,12 +278,21 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
             err(Ctl::pick(lang, u"No session bus."_s, u"Pas de bus de session."_s));
             return Ctl::notRunning;
         }
+        disarmWatchdog();
         Watch w(bus, lang, plainWatch);
         return app.exec();
     }
 
-    // `show` starts Mivra when it is not running: the session bus activates it for the call.
-    if (!props && command != u"show") {
+    if (hung) {
+        err(notAnsweringText(lang));
+        return Ctl::notAnswering;
+    }
+    if (!props && command == u"show") {
+        // `show` starts Mivra when it is not running: the session bus activates it for the call,
+        // which takes as long as Mivra's start-up.
+        disarmWatchdog();
+        budget.setRemainingTime(Ctl::kActivateMs);
+    } else if (!props) {
         err(notRunningText(lang));
         return Ctl::notRunning;
     }
@@ -248,8 +315,12 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     // cut and quit: the gate may want its password.
     const bool quitting = command == u"quit";
     QString password;
-    if (props && props->value(u"GateLocked"_s).toBool() && props->value(u"LockKind"_s).toString() == u"password")
+    if (props && props->value(u"GateLocked"_s).toBool() && props->value(u"LockKind"_s).toString() == u"password") {
+        disarmWatchdog();
         password = readPassword(lang);
+        restartBudget();
+        armWatchdog();
+    }
     const auto reply = invoke(bus, quitting ? u"Quit"_s : u"Cut"_s, {password}, lang, status);
     if (!reply) return status;
     if (!reply->arguments().value(0).toBool()) {
@@ -265,6 +336,9 @@ int main(int argc, char** argv) {
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
         if (type == QtCriticalMsg || type == QtFatalMsg) err(message);
     });
+    restartBudget();
+    setWatchdogText(Ctl::language({}));
+    armWatchdog();
     QCoreApplication app(argc, argv);
     int status;
     {

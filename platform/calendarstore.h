@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QColor>
 #include <QDateTime>
 #include <QList>
@@ -16,6 +17,7 @@ struct StoreCalendar {
     QString title;
     QColor color;   // invalid when the calendar has no colour
     QString source; // title of the account or collection the calendar belongs to
+    QStringList skipped = {}; // names of its files left unread (too large, or too costly to read)
 };
 
 // How the current user answered an event's invitation.
@@ -26,6 +28,17 @@ enum class Participation {
     tentative,
     declined,
 };
+
+// How the user answered, read from an invitation's PARTSTAT value ("ACCEPTED", "IN-PROCESS", …): the
+// one reading every store uses. Work in progress or done counts as accepted; a value not known here
+// has not been answered.
+inline Participation participationFromPartstat(const QByteArray& value) {
+    const QByteArray v = value.trimmed().toUpper();
+    if (v == "ACCEPTED" || v == "COMPLETED" || v == "IN-PROCESS") return Participation::accepted;
+    if (v == "TENTATIVE") return Participation::tentative;
+    if (v == "DECLINED") return Participation::declined;
+    return Participation::pending;
+}
 
 // One event (one occurrence of a series) as a store reports it.
 struct StoreEvent {

@@ -76,6 +76,7 @@ MainView::MainView(TimerModel& engine, CalendarService& calendar, Clock& clock, 
                         &TimerModel::lockupsChanged, &TimerModel::focusedSecondsTodayChanged})
         connect(&engine, signal, this, &MainView::changed);
     connect(&engine, &TimerModel::blockingSynced, this, &MainView::changed);
+    connect(&engine, &TimerModel::saveFailedChanged, this, &MainView::changed);
     for (auto signal : {&CalendarService::currentEventChanged, &CalendarService::nextEventChanged,
                         &CalendarService::statusChanged})
         connect(&calendar, signal, this, &MainView::changed);
@@ -154,6 +155,7 @@ MainView::State MainView::computeState() const {
 
     st.closedSetVisible = m_engine.blockingActive();
     st.closedSetText = pick(u"CLOSED SET"_s, u"PLATEAU FERMÉ"_s);
+    st.saveFailedText = m_engine.saveFailedText();
     st.recVisible = running && phase == Phase::rolling;
 
     st.calendarVisible = settings.calendarEnabled;

@@ -29,6 +29,8 @@ class MainView : public QObject {
     Q_PROPERTY(bool closedSetVisible READ closedSetVisible NOTIFY stateChanged)
     Q_PROPERTY(QString closedSetText READ closedSetText NOTIFY stateChanged)
     Q_PROPERTY(bool recVisible READ recVisible NOTIFY stateChanged)
+    // One line while a store could not be saved; empty otherwise.
+    Q_PROPERTY(QString saveFailedText READ saveFailedText NOTIFY stateChanged)
     // Calendar card: "meeting", "empty", "connect" or "off"
     Q_PROPERTY(bool calendarVisible READ calendarVisible NOTIFY stateChanged)
     Q_PROPERTY(QString calendarState READ calendarState NOTIFY stateChanged)
@@ -113,7 +115,7 @@ public:
     };
     struct State {
         bool closedSetVisible = false, recVisible = false, calendarVisible = false, joinVisible = false;
-        QString closedSetText, calendarState, meetingTitle, joinText, joinTooltip, calendarText, openSettingsText;
+        QString closedSetText, saveFailedText, calendarState, meetingTitle, joinText, joinTooltip, calendarText, openSettingsText;
         QColor meetingColor, phaseColor, primaryTextColor, setButtonColor;
         QString phaseTitle, lockSymbol, subtitle, primaryLabel, secondaryLabel;
         bool cutEnabled = false, pwForCut = false, gatePickerVisible = false, allowanceVisible = false;
@@ -133,6 +135,7 @@ public:
     MIVRA_GET(bool, closedSetVisible, m_state)
     MIVRA_GET(QString, closedSetText, m_state)
     MIVRA_GET(bool, recVisible, m_state)
+    MIVRA_GET(QString, saveFailedText, m_state)
     MIVRA_GET(bool, calendarVisible, m_state)
     MIVRA_GET(QString, calendarState, m_state)
     MIVRA_GET(bool, meetingNow, m_tick)

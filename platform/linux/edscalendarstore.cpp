@@ -46,15 +46,12 @@ QString normalisedAddress(QString a) {
     return a.toLower();
 }
 
-Participation participationOf(ICalParameterPartstat status) {
-    switch (status) {
-    case I_CAL_PARTSTAT_ACCEPTED:
-    case I_CAL_PARTSTAT_COMPLETED:
-    case I_CAL_PARTSTAT_INPROCESS: return Participation::accepted;
-    case I_CAL_PARTSTAT_TENTATIVE: return Participation::tentative;
-    case I_CAL_PARTSTAT_DECLINED: return Participation::declined;
-    default: return Participation::pending;
-    }
+Participation participationOf(ICalParameter* status) {
+    // "PARTSTAT=ACCEPTED": the value is read as every store reads it.
+    gchar* text = i_cal_parameter_as_ical_string(status);
+    const QByteArray whole(text ? text : "");
+    g_free(text);
+    return participationFromPartstat(whole.mid(whole.indexOf('=') + 1));
 }
 
 // The answer of the first attendee that is one of `addresses`; none without such an attendee.
@@ -66,7 +63,7 @@ Participation userParticipation(ICalComponent* comp, const QStringList& addresse
         if (addresses.contains(normalisedAddress(text(i_cal_property_get_attendee(prop))))) {
             Owned<ICalParameter> status(i_cal_property_get_first_parameter(prop, I_CAL_PARTSTAT_PARAMETER));
             // An attendee without PARTSTAT has not answered yet.
-            return status ? participationOf(i_cal_parameter_get_partstat(status.p)) : Participation::pending;
+            return status ? participationOf(status.p) : Participation::pending;
         }
         prop = i_cal_component_get_next_property(comp, I_CAL_ATTENDEE_PROPERTY);
     }
@@ -507,6 +504,13 @@ void EdsCalendarStore::requestAccess(std::function<void(bool)> done) {
 }
 
 bool EdsCalendarStore::isConnected() const { return d->registry != nullptr; }
+
+bool EdsCalendarStore::isWatching() const {
+    if (!d->registry || d->clients.empty()) return false;
+    for (const auto& c : d->clients)
+        if (!c.view) return false;
+    return true;
+}
 
 QList<StoreCalendar> EdsCalendarStore::calendars() const {
     d->connectRegistry();

@@ -34,6 +34,8 @@ public:
 
     // True once the registry is connected.
     bool isConnected() const;
+    // Every calendar of the server is watched: a change made from now on is told (tests).
+    bool isWatching() const;
     static int answerTimeoutMs() { return 8000; }
 
 private:

@@ -135,13 +135,12 @@ private:
     QHash<QString, Zone> m_zones;
 };
 
-Participation participationFrom(icalparameter_partstat s) {
-    switch (s) {
-    case ICAL_PARTSTAT_ACCEPTED: return Participation::accepted;
-    case ICAL_PARTSTAT_DECLINED: return Participation::declined;
-    case ICAL_PARTSTAT_TENTATIVE: return Participation::tentative;
-    default: return Participation::pending;
-    }
+// "PARTSTAT=IN-PROCESS": the value as written (the library's own names drop the hyphen), read as
+// every store reads it.
+Participation participationFrom(icalparameter* status) {
+    const char* text = icalparameter_as_ical_string(status);
+    const QByteArray whole(text ? text : "");
+    return participationFromPartstat(whole.mid(whole.indexOf('=') + 1));
 }
 
 QString addressOf(const char* value) {
@@ -310,7 +309,7 @@ struct Reader {
                 IcalAttendee a;
                 a.address = addressOf(icalproperty_get_attendee(p));
                 if (icalparameter* s = icalproperty_get_first_parameter(p, ICAL_PARTSTAT_PARAMETER))
-                    a.participation = participationFrom(icalparameter_get_partstat(s));
+                    a.participation = participationFrom(s);
                 if (!a.address.isEmpty()) e.attendees.append(a);
                 break;
             }

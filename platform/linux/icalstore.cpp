@@ -31,8 +31,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 const QString kAccessKey = u"mivra.calendarAccess"_s;
-// Larger files are not calendars anyone exported; they are left unread.
-constexpr qint64 kMaxFileSize = 256LL * 1024 * 1024;
+// Larger files are not calendars anyone exported; they are left unread (and shown as skipped).
+constexpr qint64 kMaxFileSize = kMaxCalendarFileBytes;
 // A burst of changes is told once, after the folders are quiet, and at the latest after this long.
 constexpr int kMaxSettleMs = 3000;
 // Items written in place (not replaced, so their folder does not change) are seen within this time.
@@ -53,10 +53,22 @@ bool isIcsName(const QString& name) {
     return name.endsWith(u".ics"_s, Qt::CaseInsensitive);
 }
 
+// Opens a regular file only: a pipe would block the open itself, a device would never end.
+bool openRegular(QFile& f, const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 // The first line of a small text file, trimmed; empty when it is missing.
 QString firstLine(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    QFile f;
+    if (!openRegular(f, path)) return {};
     return QString::fromUtf8(f.read(4096)).section(u'\n', 0, 0).trimmed();
 }
 
@@ -74,9 +86,9 @@ bool looksLikeAddress(const QString& s) {
 
 // The addresses of the `owner` file, one a line.
 QStringList ownerFile(const QString& path) {
-    QFile f(path);
+    QFile f;
     QStringList out;
-    if (!f.open(QIODevice::ReadOnly)) return out;
+    if (!openRegular(f, path)) return out;
     for (QString line : QString::fromUtf8(f.read(64 * 1024)).split(u'\n')) {
         line = line.trimmed();
         if (line.startsWith(u"mailto:"_s, Qt::CaseInsensitive)) line = line.mid(7);
@@ -123,8 +135,8 @@ bool isCollection(const QString& path) {
 // Evolution keeps a calendar's name and colour in its source file.
 void evolutionSource(const QString& uid, QString& title, QColor& color) {
     const QString dir = configHome() + u"/evolution/sources/"_s;
-    QFile f(dir + (uid == u"system"_s ? u"system-calendar"_s : uid) + u".source"_s);
-    if (!f.open(QIODevice::ReadOnly)) return;
+    QFile f;
+    if (!openRegular(f, dir + (uid == u"system"_s ? u"system-calendar"_s : uid) + u".source"_s)) return;
     for (const QString& line : QString::fromUtf8(f.read(256 * 1024)).split(u'\n')) {
         if (line.startsWith(u"DisplayName="_s) && title.isEmpty()) title = line.mid(12).trimmed();
         else if (line.startsWith(u"Color="_s) && !color.isValid()) color = colorFrom(line.mid(6));
@@ -138,6 +150,7 @@ struct IcalCalendarStore::Impl {
         qint64 mtimeNs = -1;
         std::shared_ptr<const IcalFile> content;
         quint64 seen = 0; // the scan that last found the file
+        bool skipped = false; // left unread: too large, or it went over its budget before
     };
     struct NameHash {
         using is_transparent = void;
@@ -164,7 +177,12 @@ struct IcalCalendarStore::Impl {
             const IcalEvent* event;
         };
         std::vector<Single> singles;
-        std::vector<const IcalEvent*> series;
+        struct Series {
+            const IcalEvent* event;
+            const std::string* file;
+            qint64 size, mtimeNs;
+        };
+        std::vector<Series> series;
         qint64 longest = 0;
     };
 
@@ -177,12 +195,19 @@ struct IcalCalendarStore::Impl {
     QTimeZone local = QTimeZone::systemTimeZone();
     QByteArray localId = QTimeZone::systemTimeZoneId();
     qint64 parsed = 0;
+    QSet<IcalCalendarStore::FileMark> skip;
+    std::function<void(const IcalCalendarStore::FileMark&)> onFile;
 
-    std::shared_ptr<const IcalFile> read(const QString& path, qint64 size) {
+    bool skipped(const QString& path, qint64 size, qint64 mtimeNs) const {
+        return size > kMaxFileSize || skip.contains({path, size, mtimeNs});
+    }
+
+    std::shared_ptr<const IcalFile> read(const QString& path, qint64 size, qint64 mtimeNs) {
         ++parsed;
-        if (size > kMaxFileSize) return std::make_shared<IcalFile>();
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) return std::make_shared<IcalFile>();
+        if (skipped(path, size, mtimeNs)) return std::make_shared<IcalFile>();
+        if (onFile) onFile({path, size, mtimeNs});
+        QFile f;
+        if (!openRegular(f, path)) return std::make_shared<IcalFile>();
         return std::make_shared<IcalFile>(parseIcal(f.read(kMaxFileSize), local));
     }
 
@@ -226,11 +251,13 @@ struct IcalCalendarStore::Impl {
             }
             FileEntry& e = it->second;
             e.seen = generation;
-            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime) {
-                const QString path = cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+            const QString path = cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+            const bool skip = skipped(path, st.st_size, mtime);
+            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime || skip != e.skipped) {
                 e.size = st.st_size;
                 e.mtimeNs = mtime;
-                e.content = read(path, st.st_size);
+                e.skipped = skip;
+                e.content = read(path, st.st_size, mtime);
                 changedSet = true;
             }
         };
@@ -262,7 +289,7 @@ struct IcalCalendarStore::Impl {
         if (changedSet) index(cal);
     }
 
-    static void index(Cal& cal) {
+    void index(Cal& cal) {
         std::vector<const std::string*> names;
         for (const auto& [name, entry] : cal.files) names.push_back(&name);
         std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
@@ -274,7 +301,7 @@ struct IcalCalendarStore::Impl {
             if (!entry.content) continue;
             for (const IcalEvent& e : entry.content->events) {
                 if (e.recurrence) {
-                    cal.series.push_back(&e);
+                    cal.series.push_back({&e, name, entry.size, entry.mtimeNs});
                 } else {
                     cal.singles.push_back({e.startMs, e.endMs, &e});
                     cal.longest = std::max(cal.longest, e.endMs - e.startMs);
@@ -437,6 +464,14 @@ qint64 IcalCalendarStore::filesParsed() const {
     return d->parsed;
 }
 
+void IcalCalendarStore::setOnFile(std::function<void(const FileMark&)> told) {
+    d->onFile = std::move(told);
+}
+
+void IcalCalendarStore::skipFile(const FileMark& file) {
+    d->skip.insert(file);
+}
+
 int IcalCalendarStore::authorizationStatus() const {
     const qint64 status = m_defaults.integer(kAccessKey);
     return status >= 0 && status <= 4 ? static_cast<int>(status) : 0;
@@ -452,7 +487,14 @@ QList<StoreCalendar> IcalCalendarStore::calendars() const {
     d->followLocalZone();
     d->scan();
     QList<StoreCalendar> out;
-    for (const QString& id : d->order) out.append(d->cals.at(id).info);
+    for (const QString& id : d->order) {
+        const Impl::Cal& cal = d->cals.at(id);
+        StoreCalendar c = cal.info;
+        for (const auto& [name, entry] : cal.files)
+            if (entry.skipped) c.skipped << QFile::decodeName(QByteArray::fromStdString(name));
+        c.skipped.sort();
+        out.append(std::move(c));
+    }
     return out;
 }
 
@@ -490,8 +532,15 @@ void IcalCalendarStore::events(const QStringList& calendarIds, const QDateTime& 
             const bool overlaps = it->end > fromMs || (it->end == it->start && it->start >= fromMs);
             if (overlaps) emitOne(*it->event, it->start, it->end);
         }
-        for (const IcalEvent* e : cal.series)
-            e->occurrences(fromMs, toMs, [&](qint64 start, qint64 end) { emitOne(*e, start, end); });
+        const std::string* told = nullptr;
+        for (const Impl::Cal::Series& s : cal.series) {
+            // A series is expanded by the calendar library: the file it came from is told first.
+            if (d->onFile && s.file != told) {
+                told = s.file;
+                d->onFile({cal.folder + u'/' + QFile::decodeName(QByteArray::fromStdString(*s.file)), s.size, s.mtimeNs});
+            }
+            s.event->occurrences(fromMs, toMs, [&](qint64 start, qint64 end) { emitOne(*s.event, start, end); });
+        }
     }
     done(std::move(out));
 }

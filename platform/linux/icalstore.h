@@ -2,6 +2,7 @@
 
 #include "platform/calendarstore.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QUrl>
@@ -21,6 +22,9 @@ struct CalendarRoot {
     QString source; // the source title of its calendars
     bool evolution = false;
 };
+
+// Calendar files larger than this are left unread and shown as skipped.
+constexpr qint64 kMaxCalendarFileBytes = 32LL * 1024 * 1024;
 
 // Calendars from iCalendar files: vdir collections and plain .ics files under the calendar roots.
 // Access is the person's own consent, kept under the defaults key "mivra.calendarAccess".
@@ -50,6 +54,20 @@ public:
     void setSettleTime(int ms);
     // Files read and parsed so far, for the curious (benchmarks, tests).
     qint64 filesParsed() const;
+
+    // A file as it was when it was read: a new size or time makes it another file.
+    struct FileMark {
+        QString path;
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+        bool operator==(const FileMark&) const = default;
+        friend size_t qHash(const FileMark& f, size_t seed = 0) { return qHashMulti(seed, f.path, f.size, f.mtimeNs); }
+    };
+    // Told before the calendar library reads a file or expands the series of one.
+    void setOnFile(std::function<void(const FileMark&)> told);
+    // Leaves a file unread from now on, for as long as it keeps its size and time; its calendar
+    // lists it among its skipped files.
+    void skipFile(const FileMark& file);
 
 private:
     struct Impl;

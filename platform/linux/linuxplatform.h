@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/linux/calendarreaderstore.h"
 #include "platform/linux/canberrasound.h"
 #include "platform/linux/dbusnotifier.h"
 #include "platform/linux/edscalendarstore.h"
@@ -29,7 +30,8 @@ public:
     CanberraSound sound;
     ProcWorkspace workspace;
     PkexecRunner runner;
-    IcalCalendarStore calendarFiles{defaults};
+    // The calendar files, read by a process of its own.
+    CalendarReaderStore calendarFiles{defaults};
     // With the desktop's calendar server on the session bus, its calendars join the files'.
     std::unique_ptr<EdsCalendarStore> calendarServer;
     std::unique_ptr<MergedCalendarStore> mergedCalendars;

@@ -426,8 +426,10 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
         EXPECT_FALSE(QFileInfo::exists(out(gone))) << gone.toStdString();
     EXPECT_EQ(QDir(out(lx.jobDirectory)).entryList(QDir::Files), QStringList());
     EXPECT_EQ(QDir(out(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden), QStringList());
-    // The triggers stop before anything reloads or rewrites; the caches are flushed after.
-    EXPECT_EQ(at(u"systemctl disable --now"_s), 1);
+    // The path and timer units stop first: disabling reloads systemd, which would fire the timer
+    // once more. Then nothing reloads or rewrites until they are gone; the caches are flushed after.
+    EXPECT_EQ(at(u"systemctl stop app.oriflan.mivra.lockup.path app.oriflan.mivra.sweep.timer"_s), 1);
+    EXPECT_EQ(at(u"systemctl disable --now"_s), 2);
     EXPECT_LT(at(u"systemctl disable --now"_s), at(u"resolvectl flush-caches"_s));
     EXPECT_LT(at(u"resolvectl flush-caches"_s), at(u"systemctl daemon-reload"_s));
 }

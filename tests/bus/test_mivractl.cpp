@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -136,6 +138,29 @@ TEST_F(Mivractl, DrivesATakeAndReportsWhatTheGateRefuses) {
     EXPECT_EQ(host.state(), QProcess::Running);
 }
 
+TEST_F(Mivractl, AStoppedMivraIsToldApartFromAnAbsentOne) {
+    startHost({u"--lang"_s, u"en"_s});
+    ::kill(pid_t(host.processId()), SIGSTOP);
+    for (const QStringList& args : QList<QStringList>{{u"status"_s}, {u"roll"_s}, {u"quit"_s}}) {
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        const CtlRun r = ctl(args);
+        EXPECT_EQ(r.status, 4);
+        EXPECT_EQ(r.err, u"mivractl: Mivra doesn't answer: it is hung or stopped."_s);
+    }
+    // A second start says so too, instead of leaving as if the first had shown itself.
+    QProcess second;
+    QProcessEnvironment e = env();
+    e.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    second.setProcessEnvironment(e);
+    second.start(QStringLiteral(MIVRA_APP), {});
+    EXPECT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_EQ(QString::fromUtf8(second.readAllStandardError()).trimmed(),
+              u"mivra: Mivra is already running but does not answer: it is hung or stopped."_s);
+    ::kill(pid_t(host.processId()), SIGCONT);
+    EXPECT_EQ(ctl({u"status"_s}).status, 0);
+}
+
 TEST_F(Mivractl, TheApplicationItselfAnswersAndLeavesWhenAsked) {
     // The application itself, offscreen.
     QProcessEnvironment e = env();
@@ -155,6 +180,31 @@ TEST_F(Mivractl, TheApplicationItselfAnswersAndLeavesWhenAsked) {
     EXPECT_EQ(ctl({u"quit"_s}).status, 0);
     EXPECT_TRUE(host.waitForFinished(10000));
     EXPECT_EQ(ctl({u"status"_s}).status, 3);
+
+    // The end of the session (SIGHUP) asks to quit as SIGTERM does: an open gate lets Mivra go, a
+    // take locked to the timer keeps it.
+    for (const bool locked : {false, true}) {
+        SCOPED_TRACE(locked ? "locked" : "open");
+        host.start(QStringLiteral(MIVRA_APP), {});
+        for (int i = 0; i < 500 && !up(); ++i) QTest::qWait(20);
+        ASSERT_TRUE(up());
+        if (locked) {
+            callMivra(u"SetPendingLock"_s, {u"timer"_s});
+            EXPECT_EQ(ctl({u"roll"_s}).status, 0);
+        }
+        ::kill(pid_t(host.processId()), SIGHUP);
+        if (!locked) {
+            EXPECT_TRUE(host.waitForFinished(10000));
+            EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(host.exitCode(), 0);
+            for (int i = 0; i < 100 && up(); ++i) QTest::qWait(20);
+            continue;
+        }
+        EXPECT_EQ(ctl({u"quit"_s}).status, 1);
+        EXPECT_EQ(host.state(), QProcess::Running);
+        host.kill();
+        host.waitForFinished(10000);
+    }
 }
 
 TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {

@@ -275,6 +275,15 @@ TEST_F(Schedules, TheRepeatedAutumnHourFiresTwice) {
     EXPECT_EQ(callTimes(), 2);
 }
 
+TEST_F(Schedules, AZoneTheSystemCannotResolveReadsAsUtcAsTheDayLedgerDoes) {
+    rig.clock.setZone(QTimeZone("Nowhere/Atlantis"));
+    e->setSchedules({block({2}, 9, 0, 5)});
+    rig.clock.set(QDateTime(QDate(2026, 3, 2), QTime(9, 0, 5), QTimeZone::utc()));
+    e->checkScheduledTakes();
+    EXPECT_EQ(e->phase(), Phase::rolling);
+    EXPECT_EQ(e->dayKey(), u"2026-03-02"_s);
+}
+
 TEST_F(Schedules, TheTickChecksEveryTwentiethTickAfterTheDay) {
     e->setSchedules({block({2}, 8, 30)});
     rig.clock.advance(10);

@@ -2,6 +2,7 @@
 // occurrences it expands, what it reads again, its change signal, and the service on top of it.
 #include "calendar/calendarservice.h"
 #include "fakes/fakes.h"
+#include "platform/linux/icalparse.h"
 #include "platform/linux/icalstore.h"
 
 #include "engine/loc.h"
@@ -232,4 +233,26 @@ TEST_F(Store, ABurstOfWritesIsToldOnce) {
     QByteArray shared = readFile(root() + u"/Shared.ics"_s);
     ASSERT_TRUE(writeFile(root() + u"/Shared.ics"_s, shared.replace("Lunch", "Brunch")));
     EXPECT_TRUE(changed.wait(3000));
+}
+
+// Every store reads an invitation's answer the same way: work in progress or done is accepted.
+TEST(IcalParse, TheUsersAnswerIsReadAsEveryStoreReadsIt) {
+    const struct {
+        const char* partstat;
+        Participation expected;
+    } cases[] = {{"ACCEPTED", Participation::accepted},   {"IN-PROCESS", Participation::accepted},
+                 {"COMPLETED", Participation::accepted},  {"DECLINED", Participation::declined},
+                 {"TENTATIVE", Participation::tentative}, {"DELEGATED", Participation::pending},
+                 {"NEEDS-ACTION", Participation::pending}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.partstat);
+        const QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:a\r\n"
+                                "DTSTART:20260302T090000Z\r\nDTEND:20260302T100000Z\r\n"
+                                "ATTENDEE;PARTSTAT=" + QByteArray(c.partstat) + ":mailto:me@example.org\r\n"
+                                "END:VEVENT\r\nEND:VCALENDAR\r\n";
+        const IcalFile file = parseIcal(text, QTimeZone::utc());
+        ASSERT_EQ(file.events.size(), 1u);
+        EXPECT_EQ(file.events[0].participationOf({u"me@example.org"_s}), c.expected);
+        EXPECT_EQ(participationFromPartstat(c.partstat), c.expected);
+    }
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,22 @@ ino_t inodeOf(const QString& path) {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : ino_t(0);
 }
+// While it lives, no file can grow beyond `bytes`: writes fail as they do on a full disk, for root too.
+struct FileSizeLimit {
+    rlimit before {};
+    void (*handler)(int) = nullptr;
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit now = before;
+        now.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &now);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, handler);
+    }
+};
 } // namespace
 
 TEST(Stores, FirstLaunchSeedsInTheInterfaceLanguageAndWritesAllFourFiles) {
@@ -232,6 +249,35 @@ TEST(Stores, OnlyChangedBytesAreWrittenAgainAndWriteErrorsAreSilent) {
     TimerModel& e = blocked.start();
     e.addLockup(u"New"_s);
     EXPECT_EQ(e.lockups().size(), 3);
+}
+
+TEST(Stores, AFailedWriteKeepsTheFileAndTheValueAndIsWrittenAgainAtTheNextChange) {
+    EngineRig rig;
+    TimerModel& e = rig.start();
+    rig.loc->setLang(Lang::fr);
+    const QByteArray settingsBefore = rig.readData(kSettings), schedulesBefore = rig.readData(kSchedules);
+    const QStringList filesBefore = QDir(rig.dataDir()).entryList(QDir::Files);
+    EXPECT_FALSE(e.saveFailed());
+    EXPECT_EQ(e.saveFailedText(), QString());
+    {
+        FileSizeLimit full(8);
+        e.editSettings([](Settings& s) { s.focusMin = 40; });
+        e.addSchedule();
+        EXPECT_TRUE(e.saveFailed());
+        EXPECT_EQ(e.saveFailedText(), u"Non enregistré : disque plein ou en lecture seule."_s);
+        // The files keep what they held, no temporary file is left, memory keeps the new values.
+        EXPECT_EQ(rig.readData(kSettings), settingsBefore);
+        EXPECT_EQ(rig.readData(kSchedules), schedulesBefore);
+        EXPECT_EQ(QDir(rig.dataDir()).entryList(QDir::Files), filesBefore);
+        EXPECT_EQ(e.settings().focusMin, 40);
+        EXPECT_EQ(e.schedules().size(), 1);
+    }
+    // Room again: the next change (or leaving) writes every store that fell behind; the line goes.
+    e.addLockup(u"New"_s);
+    EXPECT_FALSE(e.saveFailed());
+    EXPECT_EQ(parse(rig.readData(kSettings))["focusMin"], 40);
+    EXPECT_EQ(parse(rig.readData(kSchedules)).size(), 1u);
+    EXPECT_EQ(parse(rig.readData(kLockups)).size(), 3u);
 }
 
 TEST(Stores, LockupAndScheduleEditing) {

@@ -96,6 +96,8 @@ PanelPage {
                         Layout.fillWidth: true
                         TextLabel { width: parent.width; text: modelData.title; size: 12; elide: Text.ElideRight }
                         TextLabel { width: parent.width; text: modelData.source; size: 9; color: Style.traceDim; elide: Text.ElideRight }
+                        TextLabel { objectName: "calendarSkipped_" + modelData.id; visible: modelData.skipped !== ""
+                                    width: parent.width; text: modelData.skipped; size: 9; color: Style.craie; elide: Text.ElideRight }
                     }
                     Toggle {
                         objectName: "calendarSwitch_" + modelData.id

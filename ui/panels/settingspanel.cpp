@@ -199,6 +199,11 @@ QVariantList SettingsPanelModel::calendars() const {
             {QStringLiteral("source"), c.source},
             {QStringLiteral("color"), c.colorHex ? QColor::fromString(*c.colorHex) : QColor()},
             {QStringLiteral("watched"), !muted.contains(c.id)},
+            {QStringLiteral("skipped"),
+             c.skipped.isEmpty() ? QString()
+                                 : pick(QStringLiteral("Skipped, too large or too slow to read: "),
+                                        QStringLiteral("Ignoré, trop gros ou trop lent à lire : ")) +
+                                       c.skipped.join(QStringLiteral(", "))},
         });
     }
     return out;

@@ -46,6 +46,15 @@ Rectangle {
             }
             LanguageSwitcher {}
         }
+        TextLabel {
+            objectName: "saveFailedText"
+            visible: view.saveFailedText !== ""
+            text: view.saveFailedText
+            size: 11; weight: Font.DemiBold; color: Style.craie
+            elide: Text.ElideRight
+            Layout.fillWidth: true
+            Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
+        }
 
         // Calendar card
         Rule { visible: view.calendarVisible }

@@ -28,7 +28,7 @@ public:
     // Mivra's own status item is registered with a host (true) or no longer (false): it stands
     // in for the ordinary tray icon, and for the window shown when there is no tray at all.
     void setStatusItemRegistered(bool registered);
-    // Every quit request: the Quit control, the tray menu, SIGTERM and SIGINT.
+    // Every quit request: the Quit control, the tray menu, SIGTERM, SIGINT and SIGHUP.
     void requestQuit();
     // The password quit alert: the right password quits, a wrong one says so.
     void passwordQuit();
