@@ -4,6 +4,7 @@
 #include "platform/linux/dbusnotifier.h"
 #include "platform/linux/edscalendarstore.h"
 #include "platform/linux/icalstore.h"
+#include "platform/linux/logindsleepwatch.h"
 #include "platform/linux/mergedcalendarstore.h"
 #include "platform/linux/pkexecrunner.h"
 #include "platform/linux/procworkspace.h"
@@ -29,6 +30,7 @@ public:
     CanberraSound sound;
     ProcWorkspace workspace;
     PkexecRunner runner;
+    LogindSleepWatch sleepWatch;
     IcalCalendarStore calendarFiles{defaults};
     // With the desktop's calendar server on the session bus, its calendars join the files'.
     std::unique_ptr<EdsCalendarStore> calendarServer;
