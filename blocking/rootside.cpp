@@ -89,7 +89,9 @@ while :; do
     # Exit status 0: no block in force; 3: a block sent to 127.0.0.1; 4: a block sent to 0.0.0.0.
     # Anything else (an unreadable hosts file, a full disk) leaves everything as it is.
     rm -f "$fresh"
-    CONF="$snap" BEGIN="$BEGIN" END="$END" NOW="$now" FRESH="$fresh" LC_ALL=C awk '
+    @NOEOL@
+    CONF="$snap" BEGIN="$BEGIN" END="$END" NOW="$now" FRESH="$fresh" NOEOL="$noeol" LC_ALL=C awk '
+@OUT@
     BEGIN {
         conf = ENVIRON["CONF"]; b = ENVIRON["BEGIN"]; e = ENVIRON["END"]
         redirect = "0.0.0.0"; expires = ""; n = 0
@@ -109,14 +111,17 @@ while :; do
     $0 == e { skip = 0; next }
     skip { if (NF >= 2) old[tolower($2)] = 1; next }
 @HELD@
-    { print }
+    { out($0) }
     END {
+        if (active) {
+            out(b)
+            for (i = 1; i <= n; i++) out(redirect " " host[i])
+            out(e)
+            # The names this block adds to the one in force: their open connections are cut.
+            for (i = 1; i <= n; i++) if (!(tolower(host[i]) in old)) print host[i] > ENVIRON["FRESH"]
+        }
+        done()
         if (!active) exit 0
-        print b
-        for (i = 1; i <= n; i++) printf "%s %s\n", redirect, host[i]
-        print e
-        # The names this block adds to the one in force: their open connections are cut.
-        for (i = 1; i <= n; i++) if (!(tolower(host[i]) in old)) print host[i] > ENVIRON["FRESH"]
         exit (redirect == "127.0.0.1" ? 3 : 4)
     }' "$HOSTS" > "$tmp"
     status=$?
@@ -217,11 +222,19 @@ const QString heldLines = uR"awk(    / #mivra-part$/ { next }
         hit = 0; keep = ""
         for (i = 2; i <= m; i++) if (tolower(f[i]) in blocked) hit = 1; else keep = keep " " f[i]
         if (hit) {
-            print "#mivra-held " $0
-            if (keep != "") print f[1] keep " #mivra-part"
+            out("#mivra-held " $0)
+            if (keep != "") out(f[1] keep " #mivra-part")
             next
         }
     })awk"_s;
+
+// A hosts file whose last line has no line end keeps it that way: the lines written are joined by
+// line ends and the file ends with one only when it did before. A block put after such a line
+// therefore ends without one, and taking the block out again gives back the very same bytes.
+const QString noLineEnd = uR"sh(noeol=
+    [ -s "$HOSTS" ] && [ "$(tail -c 1 "$HOSTS" | wc -l)" -eq 0 ] && noeol=1)sh"_s;
+const QString outLines = uR"awk(    function out(line) { printf "%s%s", sep, line; sep = "\n" }
+    function done() { if (sep != "" && ENVIRON["NOEOL"] == "") printf "\n" })awk"_s;
 
 // Puts the file $1, made beside the hosts file, in place of it. Where the hosts file can be
 // renamed over, the new one is flushed to disk with the old one's owner, mode and security label
@@ -536,12 +549,15 @@ exit 0
 // Takes every marked block out of the hosts file (the applier's rule) and rewrites it, even when
 // nothing changed.
 const QString stripHosts = uR"sh(if [ -f "$HOSTS" ] && tmp=$(mktemp "$dir/.mivra-hosts.XXXXXX"); then
-    if BEGIN="$BEGIN" END="$END" LC_ALL=C awk '
+    @NOEOL@
+    if BEGIN="$BEGIN" END="$END" NOEOL="$noeol" LC_ALL=C awk '
+@OUT@
         $0 == ENVIRON["BEGIN"] { skip = 1; next }
         $0 == ENVIRON["END"] { skip = 0; next }
         skip { next }
 @HELD@
-        { print }' "$HOSTS" > "$tmp" && replace_hosts "$tmp"; then
+        { out($0) }
+        END { done() }' "$HOSTS" > "$tmp" && replace_hosts "$tmp"; then
 @FLUSH@
     fi
     rm -f "$tmp"
@@ -684,7 +700,9 @@ QString RootSide::applierScript() const {
                                      {u"@LOCK@"_s, lock},
                                      {u"@READ@"_s, read},
                                      {u"@STOPDAEMON@"_s, stop},
-                                     {u"@HELD@"_s, heldLines}});
+                                     {u"@HELD@"_s, heldLines},
+                                     {u"@NOEOL@"_s, noLineEnd},
+                                     {u"@OUT@"_s, outLines}});
 }
 
 QList<RootFile> RootSide::jobFiles() const {
@@ -796,7 +814,9 @@ QString RootSide::removalScript() const {
     const QString replace = hostsReplace(u"remove"_s);
     // Nothing is in force any more: held lines only come back.
     const QString strip = fill(stripHosts, {{u"@FLUSH@"_s, u"    "_s + cacheFlush().replace(u"\n"_s, u"\n    "_s)},
-                                            {u"@HELD@"_s, QString(heldLines).replace(u"    "_s, u"        "_s)}});
+                                            {u"@HELD@"_s, QString(heldLines).replace(u"    "_s, u"        "_s)},
+                                            {u"@NOEOL@"_s, noLineEnd},
+                                            {u"@OUT@"_s, QString(outLines).replace(u"    "_s, u"        "_s)}});
     if (m_platform == RootPlatform::MacOS)
         return fill(macRemoval, {{u"@SYS@"_s, shellQuote(l.stateDirectory)},
                                  {u"@LD@"_s, shellQuote(l.jobDirectory)},

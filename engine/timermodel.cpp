@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/defaults.h"
 #include "platform/notifier.h"
+#include "platform/sleepwatch.h"
 #include "platform/sound.h"
 
 #include <QCryptographicHash>
@@ -66,6 +67,7 @@ TimerModel::TimerModel(const Platform& platform, QObject* parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &TimerModel::tick);
     m_timer.start();
+    if (m_platform.sleepWatch) connect(m_platform.sleepWatch, &SleepWatch::resumed, this, &TimerModel::followTakeEnd);
 
     // A locked take the application did not see end is taken up before the first sync, so the
     // block it holds is never lifted in between.
@@ -308,12 +310,7 @@ void TimerModel::tick() {
         if (m_remaining <= 0) phaseEnded();
         notifyChange();
     }
-    // The written expiry follows the take's end: a pause, a suspend or a clock change moves it, and
-    // the lockup is written again as soon as the expiry's 30-second bucket moves.
-    if (!m_loading && blockingActive()) {
-        const std::optional<QDateTime> expiry = blockExpiry();
-        if ((expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0) != m_lastBucket) syncBlocking(false);
-    }
+    followTakeEnd();
     if (m_openSetActive) spendAllowance();
     ++m_housekeeping;
     if (m_housekeeping % 20 == 0) {
@@ -321,6 +318,15 @@ void TimerModel::tick() {
         checkScheduledTakes();
     }
     checkMeetingWarning();
+}
+
+// The written expiry follows the take's end: a pause, a suspend or a clock change moves it, and
+// the lockup is written again as soon as the expiry's 30-second bucket moves. Every tick looks, and
+// so does a wake from sleep, at once.
+void TimerModel::followTakeEnd() {
+    if (m_loading || !blockingActive()) return;
+    const std::optional<QDateTime> expiry = blockExpiry();
+    if ((expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0) != m_lastBucket) syncBlocking(false);
 }
 
 void TimerModel::rollOrResume() {

@@ -211,6 +211,7 @@ private:
     void spendAllowance();
     // What the lockups and settings ask to block, without what a locked take holds.
     bool policyActive() const;
+    void followTakeEnd();
     // A locked take is kept in "take.json" so that it outlives the application.
     void saveTake();
     void restoreTake();

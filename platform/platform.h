@@ -11,6 +11,7 @@ class Sound;
 class Workspace;
 class PrivilegedRunner;
 class CalendarStore;
+class SleepWatch;
 
 // The seams the engine runs on. The engine borrows them; whoever builds the engine owns them.
 struct Platform {
@@ -23,4 +24,5 @@ struct Platform {
     CalendarStore& calendarStore;
     RootLayout rootLayout;
     QString dataDirectory; // where the JSON stores live
+    SleepWatch* sleepWatch = nullptr; // where the platform reports wakes from sleep
 };

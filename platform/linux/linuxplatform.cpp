@@ -18,5 +18,6 @@ QString LinuxPlatform::dataDirectory() {
 }
 
 Platform LinuxPlatform::view() {
-    return Platform{clock, defaults, notifier, sound, workspace, runner, *calendarStore, RootLayout::linuxLayout(), dataDirectory()};
+    return Platform{clock, defaults, notifier, sound, workspace, runner, *calendarStore, RootLayout::linuxLayout(), dataDirectory(),
+                    &sleepWatch};
 }

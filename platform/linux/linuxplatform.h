@@ -5,6 +5,7 @@
 #include "platform/linux/dbusnotifier.h"
 #include "platform/linux/edscalendarstore.h"
 #include "platform/linux/icalstore.h"
+#include "platform/linux/logindsleepwatch.h"
 #include "platform/linux/mergedcalendarstore.h"
 #include "platform/linux/pkexecrunner.h"
 #include "platform/linux/procworkspace.h"
@@ -30,6 +31,7 @@ public:
     CanberraSound sound;
     ProcWorkspace workspace;
     PkexecRunner runner;
+    LogindSleepWatch sleepWatch;
     // The calendar files, read by a process of its own.
     CalendarReaderStore calendarFiles{defaults};
     // With the desktop's calendar server on the session bus, its calendars join the files'.

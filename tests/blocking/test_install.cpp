@@ -413,15 +413,27 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
     EXPECT_EQ(mode(lx.lockFile()), 0600u);
 
     // Removal while blocking: the original bytes come back, lines the block held included, and
-    // nothing of the helper is left.
-    const QByteArray original = RootSandbox::read(out(lx.hostsFile)) + "10.0.0.1 x.com mine.lan\n";
-    RootSandbox::write(out(lx.hostsFile), original.left(original.size() - 24) +
-                                              "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" +
-                                              marked("@B\n127.0.0.1 x.com\n@E\n"));
-    RootSandbox::write(out(lx.flagFile()), {});
-    sb->clearCalls();
-    ASSERT_TRUE(run(false));
-    EXPECT_EQ(RootSandbox::read(out(lx.hostsFile)), original);
+    // nothing of the helper is left. A last line without a line end is followed by a block that
+    // ends without one; it comes back without one.
+    const QByteArray mine = RootSandbox::read(out(lx.hostsFile));
+    const struct {
+        const char* name;
+        QByteArray original, blocked;
+    } removals[] = {
+        {"every line ends with LF", mine + "10.0.0.1 x.com mine.lan\n",
+         mine + "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" + marked("@B\n127.0.0.1 x.com\n@E\n")},
+        {"the last line has no LF", mine + "10.0.0.1 x.com mine.lan",
+         mine + "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" + marked("@B\n127.0.0.1 x.com\n@E")},
+    };
+    for (const auto& r : removals) {
+        SCOPED_TRACE(r.name);
+        if (!QFileInfo::exists(out(lx.versionFile()))) ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+        RootSandbox::write(out(lx.hostsFile), r.blocked);
+        RootSandbox::write(out(lx.flagFile()), {});
+        sb->clearCalls();
+        ASSERT_TRUE(run(false));
+        EXPECT_EQ(str(RootSandbox::read(out(lx.hostsFile))), str(r.original));
+    }
     for (const QString& gone : {lx.libexecDirectory, lx.stateDirectory, lx.logDirectory})
         EXPECT_FALSE(QFileInfo::exists(out(gone))) << gone.toStdString();
     EXPECT_EQ(QDir(out(lx.jobDirectory)).entryList(QDir::Files), QStringList());

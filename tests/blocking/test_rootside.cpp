@@ -153,6 +153,13 @@ X
 chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
         {"what a killed run left beside the hosts file is swept", "a\n", "", false, "a\n", false, N,
          u": > /etc/.mivra-hosts.AbCdEf"_s},
+        // A hosts file whose last line has no line end: the block goes after that line, and the
+        // file is the same bytes again once the block ends.
+        {"a last line without LF is held and the block ends without LF", "a\n5.6.7.8 x.com keep.org", to + "x.com\n",
+         false, "a\n#mivra-held 5.6.7.8 x.com keep.org\n5.6.7.8 keep.org #mivra-part\n@B\n127.0.0.1 x.com\n@E", true, F},
+        {"a block applied and lifted leaves a last line without LF as it was", "a\nb", to + "x.com\n", false, "a\nb",
+         false, F + FS, u"/bin/bash "_s + lx.applier() + u"; : > $C"_s},
+        {"a last line without LF and no block: nothing is touched", "a", "", false, "a", false, N},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -24,6 +24,7 @@ struct EngineRig {
     FakeWorkspace workspace;
     FakeRunner runner;
     FakeCalendarStore calendarStore;
+    FakeSleepWatch sleepWatch;
     std::unique_ptr<Loc> loc;
     std::unique_ptr<TimerModel> engine;
 
@@ -31,7 +32,7 @@ struct EngineRig {
     RootLayout root() const { return RootLayout::under(dir.path() + QStringLiteral("/root")); }
 
     Platform platform() {
-        return Platform{clock, defaults, notifier, sound, workspace, runner, calendarStore, root(), dataDir()};
+        return Platform{clock, defaults, notifier, sound, workspace, runner, calendarStore, root(), dataDir(), &sleepWatch};
     }
 
     // Starts (or restarts, as a relaunch would) the language and the engine.

@@ -7,6 +7,7 @@
 #include "platform/loginitem.h"
 #include "platform/notifier.h"
 #include "platform/privilegedrunner.h"
+#include "platform/sleepwatch.h"
 #include "platform/sound.h"
 #include "platform/workspace.h"
 
@@ -110,6 +111,14 @@ public:
     };
     void post(const QString& title, const QString& body) override { posts.append({title, body}); }
     QList<Post> posts;
+};
+
+// Wakes when the test says the machine woke.
+class FakeSleepWatch final : public SleepWatch {
+    Q_OBJECT
+public:
+    bool watching() const override { return true; }
+    void wake() { emit resumed(); }
 };
 
 class FakeSound final : public Sound {

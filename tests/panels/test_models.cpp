@@ -268,9 +268,24 @@ TEST_F(PanelModels, EditsWriteTheShownLockupAtOnce) {
     EXPECT_EQ(lists->rejectedText(), QString());
     EXPECT_EQ(rig.engine->lockups()[1].id, shownID);
 
+    // The line speaks of the lockup it was typed into: it goes as soon as another one is shown,
+    // however that one was chosen, and does not come back with the first.
+    const QString bad = u"news.example.com\nno such.site"_s;
+    lists->setSitesText(bad);
+    ASSERT_NE(lists->rejectedText(), QString());
+    lists->selectLockup(0);
+    EXPECT_EQ(lists->rejectedText(), QString()) << "another lockup picked in the panel";
+    lists->selectLockup(1);
+    EXPECT_EQ(lists->rejectedText(), QString()) << "back on the lockup it was typed into";
+    lists->setSitesText(bad);
+    rig.engine->selectLockup(rig.engine->lockups()[0].id);
+    EXPECT_EQ(lists->rejectedText(), QString()) << "another lockup chosen in the popover or over the bus";
+
     lists->selectLockup(0);
     EXPECT_EQ(rig.engine->lockupInEffect()->id, rig.engine->lockups()[0].id);
+    lists->setSitesText(bad);
     lists->deleteShown();
+    EXPECT_EQ(lists->rejectedText(), QString()) << "the lockup it was typed into deleted";
     EXPECT_EQ(rig.engine->lockups().size(), 1);
     EXPECT_EQ(lists->name(), u""_s) << "the next lockup in effect is shown";
     EXPECT_EQ(lists->currentIndex(), 0);

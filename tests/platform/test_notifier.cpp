@@ -1,11 +1,14 @@
-// Desktop notifications over a private session bus, received by a stand-in notification server.
+// Desktop notifications over a private session bus, received by a stand-in notification server;
+// and the login manager's wake signal, sent there as it is sent on the system bus.
 #include "engine/loc.h"
 #include "engine/timermodel.h"
 #include "fakes/enginerig.h"
 #include "platform/linux/dbusnotifier.h"
+#include "platform/linux/logindsleepwatch.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -101,6 +104,30 @@ TEST_F(Notifications, WithoutAServerPostingIsSilentAndDoesNotWait) {
     notifier.post(u"Back to one."_s, u"Standby — roll when you're ready."_s);
     QTest::qWait(50);
     SUCCEED();
+}
+
+// Only the wake is reported, not the going to sleep; with no bus at all nothing is watched and
+// nothing fails.
+TEST(LoginManager, AWakeIsReportedAtOnceAndGoingToSleepIsNot) {
+    if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+    QDBusConnection manager = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"login1"_s);
+    ASSERT_TRUE(manager.registerService(u"org.freedesktop.login1"_s));
+    LogindSleepWatch watch(QDBusConnection::sessionBus());
+    EXPECT_TRUE(watch.watching());
+    QSignalSpy woke(&watch, &SleepWatch::resumed);
+    for (bool goingToSleep : {true, false}) {
+        QDBusMessage m = QDBusMessage::createSignal(u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s,
+                                                    u"PrepareForSleep"_s);
+        m << goingToSleep;
+        ASSERT_TRUE(manager.send(m));
+    }
+    ASSERT_TRUE(woke.wait(5000));
+    EXPECT_EQ(woke.count(), 1); // the two arrive in order: the first one was not reported
+
+    const LogindSleepWatch nowhere(QDBusConnection(u"no such bus"_s));
+    EXPECT_FALSE(nowhere.watching());
+    manager.unregisterService(u"org.freedesktop.login1"_s);
+    QDBusConnection::disconnectFromBus(u"login1"_s);
 }
 
 #include "test_notifier.moc"

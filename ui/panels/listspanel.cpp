@@ -10,6 +10,9 @@ ListsPanelModel::ListsPanelModel(TimerModel& engine, Workspace& workspace, QObje
 }
 
 void ListsPanelModel::attach(TimerModel& engine) {
+    // Connected first, so that the views read the line already gone.
+    connect(&engine, &TimerModel::lockupsChanged, this, &ListsPanelModel::forgetRejectedOfAnother);
+    connect(&engine, &TimerModel::settingsValueChanged, this, &ListsPanelModel::forgetRejectedOfAnother);
     connect(&engine, &TimerModel::lockupsChanged, this, &ListsPanelModel::changed);
     connect(&engine, &TimerModel::settingsValueChanged, this, &ListsPanelModel::changed);
     connect(&engine, &TimerModel::heldChanged, this, &ListsPanelModel::changed);
@@ -25,6 +28,13 @@ QString ListsPanelModel::rejectedText() const {
     }
     if (parts.isEmpty()) return {};
     return pick(QStringLiteral("Not blocked — "), QStringLiteral("Non bloqué — ")) + parts.join(QStringLiteral("; "));
+}
+
+// The pieces rejected belong to the lockup they were typed into: once another one is shown (picked
+// here, in the popover or over the bus, or the first one deleted), they are forgotten.
+void ListsPanelModel::forgetRejectedOfAnother() {
+    const Lockup* l = shown();
+    if (!l || l->id != m_rejectedFor) m_rejected.clear();
 }
 
 QString ListsPanelModel::heldText() const {
@@ -114,6 +124,7 @@ void ListsPanelModel::setName(const QString& text) {
 void ListsPanelModel::setSitesText(const QString& text) {
     const SiteListParse parsed = parseSites(text);
     m_rejected = parsed.rejected;
+    if (const Lockup* l = shown()) m_rejectedFor = l->id;
     editShown([&](Lockup& l) { l.sites = parsed.sites; });
     emit changed();
 }

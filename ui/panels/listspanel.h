@@ -73,8 +73,10 @@ private:
     const Lockup* shown() const;
     // Replaces the shown lockup with `edit`'s result; the engine stores it and re-derives blocking.
     template <class F> void editShown(F edit);
+    void forgetRejectedOfAnother();
 
     Workspace* m_workspace = nullptr;
     QList<BlockedApp> m_candidates;
     QList<QPair<QString, SitePiece::Why>> m_rejected;
+    QUuid m_rejectedFor; // the lockup m_rejected was typed into
 };
