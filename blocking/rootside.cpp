@@ -256,10 +256,17 @@ replace_hosts() {
     rewrite_hosts "$1"
 }
 put_hosts() {
-    local size
+    local size status=0
     size=$(stat -c %s "$1") || return 1
-    [ "$size" -eq 0 ] || dd if="$1" of="$HOSTS" bs="$size" count=1 iflag=fullblock conv=notrunc status=none || return 1
-    truncate -s "$2" "$HOSTS" && sync "$HOSTS"
+    # A stop between the padded write and the truncation would leave the padding for good: while
+    # the two run, a stop is ignored and the run goes on to its end.
+    trap '' TERM INT HUP
+    if [ "$size" -ne 0 ]; then
+        dd if="$1" of="$HOSTS" bs="$size" count=1 iflag=fullblock conv=notrunc status=none || status=1
+    fi
+    [ "$status" -ne 0 ] || { truncate -s "$2" "$HOSTS" && sync "$HOSTS"; } || status=1
+    trap 'exit 1' TERM INT HUP
+    return "$status"
 }
 rewrite_hosts() {
     local new old
