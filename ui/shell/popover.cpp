@@ -77,7 +77,11 @@ Popover::Popover(MainView& view, QObject* parent) : QObject(parent), m_view(view
     connect(&m_release, &QTimer::timeout, this, &Popover::release);
 }
 
-Popover::~Popover() = default;
+Popover::~Popover() {
+    // Let go of the window while every member is still there: it may still tell of its hiding and
+    // its size as it goes, and reset() clears the pointer first, so those calls see no window.
+    m_window.reset();
+}
 
 void Popover::build(bool ordinary) {
     if (m_window && m_ordinary == ordinary) return;
