@@ -27,12 +27,13 @@ AbstractButton {
                    : contentItem && contentItem.text !== undefined && contentItem.name === undefined ? contentItem.text : ""
     Accessible.description: text.length > 0 ? tooltip : ""
 
-    // Return presses as Space does (Space is the button's own key).
+    // Return presses as Space does (Space is the button's own key), and so does a screen reader.
     function press() {
         if (!enabled) return
         if (checkable) toggle()
         clicked()
     }
+    Accessible.onPressAction: press()
     Keys.onReturnPressed: press()
     Keys.onEnterPressed: press()
 
