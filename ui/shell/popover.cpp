@@ -109,7 +109,11 @@ Popover::Popover(MainView& view, QObject* parent) : QObject(parent), m_view(view
     connect(&m_release, &QTimer::timeout, this, &Popover::release);
 }
 
-Popover::~Popover() = default;
+Popover::~Popover() {
+    // The window goes first: hiding it on the way out reaches the timers, which would be gone.
+    if (m_window) m_window->disconnect(this);
+    m_window.reset();
+}
 
 void Popover::build(bool ordinary) {
     if (m_window && m_ordinary == ordinary) return;
