@@ -94,7 +94,7 @@ void fill(EngineRig& rig) {
 
 class PanelsRendered : public ::testing::TestWithParam<std::tuple<const char*, Lang, bool>> {};
 
-TEST_P(PanelsRendered, EveryTextFitsTheFrame) {
+TEST_P(PanelsRendered, EveryTextFitsAndTabReachesEveryControl) {
     const auto [panel, lang, empty] = GetParam();
     PanelView v;
     if (empty) {
