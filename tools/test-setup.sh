@@ -13,6 +13,7 @@ packages=(
     clang libclang-rt-14-dev
     wrk nginx-light curl python3 iproute2
     xvfb trayer openbox xdotool x11-utils x11-apps haskell-gtk-sni-tray-utils
+    at-spi2-core python3-pyatspi
     debhelper dpkg-dev fakeroot lintian appstream librsvg2-bin
 )
 

@@ -71,6 +71,15 @@ QVariantList Style::languages() {
     return {chip(u"fr", u"FR", u"Français"), chip(u"en", u"EN", u"English")};
 }
 
+QVariantMap Style::controlNames() {
+    auto name = [](const char* en, const char* fr) { return pick(QString::fromUtf8(en), QString::fromUtf8(fr)); };
+    return {{QStringLiteral("remove"), name("Remove", "Retirer")},
+            {QStringLiteral("delete"), name("Delete", "Supprimer")},
+            {QStringLiteral("less"), name("Decrease", "Diminuer")},
+            {QStringLiteral("more"), name("Increase", "Augmenter")},
+            {QStringLiteral("close"), name("Close", "Fermer")}};
+}
+
 QString Style::noAppsBlocked() {
     return pick(QStringLiteral("No apps blocked."), QStringLiteral("Aucune app bloquée."));
 }

@@ -36,6 +36,8 @@ class Style : public QObject {
     Q_PROPERTY(QString lang READ lang WRITE setLang NOTIFY langChanged)
     Q_PROPERTY(QVariantList languages READ languages CONSTANT)
     Q_PROPERTY(QString noAppsBlocked READ noAppsBlocked NOTIFY langChanged)
+    // Names (and tooltips) of the symbol-only controls that carry no text of their own.
+    Q_PROPERTY(QVariantMap controlNames READ controlNames NOTIFY langChanged)
 
 public:
     explicit Style(QObject* parent = nullptr);
@@ -66,6 +68,7 @@ public:
     // The switcher's chips, in order: code, label and tooltip.
     static QVariantList languages();
     static QString noAppsBlocked();
+    static QVariantMap controlNames();
 
 signals:
     void langChanged();

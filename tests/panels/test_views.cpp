@@ -94,7 +94,7 @@ void fill(EngineRig& rig) {
 
 class PanelsRendered : public ::testing::TestWithParam<std::tuple<const char*, Lang, bool>> {};
 
-TEST_P(PanelsRendered, EveryTextFitsTheFrame) {
+TEST_P(PanelsRendered, EveryTextFitsAndTabReachesEveryControl) {
     const auto [panel, lang, empty] = GetParam();
     PanelView v;
     if (empty) {
@@ -109,6 +109,10 @@ TEST_P(PanelsRendered, EveryTextFitsTheFrame) {
     }
     ASSERT_TRUE(v.open(QString::fromUtf8(panel), lang)) << v.quick.errors.toStdString();
     EXPECT_EQ(v.overflowing(), QStringList()) << panel;
+    // Tab reaches every control of the panel, read line by line.
+    const QList<QQuickItem*> stops = QuickRig::tabStops(v.content());
+    EXPECT_EQ(QuickRig::readingOrderBreaks(stops, v.content()), "") << panel;
+    EXPECT_EQ(QuickRig::names(v.quick.tabChain()), QuickRig::names(stops)) << panel;
     if (QString::fromUtf8(panel) == u"StatsPanel"_s) {
         EXPECT_EQ(std::pair(v.shown(u"statsEmpty"_s), v.shown(u"statsFull"_s)), std::pair(empty, !empty));
     }

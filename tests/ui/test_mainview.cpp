@@ -238,3 +238,46 @@ TEST_F(MainViewTest, LongFrenchRowsWrapInsteadOfLosingTheirEnd) {
     EXPECT_LE(item(u"unlockButton")->mapToScene({item(u"unlockButton")->width(), 0}).x(), 340 - 16 + 0.5);
     EXPECT_LE(item(u"setButton")->mapToScene({item(u"setButton")->width(), 0}).x(), 340 - 16 + 0.5);
 }
+
+TEST_F(MainViewTest, KeyboardReachesEveryControlInReadingOrderAndPressesIt) {
+    auto names = &QuickRig::names;
+    for (Lang lang : {Lang::en, Lang::fr}) {
+        SCOPED_TRACE(lang == Lang::en ? "en" : "fr");
+        start(lang);
+        rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 10; });
+        view->togglePanel(u"lists"_s);
+        QCoreApplication::processEvents();
+        quick.window->grabWindow();
+        auto* root = qobject_cast<QQuickItem*>(quick.root.get());
+        const QList<QQuickItem*> stops = QuickRig::tabStops(root);
+        const std::string order = QuickRig::readingOrderBreaks(stops, root);
+
+        const QList<QQuickItem*> forward = quick.tabChain();
+        EXPECT_EQ(names(forward), names(stops));
+        EXPECT_EQ(order, "");
+        EXPECT_NE(names(stops).find("lockupDelete, lockupName, sitesEditor"), std::string::npos);
+        // Shift+Tab walks the same ring the other way.
+        QList<QQuickItem*> backward = quick.tabChain(false);
+        std::reverse(backward.begin(), backward.end());
+        if (!backward.isEmpty() && backward.contains(forward.value(0)))
+            std::rotate(backward.begin(), backward.begin() + backward.indexOf(forward.value(0)), backward.end());
+        EXPECT_EQ(names(backward), names(forward));
+
+        // Return and Space press the focused button; only the keyboard's focus shows the ring.
+        QQuickItem* primary = item(u"primaryButton");
+        QQuickItem* ring = QuickRig::findIn(primary, u"focusRing"_s);
+        ASSERT_TRUE(ring);
+        click(u"primaryButton");
+        EXPECT_FALSE(ring->isVisible()) << "a click shows no ring";
+        EXPECT_TRUE(rig.engine->running());
+        QTest::keyClick(quick.window.get(), Qt::Key_Tab);
+        QTest::keyClick(quick.window.get(), Qt::Key_Backtab);
+        EXPECT_EQ(quick.window->activeFocusItem(), primary);
+        EXPECT_TRUE(ring->isVisible());
+        QTest::keyClick(quick.window.get(), Qt::Key_Return);
+        EXPECT_FALSE(rig.engine->running()) << "Return pauses";
+        QTest::keyClick(quick.window.get(), Qt::Key_Space);
+        EXPECT_TRUE(rig.engine->running()) << "Space resumes";
+        view->togglePanel(u"lists"_s);
+    }
+}

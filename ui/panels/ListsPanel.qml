@@ -39,12 +39,14 @@ PanelPage {
             Item { Layout.fillWidth: true }
             PlainButton {
                 objectName: "lockupAdd"
+                tooltip: m.texts.newLockup
                 implicitWidth: 20; implicitHeight: 20
                 contentItem: Symbol { name: "plus"; size: 13; color: Style.trace }
                 onClicked: m.newLockup()
             }
             PlainButton {
                 objectName: "lockupDelete"
+                tooltip: Style.controlNames.delete
                 implicitWidth: 20; implicitHeight: 20
                 contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
                 onClicked: m.deleteShown()
@@ -80,6 +82,13 @@ PanelPage {
                 TextArea.flickable: TextArea {
                     id: sites
                     objectName: "sitesEditor"
+                    Accessible.name: m.texts.sites
+                    // Tab leaves the editor as it leaves a field: a site list holds no tabs.
+                    Keys.onTabPressed: (event) => leave(!(event.modifiers & Qt.ShiftModifier))
+                    Keys.onBacktabPressed: leave(false)
+                    function leave(forward) {
+                        nextItemInFocusChain(forward).forceActiveFocus(forward ? Qt.TabFocusReason : Qt.BacktabFocusReason)
+                    }
                     padding: 8
                     background: null
                     color: Style.craieBlanc
@@ -124,6 +133,7 @@ PanelPage {
             objectName: "addRunningApp"
             implicitHeight: 20
             implicitWidth: addRow.implicitWidth
+            Accessible.name: m.texts.addRunning
             contentItem: RowLayout {
                 id: addRow
                 spacing: 6
@@ -145,6 +155,8 @@ PanelPage {
                         model: m.candidateNames
                         delegate: PlainButton {
                             objectName: "candidate_" + index
+                            Accessible.role: Accessible.MenuItem
+                            Accessible.name: modelData
                             implicitWidth: Math.max(160, candidateText.implicitWidth + 16)
                             implicitHeight: 22
                             contentItem: Rectangle {

@@ -14,6 +14,8 @@ PlainButton {
     signal activated(int index)
 
     implicitHeight: 22
+    Accessible.role: Accessible.ComboBox
+    Accessible.name: label.text
     implicitWidth: Math.min(label.implicitWidth + 30, 180)
     contentItem: Rectangle {
         radius: 6
@@ -52,6 +54,8 @@ PlainButton {
                 model: picker.entries
                 delegate: PlainButton {
                     objectName: "pickerEntry_" + index
+                    Accessible.role: Accessible.MenuItem
+                    Accessible.name: modelData
                     width: Math.max(column.width, entryText.implicitWidth + 24)
                     implicitWidth: entryText.implicitWidth + 24
                     implicitHeight: 22

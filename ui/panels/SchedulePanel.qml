@@ -14,6 +14,7 @@ PanelPage {
         PlainButton {
             objectName: "scheduleAdd"
             implicitWidth: addRow.implicitWidth; implicitHeight: 18
+            Accessible.name: m.texts.add
             contentItem: RowLayout {
                 id: addRow
                 spacing: 4
@@ -51,13 +52,14 @@ PanelPage {
                 RowLayout {
                     width: body.width
                     spacing: 8
-                    Toggle { objectName: "scheduleEnabled"; checked: card.c.enabled; onClicked: m.setEnabled(card.c.id, checked) }
+                    Toggle { objectName: "scheduleEnabled"; checked: card.c.enabled; Accessible.name: card.c.timeText; onClicked: m.setEnabled(card.c.id, checked) }
                     MonoLabel { objectName: "scheduleTime"; text: card.c.timeText; size: 17; weight: Font.Bold; color: Style.craieBlanc }
                     MonoLabel { text: card.c.lengthText; size: 12; color: Style.traceDim }
                     Item { Layout.fillWidth: true }
                     PlainButton {
                         objectName: "scheduleDelete"
                         implicitWidth: 18; implicitHeight: 18
+                        tooltip: Style.controlNames.delete
                         contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
                         onClicked: m.remove(card.c.id)
                     }
@@ -70,6 +72,10 @@ PanelPage {
                         delegate: PlainButton {
                             objectName: "weekday_" + (index + 1)
                             width: 26; height: 26
+                            Accessible.role: Accessible.CheckBox
+                            Accessible.name: modelData.letter
+                            Accessible.checkable: true
+                            Accessible.checked: modelData.on
                             contentItem: Rectangle {
                                 radius: 7
                                 color: modelData.on ? Style.bleuNuit : Style.nuit
@@ -109,6 +115,7 @@ PanelPage {
                     Item { Layout.fillWidth: true }
                     MenuPicker {
                         objectName: "scheduleLockup"
+                        Accessible.description: m.texts.lockup
                         Layout.maximumWidth: 170
                         entries: m.lockupNames
                         currentIndex: card.c.lockupIndex
@@ -121,6 +128,7 @@ PanelPage {
                     Item { Layout.fillWidth: true }
                     MenuPicker {
                         objectName: "scheduleLock"
+                        Accessible.description: m.texts.lock
                         entries: m.lockNames
                         currentIndex: card.c.lockIndex
                         onActivated: (i) => m.chooseLock(card.c.id, i)

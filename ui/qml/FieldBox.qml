@@ -17,7 +17,9 @@ Rectangle {
     color: fill
     radius: 8
     border.width: 1
-    border.color: Style.hairline
+    // Bleu-vif while the keyboard has brought focus here, as the buttons' ring.
+    border.color: input.activeFocus && (input.focusReason === Qt.TabFocusReason || input.focusReason === Qt.BacktabFocusReason)
+                  ? Style.bleuVif : Style.hairline
     implicitWidth: 200
     implicitHeight: input.contentHeight + input.topPadding + input.bottomPadding
 
@@ -33,6 +35,7 @@ Rectangle {
         font.family: Style.family
         font.pixelSize: box.size
         passwordCharacter: "\u2022"
+        Accessible.name: placeholderText
         onTextEdited: box.edited(text)
         onAccepted: box.accepted()
     }

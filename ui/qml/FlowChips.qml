@@ -32,6 +32,7 @@ Column {
                 PlainButton {
                     objectName: "chipRemove_" + modelData.id
                     implicitWidth: 14; implicitHeight: 14
+                    tooltip: Style.controlNames.remove + " · " + modelData.name
                     contentItem: Symbol { name: "xmark.circle.fill"; size: 12; color: Style.traceDim }
                     onClicked: chips.remove(modelData.id)
                 }

@@ -118,6 +118,7 @@ Rectangle {
                     objectName: "connectRow"
                     visible: view.calendarState === "connect"
                     width: parent.width
+                    Accessible.name: view.calendarText
                     contentItem: RowLayout {
                         spacing: 8
                         Symbol { name: "calendar.badge.plus"; size: 12; color: Style.trace }
@@ -245,6 +246,7 @@ Rectangle {
                 objectName: "cancelPassword"
                 Layout.row: passwordRow.stacked ? 1 : 0; Layout.column: 2
                 implicitWidth: 16; implicitHeight: 16
+                tooltip: Style.controlNames.close
                 contentItem: Symbol { name: "xmark"; size: 11; color: Style.traceDim }
                 onClicked: view.cancelPassword()
             }

@@ -13,6 +13,20 @@ Rectangle {
     color: Style.nuitPanel
     implicitHeight: 320
 
+    // The control the keyboard moves to is scrolled into sight.
+    readonly property Item focusedItem: Window.activeFocusItem
+    onFocusedItemChanged: {
+        const flick = scroll.contentItem
+        let inside = focusedItem
+        while (inside && inside !== flick) inside = inside.parent
+        if (!inside) return
+        const top = focusedItem.mapToItem(flick.contentItem, 0, 0).y - 8
+        const bottom = top + focusedItem.height + 16
+        if (top < flick.contentY) flick.contentY = Math.max(0, top)
+        else if (bottom > flick.contentY + flick.height)
+            flick.contentY = Math.min(flick.contentHeight - flick.height, bottom - flick.height)
+    }
+
     ScrollView {
         id: scroll
         objectName: "sidePanelScroll"

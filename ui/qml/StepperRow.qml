@@ -38,6 +38,7 @@ RowLayout {
             anchors.fill: parent
             PlainButton {
                 objectName: "stepperDown"
+                tooltip: Style.controlNames.less + " · " + row.label
                 width: 22; height: 20
                 enabled: row.value > row.from
                 opacity: enabled ? 1 : 0.4
@@ -46,6 +47,7 @@ RowLayout {
             }
             PlainButton {
                 objectName: "stepperUp"
+                tooltip: Style.controlNames.more + " · " + row.label
                 width: 22; height: 20
                 enabled: row.value < row.to
                 opacity: enabled ? 1 : 0.4

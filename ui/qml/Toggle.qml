@@ -7,6 +7,9 @@ PlainButton {
     checkable: true
     implicitWidth: 32
     implicitHeight: 18
+    Accessible.role: Accessible.CheckBox
+    Accessible.checkable: true
+    Accessible.checked: checked
     contentItem: Rectangle {
         implicitWidth: sw.implicitWidth
         radius: height / 2

@@ -13,6 +13,7 @@ RowLayout {
     Toggle {
         objectName: "toggleSwitch"
         checked: row.isOn
+        Accessible.name: row.label
         onClicked: row.toggled(checked)
     }
 }

@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -37,6 +38,7 @@ struct Scene {
     bool dense = false; // also rendered at double density
     qint64 takes = 0, allowanceUsed = 0; // today's counters, read at start
     int room = 0; // the popover's room on its screen (0: no limit)
+    int tabs = 0; // Tab presses before the picture: where the keyboard's focus ring is
 };
 
 
@@ -195,6 +197,10 @@ const Scene kScenes[] = {
      false, 3, 300, kRoom720},
     {u"screen-1280x720-lists-fr", Lang::fr, [](EngineRig& rig, MainView& view) { everyRow(rig); view.togglePanel(u"lists"_s); },
      false, 0, 0, kRoom720},
+    // The keyboard's focus ring: on the calendar row of the main view, on a panel's add button.
+    {u"focus-calendar-en", Lang::en, [](EngineRig&, MainView&) {}, false, 0, 0, 0, 3},
+    {u"focus-lists-add-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); },
+     false, 0, 0, 0, 14},
 };
 
 bool render(const Scene& scene, const QString& folder, const QString& suffix) {
@@ -225,6 +231,12 @@ bool render(const Scene& scene, const QString& folder, const QString& suffix) {
     window.show();
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     window.resize(int(item->width()), int(item->height()));
+    for (int i = 0; i < scene.tabs; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier), release(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier);
+        QCoreApplication::sendEvent(&window, &press);
+        QCoreApplication::sendEvent(&window, &release);
+    }
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
     // A side panel is shown a frame at a time, scrolled down until its end.
     QObject* flick = nullptr;
     if (auto* scroll = item->findChild<QQuickItem*>(u"sidePanelScroll"_s); scroll && scroll->isVisible())

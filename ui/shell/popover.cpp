@@ -3,6 +3,7 @@
 #include "ui/mainview.h"
 #include "ui/style.h"
 
+#include <QAccessibleObject>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -21,6 +22,32 @@ namespace {
 // How long the popover stays closed before its window is let go: a quick look again within it costs
 // nothing; after it, the window is built again on the click.
 constexpr int kReleaseAfterMs = 30'000;
+
+// The application as the accessibility bus sees it. Qt lists only ordinary top-level windows there,
+// so a screen reader would never reach the popover (a popup window); this lists every shown one.
+class AccessibleApplication : public QAccessibleApplication {
+public:
+    int childCount() const override { return int(windows().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const QList<QWindow*> list = windows();
+        return index >= 0 && index < list.size() ? list[index]->accessibleRoot() : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child ? int(windows().indexOf(qobject_cast<QWindow*>(child->object()))) : -1;
+    }
+
+private:
+    static QList<QWindow*> windows() {
+        QList<QWindow*> out;
+        for (QWindow* w : QGuiApplication::topLevelWindows())
+            if (w->isVisible() && w->type() != Qt::Desktop && w->accessibleRoot()) out.append(w);
+        return out;
+    }
+};
+
+QAccessibleInterface* accessibleApplication(const QString&, QObject* object) {
+    return object == qApp ? new AccessibleApplication : nullptr;
+}
 } // namespace
 
 PopoverPlacement popoverPlacement(const QRect& anchor, const QRect& area) {
@@ -72,14 +99,19 @@ protected:
 } // namespace
 
 Popover::Popover(MainView& view, QObject* parent) : QObject(parent), m_view(view) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(accessibleApplication);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     m_release.setSingleShot(true);
     m_release.setInterval(kReleaseAfterMs);
     connect(&m_release, &QTimer::timeout, this, &Popover::release);
 }
 
 Popover::~Popover() {
-    // Let go of the window while every member is still there: it may still tell of its hiding and
-    // its size as it goes, and reset() clears the pointer first, so those calls see no window.
+    // The window goes first: hiding it on the way out reaches the timers, which would be gone.
+    if (m_window) m_window->disconnect(this);
     m_window.reset();
 }
 
