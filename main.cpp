@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mivra: a tray focus timer that closes the set while a take rolls.
 #include "engine/loc.h"
 #include "engine/timermodel.h"

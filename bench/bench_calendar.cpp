@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file calendar store with 10,000 items in one collection: the first load, and the refresh of
 // every thirty seconds when nothing changed (through the calendar service, as the timer runs it).
 #include "calendar/calendarservice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's hot paths: one tick (with the delivery of the change it announces), and a start-up
 // with a ten-year history and fifty large lockups.
 #include "fakes/enginerig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the Linux root side for distribution packages: the applier, the six systemd units, the
 // version file, an empty lockup file and the program that hands the lockup file to a user, with the applier and the daemon in the given libexec folder.
 //   mivra-rootside-gen OUTPUT_DIR LIBEXEC_DIR

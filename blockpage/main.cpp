@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mivra-blockpage: answers every HTTP request on 127.0.0.1:80 with the Closed Set page.
 // It reads no arguments and no environment; it runs until killed.
 

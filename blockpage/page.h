@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The Closed Set page and the one answer the daemon gives to any request: pure functions, no I/O.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The daemon's network side: a listening socket on the loopback address and the loop that answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mivractl/control.h"
 
 #include "engine/loc.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mivractl: Mivra's state and controls from a shell or a status bar, over the session bus.
 #include "mivractl/control.h"
 #include "mivractl/helpercmd.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/defaults.h"
 
 std::optional<QString> Defaults::string(const QString& key) const {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point: GoogleTest under a QCoreApplication, so queued calls and timers work.
 #include <QCoreApplication>
 #include <QStandardPaths>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes a Debian 12 machine ready to build and run Mivra: the Debian packages that building and running
 # need (the fonts are in the tree, under resources/fonts). Test and benchmark tools come from
 # tools/test-setup.sh, which the test command runs itself. Safe to run again; quick when all is there.

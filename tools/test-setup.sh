@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes a Debian 12 machine ready to test and benchmark Mivra: what tools/setup.sh installs, plus the
 # test and benchmark tools. Run by tools/test.sh itself. Touches no service of the machine's: nginx is
 # installed for the daemon's benchmark, which runs its own instance with its own configuration.

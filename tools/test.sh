@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Mivra and runs every test: the whole suite in the dev build, then the whole suite once more
 # under AddressSanitizer and UBSan (stored numbers at the ends of the 64-bit range must never
 # overflow; the daemon must never touch memory it does not own).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A small X desktop for the tray test and the interface benchmark, sourced by both: Xvfb, openbox and
 # trayer as tray host, a private HOME, and the helpers that find Mivra's windows.
 #   start_desktop <first display number> [WxH]    sets DISPLAY, HOME and the XDG folders under $work

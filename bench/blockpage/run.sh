@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Load test of the block page daemon against nginx serving the same page with the same head, both on
 # loopback, one new connection per request (the daemon closes every connection after its answer).
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // blockpage_serve PORT [THREADS]: the daemon's server on any loopback port, for load tests and manual
 // checks without root. The daemon itself always binds port 80.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Latency of a browser-like client while many silent connections are held open.
 
     silent_flood.py PORT [SILENT] [REQUESTS] [SECONDS]

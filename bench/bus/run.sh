@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the bus costs: how long `mivractl status` takes, end to end as a shell sees it, and how much
 # of a core a watching status bar adds to Mivra during a take. Runs on a private session bus
 # against the bus interface over an engine on fakes, whose clock ticks every 10 ms instead of every

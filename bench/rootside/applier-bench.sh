@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The hosts applier's steady run (nothing to change) on a hosts file the size of the big public
 # block lists, against the same work done by hand: one awk copy without the marked block, the
 # block appended, and cmp. The applier should stay within 1.5 times the hand-made baseline.

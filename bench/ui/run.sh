@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The desktop app measured from outside, side by side with the floor (bench/ui/floor: the least a Qt
 # Quick tray program of the same shape costs), on one X server with a window manager and a tray host:
 #   start-up   from exec to the icon embedded in the tray, and to the popover shown on a click then

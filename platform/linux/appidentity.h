@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // How a Linux process is recognised as an application: its systemd app unit, its Flatpak or snap,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mivra-calendar-reader: reads the calendar files for Mivra, in a process of its own so that no
 // file can stop Mivra's clock. Mivra gives each file a budget and ends this process when one goes
 // over it; see calendarwire.h for what is said on standard input and output.

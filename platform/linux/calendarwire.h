@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the calendar reader and Mivra say to each other: one compact JSON object a line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GLib headers come before any Qt header: Qt's `signals` keyword would clash with theirs.
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Reading iCalendar text into events that can be asked for their occurrences in a window. Times are

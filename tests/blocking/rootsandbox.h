@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A throwaway copy of the places the root side touches. Commands run as root inside a private

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The app monitor against a fake workspace: what it holds, what it never holds, when it sweeps,
 // launches, stopping, and the forced check after an undelivered terminate request.
 #include "blocking/appmonitor.h"

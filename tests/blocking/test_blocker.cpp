@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The lockup file as the application writes it, and how the helper's version file is read.
 #include "blocking/blocker.h"
 #include "engine/loc.h"

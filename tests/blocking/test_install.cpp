@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Installing and removing the helper through the Blocker: staging, the worker thread, what the
 // person sees afterwards, and pkexec's outcomes.
 #include "blocking/blocker.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the engine blocks and until when: engine states against the monitor, the lockup file and the
 // signature.
 #include "blocking/appmonitor.h"

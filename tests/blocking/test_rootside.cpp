@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The root side's generated texts, and the Linux scripts run for real as root in a sandbox.
 #include "blocking/blocker.h"
 #include "blocking/rootside.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable on 127.0.0.1:80, started the ways a service manager may start it. It needs root
 // and a free port 80; otherwise these tests skip.
 

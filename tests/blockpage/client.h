@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Raw loopback clients, and a live server on an ephemeral port, for the daemon's tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a request and building the answer, byte for byte, without sockets.
 
 #include "client.h"

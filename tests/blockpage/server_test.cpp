@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A live daemon on an ephemeral loopback port, talked to with raw sockets.
 
 #include "client.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mivra's objects on a private session bus, each served on a connection of its own as in the
 // application, and read and driven from other connections as a client would: its own interface, and
 // the status notifier item against a stand-in watcher.

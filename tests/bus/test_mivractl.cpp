@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mivractl against a stand-in Mivra (the real interface over a real engine on fakes) on a private bus.
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for Mivra on the bus: the real interface over a real engine on fakes.
 // Options: --lang fr|en, --password TEXT, --tick-ms N. Prints "ready" once the name is claimed and
 // "popover" for every request to show it; leaves with status 0 when quitting is granted.

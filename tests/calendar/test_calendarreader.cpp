@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar files read by the reader process: hostile files are skipped and remembered, the rest
 // is read, and nothing waits on the reader.
 #include "fakes/fakes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's calendar duties on fakes: the service wired at start-up and by settings, the warning
 // before the next meeting, and the weekly scheduled takes.
 #include "calendar/calendarservice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file calendar store on the fixtures of tests/data/calendars: the calendars it finds, the
 // occurrences it expands, what it reads again, its change signal, and the service on top of it.
 #include "calendar/calendarservice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar service on a fake store and clock: join links, the texts in both languages, the
 // refresh (filters, order, publication), access and the list of calendars.
 #include "calendar/calendarservice.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar server store against a real server: the source registry and the calendar factory
 // run on the private session bus this binary is started on, with every file in a temporary home.
 #include <libecal/libecal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar files and the desktop's calendar server shown as one store.
 #include "fakes/fakes.h"
 #include "platform/linux/mergedcalendarstore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stored numbers at the ends of the 64-bit range in every numeric field of every store and of the
 // day counters: nothing derived from them overflows or changes sign, a valid value is kept as it
 // is, and a file whose numbers had to be brought within bounds survives beside the rewrite. The

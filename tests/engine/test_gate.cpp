@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gate (timer and password locks, cutting, quitting) and allowance mode (spending, running out,
 // relaunching, midnight).
 #include "blocking/appmonitor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Choosing, switching and storing the interface language.
 #include "engine/loc.h"
 #include "fakes/fakes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The day ledger on a fake clock: launches on the same and the next day, midnight with a take
 // running, duplicate records, a clock moving back, time zones, and where the day ends.
 #include "fakes/enginerig.h"

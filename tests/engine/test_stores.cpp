@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four JSON stores: first launch, key-by-key and strict list fallbacks, keeping bad files aside,
 // the limits of a file, atomic writes, the canonical text and the site-list parser.
 #include "engine/stores.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The phase machine on a fake clock: reels, take lengths, breaks, the texts, notifications, and
 // which operations re-derive blocking.
 #include "fakes/enginerig.h"

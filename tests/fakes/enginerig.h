@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // An engine on fakes, in a temporary data folder: what every engine and policy test starts from.

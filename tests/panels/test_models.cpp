@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The side panels' models on a real engine over fakes: each control writes its field through the engine.
 #include "ui/panels/listspanel.h"
 #include "ui/panels/runningapps.h"

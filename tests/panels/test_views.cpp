@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four side panels rendered offscreen in the side-panel frame, in both languages, on a real
 // engine over fakes: what they show, what their controls write, and that no text is cut off.
 #include "fakes/enginerig.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Desktop notifications over a private session bus, received by a stand-in notification server;
 // and the login manager's wake signal, sent there as it is sent on the system bus.
 #include "engine/loc.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux workspace: how processes are recognised as applications (from /proc-style fixture
 // files), and terminating real child processes started under distinctive executable names.
 #include "blocking/appmonitor.h"

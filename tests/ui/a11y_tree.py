@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Mivra's controls as the desktop's accessibility tree (AT-SPI) shows them to a screen reader.
 #   a11y_tree.py list              one line per shown control: "<role>\t<name>"
 #   a11y_tree.py press <name>      runs the press action of the shown control named <name>

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real mivra read through the desktop's accessibility bus, as a screen reader reads it: with
 # the popover open, every control has a role and a non-empty name, the icon buttons (panel
 # switcher, the lists panel's add and delete) are named by their tooltips, and the same holds after

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Trays that come after Mivra: started with no tray, Mivra shows its window; an XEmbed tray (trayer)
 # or a status-notifier host (the standalone SNI tray with its own watcher) that starts afterwards
 # gets the icon, drawn from the build tree with no icon installed, and the window goes; when the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real mivra on a laptop-sized X screen with a window manager and a tray at the top: with the
 # calendar card and the allowance row shown, the popover stays inside the screen and off the icon
 # with each side panel open, in both languages, and its top edge (the one by the icon) never moves.

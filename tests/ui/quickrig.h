@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Loads QML of the Mivra module into an offscreen window and finds items by objectName.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The look and the shared controls: colours from text, the symbol table, the stepper, the chips
 // and the language switcher.
 #include "fakes/fakes.h"

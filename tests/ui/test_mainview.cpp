@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main view rendered offscreen on a real engine over fakes: texts, visibility, enabled states,
 // colours and sizes of each state, and the controls' effect on the engine.
 #include "fakes/enginerig.h"

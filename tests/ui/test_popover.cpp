@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The popover's window offscreen: its height against the room on its screen, the edge next to the
 // icon while the height changes, and the keyboard and wheel inside it (menus, fields, the sites
 // editor).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shell's decisions: the tray title and icon, the termination check for each gate state, the
 // quit alerts and where the popover opens.
 #include "fakes/enginerig.h"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real mivra on an X server with a window manager and a tray host: the icon is embedded, a
 # click opens the popover next to it and fully on the screen, a click in another window closes it,
 # and a second start leaves at once and shows the first one's popover.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point for the views: GoogleTest under a QApplication on the offscreen platform with
 // the software renderer, the application's fonts registered.
 #include "ui/style.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the popover's main view in its main states to PNG files, on a real engine over the fake
 // platform seams: `mivra_screenshots <folder> [suffix]`. Run it on the offscreen platform with the
 // software renderer; with QT_SCALE_FACTOR=2 and a suffix such as "@2x" it renders a few states at

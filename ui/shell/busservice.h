@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Mivra's D-Bus interface: the engine's state as read-only properties and the popover's controls

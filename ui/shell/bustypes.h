@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Value types that travel over Mivra's D-Bus interface, shared by the application and mivractl.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Mivra's own status item for trays that speak the StatusNotifierItem protocol, with the label that

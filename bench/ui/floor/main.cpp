@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The floor the desktop app is measured against: the least a Qt Quick tray program of the same
 // shape costs. A tray icon, a hidden Quick window holding a clock text that changes each second,
 // the software renderer. Clicking the icon shows or hides the window (340 wide, like the popover).

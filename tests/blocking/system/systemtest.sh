@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The root side under a real systemd: Debian 12's systemd boots as PID 1 of a container on a root
 # file system made once by mmdebstrap (cached), a user installs through the application's own
 # install code and the real pkexec (a polkit rule stands in for the password), and every promise

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's own install, removal and lockup writing, as the system test drives them
 // inside the container:  mivra-systest install | remove | write [--page] [--expires S] SITE...
 // and, standing in for a site that keeps connections open:  mivra-systest serve ADDRESS PORT

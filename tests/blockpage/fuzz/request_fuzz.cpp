@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the request reader and the answer built from it: any bytes a client can send in
 // one read must give a well-formed answer whose host cannot open markup.
 
