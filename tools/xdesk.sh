@@ -6,8 +6,10 @@
 #                                                 XDESK_TRAY=none leaves the tray out)
 # The caller sets `work` (a temporary folder) and `pids` (an array) and kills `pids` on exit.
 
-wait_for() { # <tries of 0.1 s> <command…>
-    local tries=$1; shift
+wait_for() { # <tries of 0.1 s on a quiet machine> <command…>
+    # Each wait is for an event; a busy machine (a build beside the tests) gets ten times as long
+    # before the wait counts as a failure.
+    local tries=$(($1 * 10)); shift
     for _ in $(seq "$tries"); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
     return 1
 }

@@ -201,7 +201,8 @@ TEST(Stores, IdentifiersAreReadInEitherCaseAndWrittenUpperCase) {
     EXPECT_TRUE(written.contains("\"7C9E6679-7425-40DE-944B-E07FC1F90AE7\""));
     EXPECT_TRUE(written.contains(QByteArray("\"lockupID\": \"").append(kId)));
     EXPECT_FALSE(parse(written)[1].contains("lockupID")); // absent, and never written as null
-    EXPECT_EQ(rig.start().schedules(), e.schedules());
+    const auto edited = e.schedules(); // a second start replaces the engine `e` refers to
+    EXPECT_EQ(rig.start().schedules(), edited);
 }
 
 TEST(Stores, AKilledWriterNeverLeavesAPartialFile) {
