@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
+# shellcheck shell=bash disable=SC2154 # work and pids are the caller's
 # A small X desktop for the tray test and the interface benchmark, sourced by both: Xvfb, openbox and
 # trayer as tray host, a private HOME, and the helpers that find Mivra's windows.
 #   start_desktop <first display number> [WxH]    sets DISPLAY, HOME and the XDG folders under $work
@@ -38,6 +39,7 @@ popover() {
 # trayer, the XEmbed tray host, at the top right (start_desktop runs it unless XDESK_TRAY=none).
 start_trayer() {
     trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+    # shellcheck disable=SC2034 # for a caller that takes the tray away
     trayer_pid=$!
     pids+=($!)
     wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||

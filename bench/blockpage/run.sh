@@ -177,6 +177,7 @@ load() {
 # loop only takes descriptors below a small bound).
 holder_pid=
 hold_idle() {
+    # shellcheck disable=SC2034 # the descriptors only have to stay open
     ( for (( i = 0; i < $2; i++ )); do exec {fd}<>"/dev/tcp/127.0.0.1/$1" || exit 1; done; exec sleep 120 ) &
     holder_pid=$!
 }

@@ -74,7 +74,7 @@ batch() {
 # Rounds alternate between the two, so that a machine busy with other work weighs on both alike;
 # the best round of each counts.
 applier_ms="" baseline_ms=""
-for round in 1 2 3 4 5; do
+for _ in 1 2 3 4 5; do
     a=$(batch bash "$applier")
     b=$(batch baseline)
     if [ -z "$applier_ms" ] || [ "$a" -lt "$applier_ms" ]; then applier_ms=$a; fi

@@ -35,6 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 desk=$here/tools/xdesk.sh
+# shellcheck source=../../tools/xdesk.sh
 source "$desk"
 start_desktop 150 || exit 1
 export MIVRA_XDESK=$desk MIVRA_BENCH_BIN=$mivra MIVRA_BENCH_FLOOR=$floor MIVRA_BENCH_CTL=$ctl

@@ -26,10 +26,12 @@ cleanup() {
 trap cleanup EXIT
 
 desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
+# shellcheck source=../../tools/xdesk.sh
 source "$desk"
 start_desktop 190 || { echo "FAIL: no desktop"; exit 1; }
 export MIVRA_XDESK=$desk MIVRA_TEST_BIN=$mivra MIVRA_TEST_WORK=$work
-export MIVRA_TREE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/a11y_tree.py
+MIVRA_TREE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/a11y_tree.py
+export MIVRA_TREE
 
 dbus-run-session -- bash -s <<'INNER' 2>"$work/bus.log"
 set -u

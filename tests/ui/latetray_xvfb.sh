@@ -24,6 +24,7 @@ cleanup() {
 trap cleanup EXIT
 
 desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
+# shellcheck source=../../tools/xdesk.sh
 source "$desk"
 XDESK_TRAY=none start_desktop 190 || { echo "FAIL: no desktop"; exit 1; }
 export MIVRA_XDESK=$desk MIVRA_TEST_BIN=$mivra MIVRA_TEST_WORK=$work

@@ -24,6 +24,7 @@ cleanup() {
 trap cleanup EXIT
 
 desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
+# shellcheck source=../../tools/xdesk.sh
 source "$desk"
 start_desktop 140 "$size" || { echo "FAIL: no desktop"; exit 1; }
 mkdir -p "$XDG_DATA_HOME/Mivra"

@@ -77,7 +77,8 @@ check() { # NAME COMMAND...: reports and counts
     if "${@:2}"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi
 }
 within() { # SECONDS COMMAND...: waits for the command to hold; prints the time taken in ms
-    local limit=$1 start=$(date +%s%N) now
+    local limit=$1 start now
+    start=$(date +%s%N)
     shift
     while :; do
         now=$(date +%s%N)

@@ -77,7 +77,8 @@ check() { # NAME COMMAND...: reports and counts
 }
 # Waits up to $1 s for the command to hold; prints the time taken in ms (or "never").
 within() {
-    local limit=$1 start=$(date +%s%N) now
+    local limit=$1 start now
+    start=$(date +%s%N)
     shift
     while :; do
         now=$(date +%s%N)
