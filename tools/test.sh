@@ -21,14 +21,11 @@ deb=$(bash tools/package.sh)
 lintian --fail-on error "$deb"
 bash tests/blocking/system/packagetest.sh "$deb" build/dev/tests/blocking/mivra-systest || [ $? -eq 77 ]
 
-# The whole suite once more in one build under AddressSanitizer and UBSan (optimised a little, so
-# it stays quick on two cores). Leaks are reported for the daemon, which owns all of its memory; the
-# Qt side keeps process-long caches that are not leaks. The system test needs the plain build's
-# programs inside its container, so it runs only above.
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -fno-sanitize=vptr" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
-cmake --build build/sanitize -j"$jobs"
-ctest --test-dir build/sanitize -j"$jobs" --output-on-failure --timeout 900 -R '^(ParseRequest|Response|LiveServer|Binary|Page)\.'
-ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build/sanitize -j"$jobs" --output-on-failure --timeout 900 \
+# The whole suite once more in one build under AddressSanitizer and UBSan. Leaks are reported for
+# the daemon, which owns all of its memory; the Qt side keeps process-long caches that are not leaks.
+# The system test needs the plain build's programs inside its container, so it runs only above.
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ctest --preset asan -j"$jobs" --timeout 900 -R '^(ParseRequest|Response|LiveServer|Binary|Page)\.'
+ASAN_OPTIONS=detect_leaks=0 ctest --preset asan -j"$jobs" --timeout 900 \
     -E '^(ParseRequest|Response|LiveServer|Binary|Page)\.|^system\.'
