@@ -319,6 +319,7 @@ void TimerModel::tick() {
         checkScheduledTakes();
     }
     checkMeetingWarning();
+    emit ticked();
 }
 
 // The written expiry follows the take's end: a pause, a suspend or a clock change moves it, and

@@ -78,7 +78,7 @@ public:
     Blocker& blocker() { return *m_blocker; }
     AppMonitor& appMonitor() { return *m_appMonitor; }
     CalendarService& calendar() { return *m_calendar; }
-    QTimer& timer() { return m_timer; }
+    QTimer& timer() { return m_timer; } // the one-second timer: tests stop it and tick by hand
     // What the last blocking sync handed to the blocker: the sites, the block page, the expiry's
     // 30-second bucket. The sites are the lockup's own list, shared, so comparing them costs nothing
     // while the lockup is unchanged.
@@ -190,6 +190,8 @@ signals:
     // Every blocking sync, with its `force`.
     void blockingSynced(bool force);
     void heldChanged();
+    // Every tick, once its work is done: what shows the time follows it.
+    void ticked();
 
 private:
     template <class T> void assign(T& field, const T& value, void (TimerModel::*signal)());

@@ -46,7 +46,7 @@ MivraBus::MivraBus(TimerModel& engine, BusHooks hooks, QObject* parent)
     for (auto signal : {&TimerModel::allowanceUsedSecondsChanged, &TimerModel::allowanceLeftChanged})
         connect(&engine, signal, this,
                 [this] { refresh({"AllowanceLeft", "OpenSetActive", "BlockingActive", "StatusTitle"}); });
-    connect(&engine.timer(), &QTimer::timeout, this, [this] { refresh({"StatusTitle"}); });
+    connect(&engine, &TimerModel::ticked, this, [this] { refresh({"StatusTitle"}); });
     CalendarService& calendar = engine.calendar();
     connect(&calendar, &CalendarService::currentEventChanged, this, qOverload<>(&MivraBus::refresh));
     connect(&calendar, &CalendarService::nextEventChanged, this, qOverload<>(&MivraBus::refresh));
