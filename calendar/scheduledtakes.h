@@ -8,8 +8,9 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 class Clock;
-class TimerModel;
 
 // The minute of an instant in UTC, "2026-03-02T07:30": a block fires at most once per key.
 QString scheduleMinuteKey(const QDateTime& now);
@@ -20,7 +21,7 @@ int scheduleWeekday(const QDate& date);
 // The first enabled block due at the local time `local` (weekday, hour and minute), or null.
 const ScheduleBlock* dueScheduleBlock(const QList<ScheduleBlock>& blocks, const QDateTime& local);
 
-// The check of every twentieth tick: while the engine is idle, the first block due this minute
-// switches the lockup when it names one, sets the gate for the take, announces it and starts it.
-// `lastFiredMinute` is the engine's memory of the minute that fired last.
-void checkScheduledTakes(TimerModel& engine, const Clock& clock, QString& lastFiredMinute);
+// The block that starts a take at `now`, read in the user's zone as the day ledger reads it, unless
+// the minute of `now` already fired (`lastFiredMinute`). The engine asks while it is idle and acts.
+std::optional<ScheduleBlock> scheduledTakeDue(const QList<ScheduleBlock>& blocks, const QDateTime& now,
+                                              const Clock& clock, const QString& lastFiredMinute);

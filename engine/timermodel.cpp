@@ -564,8 +564,19 @@ void TimerModel::checkMeetingWarning() {
     notify(warning->title, warning->body, true);
 }
 
+// While the engine is idle, the first block due this minute switches the lockup when it names one,
+// sets the gate for the take, announces it and starts it.
 void TimerModel::checkScheduledTakes() {
-    ::checkScheduledTakes(*this, m_platform.clock, m_lastFiredMinute);
+    if (m_running || m_phase != Phase::standby || m_openSetActive) return;
+    const QDateTime now = m_platform.clock.now();
+    const std::optional<ScheduleBlock> block = scheduledTakeDue(m_schedules, now, m_platform.clock, m_lastFiredMinute);
+    if (!block) return;
+    m_lastFiredMinute = scheduleMinuteKey(now);
+    if (block->lockupID) editSettings([&](Settings& s) { s.activeLockupID = block->lockupID; });
+    setPendingLock(block->lockGate ? block->lockKind : LockKind::none);
+    notify(pick(u"Call time."_s, u"Heure de tournage."_s),
+           pick(u"Scheduled take — the set is closing."_s, u"Mivra programmée — le plateau se ferme."_s), true);
+    startTake(block->durationMin, false);
 }
 
 // ---------------------------------------------------------------------------------------------
