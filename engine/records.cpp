@@ -223,29 +223,20 @@ template <> struct Coding<QString> {
     }
 };
 
-template <> struct Coding<QUuid> {
-    static Json write(const QUuid& id) { return Coding<QString>::write(uuidText(id)); }
-    static bool read(const Json& j, QUuid& out) {
-        QString text;
-        if (!Coding<QString>::read(j, text)) return false;
-        const auto id = uuidFromText(text);
-        if (!id) return false;
-        out = *id;
+// A value stored as its text, which must name one.
+template <auto text, auto fromText> struct TextCoding {
+    template <class T> static Json write(const T& v) { return Coding<QString>::write(text(v)); }
+    template <class T> static bool read(const Json& j, T& out) {
+        QString s;
+        if (!Coding<QString>::read(j, s)) return false;
+        const std::optional<T> v = fromText(s);
+        if (!v) return false;
+        out = *v;
         return true;
     }
 };
-
-template <> struct Coding<LockKind> {
-    static Json write(LockKind k) { return Coding<QString>::write(lockKindText(k)); }
-    static bool read(const Json& j, LockKind& out) {
-        QString text;
-        if (!Coding<QString>::read(j, text)) return false;
-        const auto k = lockKindFromText(text);
-        if (!k) return false;
-        out = *k;
-        return true;
-    }
-};
+template <> struct Coding<QUuid> : TextCoding<uuidText, uuidFromText> {};
+template <> struct Coding<LockKind> : TextCoding<lockKindText, lockKindFromText> {};
 
 // A list reads whole or not at all.
 template <class T> struct Coding<QList<T>> {
