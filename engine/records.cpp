@@ -283,6 +283,7 @@ struct WeekdaySet {
 
 // An optional value is left out when absent; missing and null both read as absent.
 template <class T> struct Coding<std::optional<T>> {
+    static Json write(const std::optional<T>& v) { return Coding<T>::write(*v); }
     static bool read(const Json& j, std::optional<T>& out) {
         if (j.is_null()) {
             out.reset();
@@ -308,10 +309,9 @@ template <class R, class T, class C> struct Field {
     void write(const R& r, Json& j) const {
         const T& v = r.*member;
         if constexpr (kOptional<T>) {
-            if (v) j.emplace(key, Coding<typename T::value_type>::write(*v));
-        } else {
-            j.emplace(key, C::write(v));
+            if (!v) return;
         }
+        j.emplace(key, C::write(v));
     }
     // A missing optional field reads as absent; any other missing or unreadable field leaves `r`
     // as it was.
