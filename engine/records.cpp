@@ -242,6 +242,7 @@ template <> struct Coding<LockKind> : TextCoding<lockKindText, lockKindFromText>
 template <class T> struct Coding<QList<T>> {
     static Json write(const QList<T>& list) {
         Json j = Json::array();
+        j.get_ref<Json::array_t&>().reserve(size_t(list.size()));
         for (const T& e : list) j.push_back(Coding<T>::write(e));
         return j;
     }
@@ -404,6 +405,7 @@ template <class R> concept Described = requires { Description<R>::fields; };
 template <Described R> struct Coding<R> {
     static Json write(const R& r) {
         Json j = Json::object();
+        j.get_ref<Json::object_t&>().reserve(std::tuple_size_v<decltype(Description<R>::fields)>);
         std::apply([&](const auto&... f) { (f.write(r, j), ...); }, Description<R>::fields);
         return j;
     }
