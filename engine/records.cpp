@@ -273,7 +273,8 @@ struct WeekdaySet {
         QList<int> days;
         for (qint64 d : read) {
             // Beyond the range of an int only the side matters: boundNumbers() takes it from there.
-            const int day = int(std::clamp<qint64>(d, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+            const int day =
+                int(std::clamp<qint64>(d, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
             if (!days.contains(day)) days.append(day);
         }
         std::sort(days.begin(), days.end());
