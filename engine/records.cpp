@@ -6,72 +6,12 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
+#include <tuple>
+
 using namespace Qt::StringLiterals;
 
 namespace {
-QString qs(const Json& j) {
-    const std::string& s = j.get_ref<const std::string&>();
-    return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-// Typed reads that fail instead of converting: a string is never a number, a float never an Int.
-// An integer beyond the 64-bit range reads as the nearest end; the bounds of the field follow.
-bool readInt(const Json& j, qint64& out) {
-    if (j.is_number_unsigned()) {
-        out = qint64(std::min<std::uint64_t>(j.get<std::uint64_t>(), std::numeric_limits<qint64>::max()));
-        return true;
-    }
-    if (!j.is_number_integer()) return false;
-    out = j.get<qint64>();
-    return true;
-}
-bool readBool(const Json& j, bool& out) {
-    if (!j.is_boolean()) return false;
-    out = j.get<bool>();
-    return true;
-}
-bool readString(const Json& j, QString& out) {
-    if (!j.is_string()) return false;
-    out = qs(j);
-    return true;
-}
-bool readUuid(const Json& j, QUuid& out) {
-    if (!j.is_string()) return false;
-    auto id = uuidFromText(qs(j));
-    if (!id) return false;
-    out = *id;
-    return true;
-}
-bool readStringList(const Json& j, QStringList& out) {
-    if (!j.is_array()) return false;
-    QStringList list;
-    for (const Json& e : j) {
-        if (!e.is_string()) return false;
-        list.append(qs(e));
-    }
-    out = list;
-    return true;
-}
-
-// A required member of a list element; fails the element when missing or of the wrong type.
-template <class T, class F> bool member(const Json& obj, const char* key, T& out, F read) {
-    auto it = obj.find(key);
-    return it != obj.end() && read(*it, out);
-}
-
-// An optional member: missing and null are both absent; any other value must read.
-template <class T, class F> bool optionalMember(const Json& obj, const char* key, std::optional<T>& out, F read) {
-    auto it = obj.find(key);
-    if (it == obj.end() || it->is_null()) {
-        out.reset();
-        return true;
-    }
-    T value;
-    if (!read(*it, value)) return false;
-    out = value;
-    return true;
-}
-
 bool bound(qint64& v, qint64 lo, qint64 hi) {
     const qint64 c = std::clamp(v, lo, hi);
     if (c == v) return false;
@@ -241,111 +181,286 @@ void Lockup::setSites(const QString& text) {
     sites = parseSiteList(text);
 }
 
-SettingsDecode decodeSettings(const Json& j) {
-    SettingsDecode out;
-    if (!j.is_object()) return out;
-    out.decoded = true;
-    Settings& s = out.settings;
-    auto field = [&](const char* key, auto& target, auto read) {
-        auto it = j.find(key);
-        if (it == j.end()) return;
-        auto value = target;
-        if (read(*it, value)) target = value;
-        else out.hadBadKey = true;
-    };
-    field("focusMin", s.focusMin, readInt);
-    field("shortMin", s.shortMin, readInt);
-    field("longMin", s.longMin, readInt);
-    field("reel", s.reel, readInt);
-    field("soundOn", s.soundOn, readBool);
-    field("autoStartBreaks", s.autoStartBreaks, readBool);
-    field("autoStartTakes", s.autoStartTakes, readBool);
-    field("blockWebsites", s.blockWebsites, readBool);
-    field("blockApps", s.blockApps, readBool);
-    field("blockPage", s.blockPage, readBool);
-    field("blockDuringBreaks", s.blockDuringBreaks, readBool);
-    field("allowanceEnabled", s.allowanceEnabled, readBool);
-    field("allowanceMin", s.allowanceMin, readInt);
-    if (!optionalMember(j, "passwordHash", s.passwordHash, readString)) out.hadBadKey = true;
-    if (!optionalMember(j, "activeLockupID", s.activeLockupID, readUuid)) out.hadBadKey = true;
-    field("calendarEnabled", s.calendarEnabled, readBool);
-    field("meetingWarnEnabled", s.meetingWarnEnabled, readBool);
-    field("meetingWarnMinutes", s.meetingWarnMinutes, readInt);
-    field("mutedCalendarIDs", s.mutedCalendarIDs, readStringList);
-    if (boundNumbers(s)) out.hadBadKey = true;
-    return out;
-}
+// ---------------------------------------------------------------------------------------------
+// The stored form of each record, described once: the writer and both readers come from it.
 
 namespace {
-bool readBlockedApp(const Json& j, BlockedApp& a) {
-    return j.is_object() && member(j, "id", a.id, readUuid) && member(j, "name", a.name, readString) &&
-           member(j, "bundleID", a.bundleID, readString);
-}
-bool readLockup(const Json& j, Lockup& l) {
-    if (!j.is_object() || !member(j, "id", l.id, readUuid) || !member(j, "name", l.name, readString) ||
-        !member(j, "sites", l.sites, readStringList))
-        return false;
-    auto apps = j.find("apps");
-    if (apps == j.end() || !apps->is_array()) return false;
-    for (const Json& e : *apps) {
-        BlockedApp a;
-        if (!readBlockedApp(e, a)) return false;
-        l.apps.append(a);
+// How a value is coded. Reads fail instead of converting: a string is never a number, a float
+// never an Int.
+template <class T> struct Coding;
+
+template <> struct Coding<qint64> {
+    static Json write(qint64 v) { return v; }
+    // An integer beyond the 64-bit range reads as the nearest end; the bounds of the field follow.
+    static bool read(const Json& j, qint64& out) {
+        if (j.is_number_unsigned()) {
+            out = qint64(std::min<std::uint64_t>(j.get<std::uint64_t>(), std::numeric_limits<qint64>::max()));
+            return true;
+        }
+        if (!j.is_number_integer()) return false;
+        out = j.get<qint64>();
+        return true;
     }
-    return true;
-}
-bool readWeekdays(const Json& j, QList<int>& out) {
-    if (!j.is_array()) return false;
-    QList<int> days;
-    for (const Json& e : j) {
-        qint64 d = 0;
-        if (!readInt(e, d)) return false;
-        // Beyond the range of an int only the side matters: boundNumbers() takes it from there.
-        d = std::clamp<qint64>(d, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
-        if (!days.contains(int(d))) days.append(int(d));
+};
+
+template <> struct Coding<bool> {
+    static Json write(bool v) { return v; }
+    static bool read(const Json& j, bool& out) {
+        if (!j.is_boolean()) return false;
+        out = j.get<bool>();
+        return true;
     }
-    std::sort(days.begin(), days.end());
-    out = days;
-    return true;
-}
-bool readLockKind(const Json& j, LockKind& out) {
-    QString text;
-    if (!readString(j, text)) return false;
-    auto k = lockKindFromText(text);
-    if (!k) return false;
-    out = *k;
-    return true;
-}
-bool readSchedule(const Json& j, ScheduleBlock& b) {
-    if (!j.is_object()) return false;
-    if (!member(j, "id", b.id, readUuid) || !member(j, "enabled", b.enabled, readBool) ||
-        !member(j, "weekdays", b.weekdays, readWeekdays) || !member(j, "startHour", b.startHour, readInt) ||
-        !member(j, "startMinute", b.startMinute, readInt) ||
-        !member(j, "durationMin", b.durationMin, readInt) || !member(j, "lockGate", b.lockGate, readBool) ||
-        !member(j, "lockKind", b.lockKind, readLockKind))
-        return false;
-    return optionalMember(j, "lockupID", b.lockupID, readUuid);
-}
-bool readDayStat(const Json& j, DayStat& d) {
-    return j.is_object() && member(j, "date", d.date, readString) && member(j, "takes", d.takes, readInt) &&
-           member(j, "focusedSeconds", d.focusedSeconds, readInt);
+};
+
+template <> struct Coding<QString> {
+    // A lone surrogate has no UTF-8 form and is written as a question mark.
+    static Json write(const QString& s) { return s.toStdString(); }
+    static bool read(const Json& j, QString& out) {
+        if (!j.is_string()) return false;
+        const std::string& s = j.get_ref<const std::string&>();
+        out = QString::fromUtf8(s.data(), qsizetype(s.size()));
+        return true;
+    }
+};
+
+// A value stored as its text, which must name one.
+template <auto text, auto fromText> struct TextCoding {
+    template <class T> static Json write(const T& v) { return Coding<QString>::write(text(v)); }
+    template <class T> static bool read(const Json& j, T& out) {
+        QString s;
+        if (!Coding<QString>::read(j, s)) return false;
+        const std::optional<T> v = fromText(s);
+        if (!v) return false;
+        out = *v;
+        return true;
+    }
+};
+template <> struct Coding<QUuid> : TextCoding<uuidText, uuidFromText> {};
+template <> struct Coding<LockKind> : TextCoding<lockKindText, lockKindFromText> {};
+
+// A list reads whole or not at all.
+template <class T> struct Coding<QList<T>> {
+    static Json write(const QList<T>& list) {
+        Json j = Json::array();
+        j.get_ref<Json::array_t&>().reserve(size_t(list.size()));
+        for (const T& e : list) j.push_back(Coding<T>::write(e));
+        return j;
+    }
+    static bool read(const Json& j, QList<T>& out) {
+        if (!j.is_array()) return false;
+        QList<T> list;
+        list.reserve(qsizetype(j.size()));
+        for (const Json& e : j) {
+            T value{};
+            if (!Coding<T>::read(e, value)) return false;
+            list.append(std::move(value));
+        }
+        out = std::move(list);
+        return true;
+    }
+};
+
+// Weekdays are a set: read in any order and with repeats, kept sorted without duplicates.
+struct WeekdaySet {
+    static Json write(const QList<int>& days) {
+        Json j = Json::array();
+        for (int d : days) j.push_back(qint64(d));
+        return j;
+    }
+    static bool read(const Json& j, QList<int>& out) {
+        QList<qint64> read;
+        if (!Coding<QList<qint64>>::read(j, read)) return false;
+        QList<int> days;
+        for (qint64 d : read) {
+            // Beyond the range of an int only the side matters: boundNumbers() takes it from there.
+            const int day =
+                int(std::clamp<qint64>(d, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+            if (!days.contains(day)) days.append(day);
+        }
+        std::sort(days.begin(), days.end());
+        out = days;
+        return true;
+    }
+};
+
+// An optional value is left out when absent; missing and null both read as absent.
+template <class T> struct Coding<std::optional<T>> {
+    static Json write(const std::optional<T>& v) { return Coding<T>::write(*v); }
+    static bool read(const Json& j, std::optional<T>& out) {
+        if (j.is_null()) {
+            out.reset();
+            return true;
+        }
+        T value{};
+        if (!Coding<T>::read(j, value)) return false;
+        out = std::move(value);
+        return true;
+    }
+};
+
+template <class T> constexpr bool kOptional = false;
+template <class T> constexpr bool kOptional<std::optional<T>> = true;
+
+enum class FieldRead { read, missing, unreadable };
+
+// One stored field: its key, the member it holds, and how the value is coded.
+template <class R, class T, class C> struct Field {
+    const char* key;
+    T R::*member;
+
+    void write(const R& r, Json& j) const {
+        const T& v = r.*member;
+        if constexpr (kOptional<T>) {
+            if (!v) return;
+        }
+        j.emplace(key, C::write(v));
+    }
+    // A missing optional field reads as absent; any other missing or unreadable field leaves `r`
+    // as it was.
+    FieldRead read(const Json& j, R& r) const {
+        const auto it = j.find(key);
+        if (it == j.end()) {
+            if constexpr (kOptional<T>) (r.*member).reset();
+            return kOptional<T> ? FieldRead::read : FieldRead::missing;
+        }
+        T value = r.*member;
+        if (!C::read(*it, value)) return FieldRead::unreadable;
+        r.*member = std::move(value);
+        return FieldRead::read;
+    }
+};
+template <class C = void, class R, class T> constexpr auto field(const char* key, T R::*member) {
+    return Field<R, T, std::conditional_t<std::is_void_v<C>, Coding<T>, C>>{key, member};
 }
 
-template <class T, class F> std::optional<QList<T>> decodeList(const Json& j, F read, bool* bounded) {
-    if (!j.is_array()) return std::nullopt;
-    QList<T> list;
-    list.reserve(qsizetype(j.size()));
-    bool moved = false;
-    for (const Json& e : j) {
-        T item;
-        if (!read(e, item)) return std::nullopt;
-        if constexpr (!std::is_same_v<T, Lockup>) moved |= boundNumbers(item);
-        list.append(std::move(item));
+// The fields of each record, in the order they are written.
+template <class R> struct Description;
+
+template <> struct Description<Settings> {
+    static constexpr std::tuple fields{
+        field("focusMin", &Settings::focusMin),
+        field("shortMin", &Settings::shortMin),
+        field("longMin", &Settings::longMin),
+        field("reel", &Settings::reel),
+        field("soundOn", &Settings::soundOn),
+        field("autoStartBreaks", &Settings::autoStartBreaks),
+        field("autoStartTakes", &Settings::autoStartTakes),
+        field("blockWebsites", &Settings::blockWebsites),
+        field("blockApps", &Settings::blockApps),
+        field("blockPage", &Settings::blockPage),
+        field("blockDuringBreaks", &Settings::blockDuringBreaks),
+        field("allowanceEnabled", &Settings::allowanceEnabled),
+        field("allowanceMin", &Settings::allowanceMin),
+        field("passwordHash", &Settings::passwordHash),
+        field("activeLockupID", &Settings::activeLockupID),
+        field("calendarEnabled", &Settings::calendarEnabled),
+        field("meetingWarnEnabled", &Settings::meetingWarnEnabled),
+        field("meetingWarnMinutes", &Settings::meetingWarnMinutes),
+        field("mutedCalendarIDs", &Settings::mutedCalendarIDs),
+    };
+};
+
+template <> struct Description<BlockedApp> {
+    static constexpr std::tuple fields{
+        field("id", &BlockedApp::id),
+        field("name", &BlockedApp::name),
+        field("bundleID", &BlockedApp::bundleID),
+    };
+};
+
+template <> struct Description<Lockup> {
+    static constexpr std::tuple fields{
+        field("id", &Lockup::id),
+        field("name", &Lockup::name),
+        field("sites", &Lockup::sites),
+        field("apps", &Lockup::apps),
+    };
+};
+
+template <> struct Description<ScheduleBlock> {
+    static constexpr std::tuple fields{
+        field("id", &ScheduleBlock::id),
+        field("enabled", &ScheduleBlock::enabled),
+        field<WeekdaySet>("weekdays", &ScheduleBlock::weekdays),
+        field("startHour", &ScheduleBlock::startHour),
+        field("startMinute", &ScheduleBlock::startMinute),
+        field("durationMin", &ScheduleBlock::durationMin),
+        field("lockupID", &ScheduleBlock::lockupID),
+        field("lockGate", &ScheduleBlock::lockGate),
+        field("lockKind", &ScheduleBlock::lockKind),
+    };
+};
+
+template <> struct Description<DayStat> {
+    static constexpr std::tuple fields{
+        field("date", &DayStat::date),
+        field("takes", &DayStat::takes),
+        field("focusedSeconds", &DayStat::focusedSeconds),
+    };
+};
+
+template <class R> concept Described = requires { Description<R>::fields; };
+
+// A record is an object of its fields, written in their order. Read as a list element, it is
+// strict: every field other than an optional one must be there and readable.
+template <Described R> struct Coding<R> {
+    static Json write(const R& r) {
+        Json j = Json::object();
+        j.get_ref<Json::object_t&>().reserve(std::tuple_size_v<decltype(Description<R>::fields)>);
+        std::apply([&](const auto&... f) { (f.write(r, j), ...); }, Description<R>::fields);
+        return j;
     }
+    static bool read(const Json& j, R& r) {
+        if (!j.is_object()) return false;
+        return std::apply([&](const auto&... f) { return ((f.read(j, r) == FieldRead::read) && ...); },
+                          Description<R>::fields);
+    }
+};
+
+template <class T> std::optional<QList<T>> decodeList(const Json& j, bool* bounded) {
+    QList<T> list;
+    if (!Coding<QList<T>>::read(j, list)) return std::nullopt;
+    bool moved = false;
+    if constexpr (!std::is_same_v<T, Lockup>)
+        for (T& item : list) moved |= boundNumbers(item);
     if (bounded) *bounded = moved;
     return list;
 }
 } // namespace
+
+SettingsDecode decodeSettings(const Json& j) {
+    SettingsDecode out;
+    if (!j.is_object()) return out;
+    out.decoded = true;
+    // Key by key: a missing key keeps its default, an unreadable one too and is told.
+    std::apply([&](const auto&... f) { ((out.hadBadKey |= f.read(j, out.settings) == FieldRead::unreadable), ...); },
+               Description<Settings>::fields);
+    if (boundNumbers(out.settings)) out.hadBadKey = true;
+    return out;
+}
+
+std::optional<QList<Lockup>> decodeLockups(const Json& j, bool* bounded) {
+    return decodeList<Lockup>(j, bounded);
+}
+std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j, bool* bounded) {
+    return decodeList<ScheduleBlock>(j, bounded);
+}
+std::optional<QList<DayStat>> decodeHistory(const Json& j, bool* bounded) {
+    return decodeList<DayStat>(j, bounded);
+}
+
+Json toJson(const Settings& settings) {
+    return Coding<Settings>::write(settings);
+}
+Json toJson(const QList<Lockup>& lockups) {
+    return Coding<QList<Lockup>>::write(lockups);
+}
+Json toJson(const QList<ScheduleBlock>& schedules) {
+    return Coding<QList<ScheduleBlock>>::write(schedules);
+}
+Json toJson(const QList<DayStat>& history) {
+    return Coding<QList<DayStat>>::write(history);
+}
 
 bool boundNumbers(Settings& s) {
     bool moved = false;
@@ -377,16 +492,6 @@ bool boundNumbers(DayStat& d) {
     bool moved = bound(d.takes, 0, kMaxDayTotal);
     moved |= bound(d.focusedSeconds, 0, kMaxDayTotal);
     return moved;
-}
-
-std::optional<QList<Lockup>> decodeLockups(const Json& j, bool* bounded) {
-    return decodeList<Lockup>(j, readLockup, bounded);
-}
-std::optional<QList<ScheduleBlock>> decodeSchedules(const Json& j, bool* bounded) {
-    return decodeList<ScheduleBlock>(j, readSchedule, bounded);
-}
-std::optional<QList<DayStat>> decodeHistory(const Json& j, bool* bounded) {
-    return decodeList<DayStat>(j, readDayStat, bounded);
 }
 
 QList<Lockup> seedLockups() {

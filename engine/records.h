@@ -190,6 +190,13 @@ struct SettingsDecode {
 };
 SettingsDecode decodeSettings(const Json& j);
 
+// The stored form of the records: objects with keys in field order, optional fields left out when
+// absent, identifiers in upper case.
+Json toJson(const Settings& settings);
+Json toJson(const QList<Lockup>& lockups);
+Json toJson(const QList<ScheduleBlock>& schedules);
+Json toJson(const QList<DayStat>& history);
+
 // Lists decode strictly: one bad element fails the whole list. A null optional is absent. Numbers
 // out of bounds are brought within them and `bounded`, when given, is set.
 std::optional<QList<Lockup>> decodeLockups(const Json& j, bool* bounded = nullptr);

@@ -7,10 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QVarLengthArray>
-
-#include <charconv>
-#include <cstring>
 
 #include <unistd.h>
 
@@ -72,244 +68,26 @@ QString StoreDirectory::keepAside(const QString& fileName) const {
 // Writing
 
 namespace {
-// A streaming writer of the canonical layout: every element of a non-empty container on its own
-// line, two spaces deeper than the container; empty containers as "[]" and "{}"; strings escaped
-// as the Json serializer escapes them without ensure_ascii.
-class PrettyWriter {
-public:
-    explicit PrettyWriter(qsizetype expectedSize) { grow(expectedSize); }
-
-    void beginObject() { open('{'); }
-    void endObject() { close('}'); }
-    void beginArray() { open('['); }
-    void endArray() { close(']'); }
-
-    // `name` is plain ASCII without characters that need escaping.
-    void key(std::string_view name) {
-        element();
-        put('"');
-        put(name.data(), qsizetype(name.size()));
-        put("\": ", 3);
-        m_afterKey = true;
-    }
-
-    void value(qint64 n) {
-        beforeValue();
-        char digits[24];
-        const auto r = std::to_chars(digits, digits + sizeof digits, n);
-        put(digits, r.ptr - digits);
-    }
-    void value(bool b) {
-        beforeValue();
-        if (b) put("true", 4);
-        else put("false", 5);
-    }
-    void value(QStringView s) {
-        beforeValue();
-        put('"');
-        const char16_t* const d = s.utf16();
-        const qsizetype n = s.size();
-        qsizetype i = 0;
-        for (; i < n && d[i] < 0x80; ++i) escaped(char(d[i]));
-        if (i < n) {
-            // Everything before is ASCII, so the rest starts on a character boundary.
-            const QByteArray rest = s.sliced(i).toUtf8();
-            for (char c : rest) escaped(c);
-        }
-        put('"');
-    }
-
-    template <class T> void member(std::string_view name, const T& v) {
-        key(name);
-        value(v);
-    }
-
-    QByteArray finish() {
-        put('\n');
-        m_out.truncate(m_size);
-        return std::move(m_out);
-    }
-
-private:
-    void open(char c) {
-        beforeValue();
-        put(c);
-        m_hasElements.append(false);
-    }
-    void close(char c) {
-        const bool any = m_hasElements.back();
-        m_hasElements.removeLast();
-        if (any) newLine();
-        put(c);
-    }
-    void beforeValue() {
-        if (m_afterKey) m_afterKey = false;
-        else element();
-    }
-    // Starts an element of the innermost container, if there is one.
-    void element() {
-        if (m_hasElements.isEmpty()) return;
-        if (m_hasElements.back()) put(',');
-        m_hasElements.back() = true;
-        newLine();
-    }
-    void newLine() {
-        const qsizetype width = m_hasElements.size() * 2;
-        char* p = room(width + 1);
-        *p = '\n';
-        std::memset(p + 1, ' ', size_t(width));
-    }
-    void escaped(char c) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && c != '"' && c != '\\') {
-            put(c);
-            return;
-        }
-        switch (c) {
-        case '"': put("\\\"", 2); return;
-        case '\\': put("\\\\", 2); return;
-        case '\b': put("\\b", 2); return;
-        case '\t': put("\\t", 2); return;
-        case '\n': put("\\n", 2); return;
-        case '\f': put("\\f", 2); return;
-        case '\r': put("\\r", 2); return;
-        default: {
-            static constexpr char hex[] = "0123456789abcdef";
-            const char code[] = {'\\', 'u', '0', '0', hex[u >> 4], hex[u & 0xF]};
-            put(code, sizeof code);
-        }
-        }
-    }
-
-    // The text grows in a buffer of its own, cut to size at the end.
-    char* room(qsizetype n) {
-        if (m_size + n > m_capacity) grow(n);
-        char* p = m_data + m_size;
-        m_size += n;
-        return p;
-    }
-    void grow(qsizetype n) {
-        m_capacity = std::max(m_capacity * 2, m_size + n);
-        m_out.resize(m_capacity);
-        m_data = m_out.data();
-    }
-    void put(char c) { *room(1) = c; }
-    void put(const char* s, qsizetype n) { std::memcpy(room(n), s, size_t(n)); }
-
-    QByteArray m_out;
-    char* m_data = nullptr;
-    qsizetype m_size = 0;
-    qsizetype m_capacity = 0;
-    QVarLengthArray<bool, 8> m_hasElements;
-    bool m_afterKey = false;
-};
-
-void writeUuid(PrettyWriter& w, std::string_view name, const QUuid& id) {
-    w.member(name, QStringView(uuidText(id)));
-}
-
-void writeStrings(PrettyWriter& w, std::string_view name, const QStringList& list) {
-    w.key(name);
-    w.beginArray();
-    for (const QString& s : list) w.value(QStringView(s));
-    w.endArray();
-}
-
-qsizetype textSize(const QStringList& list) {
-    qsizetype n = 0;
-    for (const QString& s : list) n += s.size() + 8;
-    return n;
+// The library prints every element of a non-empty container on its own line, two spaces deeper
+// than the container, and empty containers as "[]" and "{}". Its text is UTF-8 throughout.
+QByteArray printed(const Json& j) {
+    std::string text = j.dump(2);
+    text += '\n';
+    return QByteArray::fromStdString(text);
 }
 } // namespace
 
-
-QByteArray storeText(const Settings& s) {
-    PrettyWriter w(1024 + textSize(s.mutedCalendarIDs));
-    w.beginObject();
-    w.member("focusMin", s.focusMin);
-    w.member("shortMin", s.shortMin);
-    w.member("longMin", s.longMin);
-    w.member("reel", s.reel);
-    w.member("soundOn", s.soundOn);
-    w.member("autoStartBreaks", s.autoStartBreaks);
-    w.member("autoStartTakes", s.autoStartTakes);
-    w.member("blockWebsites", s.blockWebsites);
-    w.member("blockApps", s.blockApps);
-    w.member("blockPage", s.blockPage);
-    w.member("blockDuringBreaks", s.blockDuringBreaks);
-    w.member("allowanceEnabled", s.allowanceEnabled);
-    w.member("allowanceMin", s.allowanceMin);
-    if (s.passwordHash) w.member("passwordHash", QStringView(*s.passwordHash));
-    if (s.activeLockupID) writeUuid(w, "activeLockupID", *s.activeLockupID);
-    w.member("calendarEnabled", s.calendarEnabled);
-    w.member("meetingWarnEnabled", s.meetingWarnEnabled);
-    w.member("meetingWarnMinutes", s.meetingWarnMinutes);
-    writeStrings(w, "mutedCalendarIDs", s.mutedCalendarIDs);
-    w.endObject();
-    return w.finish();
+QByteArray storeText(const Settings& settings) {
+    return printed(toJson(settings));
 }
-
 QByteArray storeText(const QList<Lockup>& lockups) {
-    qsizetype size = 8;
-    for (const Lockup& l : lockups) size += 256 + l.name.size() + textSize(l.sites) + l.apps.size() * 192;
-    PrettyWriter w(size);
-    w.beginArray();
-    for (const Lockup& l : lockups) {
-        w.beginObject();
-        writeUuid(w, "id", l.id);
-        w.member("name", QStringView(l.name));
-        writeStrings(w, "sites", l.sites);
-        w.key("apps");
-        w.beginArray();
-        for (const BlockedApp& a : l.apps) {
-            w.beginObject();
-            writeUuid(w, "id", a.id);
-            w.member("name", QStringView(a.name));
-            w.member("bundleID", QStringView(a.bundleID));
-            w.endObject();
-        }
-        w.endArray();
-        w.endObject();
-    }
-    w.endArray();
-    return w.finish();
+    return printed(toJson(lockups));
 }
-
 QByteArray storeText(const QList<ScheduleBlock>& schedules) {
-    PrettyWriter w(8 + schedules.size() * 400);
-    w.beginArray();
-    for (const ScheduleBlock& b : schedules) {
-        w.beginObject();
-        writeUuid(w, "id", b.id);
-        w.member("enabled", b.enabled);
-        w.key("weekdays");
-        w.beginArray();
-        for (int d : b.weekdays) w.value(qint64(d));
-        w.endArray();
-        w.member("startHour", b.startHour);
-        w.member("startMinute", b.startMinute);
-        w.member("durationMin", b.durationMin);
-        if (b.lockupID) writeUuid(w, "lockupID", *b.lockupID);
-        w.member("lockGate", b.lockGate);
-        w.member("lockKind", QStringView(lockKindText(b.lockKind)));
-        w.endObject();
-    }
-    w.endArray();
-    return w.finish();
+    return printed(toJson(schedules));
 }
-
 QByteArray storeText(const QList<DayStat>& history) {
-    PrettyWriter w(8 + history.size() * 96);
-    w.beginArray();
-    for (const DayStat& d : history) {
-        w.beginObject();
-        w.member("date", QStringView(d.date));
-        w.member("takes", d.takes);
-        w.member("focusedSeconds", d.focusedSeconds);
-        w.endObject();
-    }
-    w.endArray();
-    return w.finish();
+    return printed(toJson(history));
 }
 
 // ---------------------------------------------------------------------------------------------

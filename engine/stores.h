@@ -39,8 +39,8 @@ private:
     const Clock& m_clock;
 };
 
-// Canonical text of each store, written straight from the records: two-space indentation, keys in
-// field order, optional fields omitted when absent, ending with a line end.
+// Canonical text of each store: the records' stored form (toJson) as the JSON library prints it
+// with two-space indentation, ending with a line end.
 QByteArray storeText(const Settings& settings);
 QByteArray storeText(const QList<Lockup>& lockups);
 QByteArray storeText(const QList<ScheduleBlock>& schedules);

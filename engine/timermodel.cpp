@@ -770,7 +770,7 @@ void TimerModel::saveTake() {
     Json j = Json::object();
     j["lockKind"] = lockKindText(m_lockKind).toStdString();
     j["endsAt"] = m_platform.clock.now().addSecs(m_remaining).toMSecsSinceEpoch();
-    j["held"] = parseJson(storeText(QList<Lockup>{held}), kMaxStoreDepth);
+    j["held"] = toJson(QList<Lockup>{held});
     m_store.writeText(kTakeFile, QByteArray::fromStdString(j.dump(2)) + '\n');
 }
 

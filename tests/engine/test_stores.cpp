@@ -4,6 +4,7 @@
 #include "engine/stores.h"
 #include "fakes/enginerig.h"
 
+#include <QMetaProperty>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -53,6 +54,22 @@ struct FileSizeLimit {
         std::signal(SIGXFSZ, handler);
     }
 };
+// Moves every property of a record off its default value.
+template <class R> void awayFromDefaults(R& r) {
+    const QMetaObject& meta = R::staticMetaObject;
+    for (int i = meta.propertyOffset(); i < meta.propertyCount(); ++i) {
+        const QMetaProperty p = meta.property(i);
+        QVariant v = p.readOnGadget(&r);
+        switch (v.typeId()) {
+        case QMetaType::Bool: v = !v.toBool(); break;
+        case QMetaType::LongLong: v = v.toLongLong() + 1; break;
+        case QMetaType::QString: v = QString(v.toString() + u'x'); break;
+        case QMetaType::QStringList: v = v.toStringList() << u"x"_s; break;
+        default: ADD_FAILURE() << "no other value for " << p.name();
+        }
+        ASSERT_TRUE(p.writeOnGadget(&r, v)) << p.name();
+    }
+}
 } // namespace
 
 TEST(Stores, FirstLaunchSeedsInTheInterfaceLanguageAndWritesAllFourFiles) {
@@ -344,6 +361,26 @@ TEST(StoreText, EveryStoreIsPrintedAsTheLibraryPrintsItAndReadsBack) {
     EXPECT_EQ(decodeHistory(back(storeText(history))), history);
     // An unpaired surrogate has no UTF-8 form: it is written as a question mark.
     EXPECT_TRUE(storeText(QList<DayStat>{{u"a"_s + QChar(0xD800), 0, 0}}).contains("\"a?\""));
+
+    // Every field is stored: with each one away from its default, a field the stored form leaves
+    // out would read back as its default.
+    Settings all;
+    awayFromDefaults(all);
+    all.passwordHash = u"hash"_s, all.activeLockupID = QUuid::createUuid();
+    EXPECT_EQ(decodeSettings(back(storeText(all))).settings, all);
+    BlockedApp app{QUuid::createUuid(), {}, {}};
+    awayFromDefaults(app);
+    Lockup lockup{QUuid::createUuid(), {}, {}, {app}};
+    awayFromDefaults(lockup);
+    EXPECT_EQ(decodeLockups(back(storeText(QList<Lockup>{lockup}))), QList<Lockup>{lockup});
+    ScheduleBlock block;
+    block.id = QUuid::createUuid();
+    awayFromDefaults(block);
+    block.weekdays = {3, 5}, block.lockupID = QUuid::createUuid(), block.lockKind = LockKind::password;
+    EXPECT_EQ(decodeSchedules(back(storeText(QList<ScheduleBlock>{block}))), QList<ScheduleBlock>{block});
+    DayStat day;
+    awayFromDefaults(day);
+    EXPECT_EQ(decodeHistory(back(storeText(QList<DayStat>{day}))), QList<DayStat>{day});
 }
 
 TEST(SiteList, LinesSchemesPathsAndWildcards) {
