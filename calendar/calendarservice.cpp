@@ -135,13 +135,13 @@ void CalendarService::configure(bool enabled, const QSet<QString>& muted) {
         emit enabledChanged();
     }
     m_muted = muted;
-    if (enabled && m_status == 3) activate();
+    if (enabled && m_status == CalendarAccess::fullAccess) activate();
     else if (!enabled) refreshEvents(); // publishes none, and drops an answer still on its way
 }
 
 void CalendarService::activate() {
     setStatus(m_store.authorizationStatus());
-    if (!m_enabled || m_status != 3) return;
+    if (!m_enabled || m_status != CalendarAccess::fullAccess) return;
     if (!m_observing) {
         m_observing = true;
         connect(&m_store, &CalendarStore::changed, this, &CalendarService::storeChanged);
@@ -158,7 +158,7 @@ void CalendarService::storeChanged() {
 void CalendarService::refreshEvents() {
     // A newer refresh always wins over the answer of an older one still on its way.
     const quint64 generation = ++m_generation;
-    if (!m_enabled || m_status != 3) {
+    if (!m_enabled || m_status != CalendarAccess::fullAccess) {
         publish(std::nullopt, std::nullopt);
         return;
     }
@@ -251,7 +251,7 @@ void CalendarService::requestAccess() {
 }
 
 QList<CalendarInfo> CalendarService::allCalendars() const {
-    if (m_status != 3) return {};
+    if (m_status != CalendarAccess::fullAccess) return {};
     QList<CalendarInfo> out;
     for (const StoreCalendar& c : m_store.calendars())
         out.append(CalendarInfo{c.id, c.title, colorText(c.color), c.source, c.skipped});
@@ -280,11 +280,11 @@ void CalendarService::publish(std::optional<UpcomingEvent> current, std::optiona
     if (onChange) onChange();
 }
 
-void CalendarService::setStatus(int status) {
+void CalendarService::setStatus(CalendarAccess status) {
     if (m_status == status) return;
     m_status = status;
     emit statusChanged();
     emit calendarsChanged();
     // Meetings read while access was granted are not shown once it is gone.
-    if (m_status != 3 && (m_current || m_next)) refreshEvents();
+    if (m_status != CalendarAccess::fullAccess && (m_current || m_next)) refreshEvents();
 }

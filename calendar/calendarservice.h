@@ -77,7 +77,6 @@ class CalendarService : public QObject {
     Q_OBJECT
     Q_PROPERTY(QVariant currentEvent READ currentEventValue NOTIFY currentEventChanged)
     Q_PROPERTY(QVariant nextEvent READ nextEventValue NOTIFY nextEventChanged)
-    Q_PROPERTY(int status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool isEnabled READ isEnabled NOTIFY enabledChanged)
 
 public:
@@ -86,7 +85,7 @@ public:
 
     const std::optional<UpcomingEvent>& currentEvent() const { return m_current; }
     const std::optional<UpcomingEvent>& nextEvent() const { return m_next; }
-    int status() const { return m_status; }
+    CalendarAccess status() const { return m_status; }
     bool isEnabled() const { return m_enabled; }
     const QSet<QString>& muted() const { return m_muted; }
     bool observing() const { return m_observing; }
@@ -120,13 +119,13 @@ private:
     QVariant currentEventValue() const;
     QVariant nextEventValue() const;
     void publish(std::optional<UpcomingEvent> current, std::optional<UpcomingEvent> next);
-    void setStatus(int status);
+    void setStatus(CalendarAccess status);
 
     CalendarStore& m_store;
     Clock& m_clock;
     std::optional<UpcomingEvent> m_current;
     std::optional<UpcomingEvent> m_next;
-    int m_status = 0;
+    CalendarAccess m_status = CalendarAccess::notDetermined;
     QTimer m_timer;
     bool m_observing = false;
     bool m_enabled = true;

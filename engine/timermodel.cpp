@@ -81,7 +81,7 @@ TimerModel::TimerModel(const Platform& platform, QObject* parent)
     };
     m_calendar->configure(m_settings.calendarEnabled, QSet<QString>(m_settings.mutedCalendarIDs.begin(),
                                                                     m_settings.mutedCalendarIDs.end()));
-    if (m_calendar->status() == 3) m_calendar->refreshEvents();
+    if (m_calendar->status() == CalendarAccess::fullAccess) m_calendar->refreshEvents();
 }
 
 TimerModel::~TimerModel() {

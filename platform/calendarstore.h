@@ -57,14 +57,21 @@ struct StoreEvent {
 
 // Read-only access to the user's calendars. Lives on the GUI thread; answers may come later but
 // always arrive on the GUI thread.
+// Whether calendars may be read. The numbers are stored with the person's consent and kept.
+enum class CalendarAccess { notDetermined = 0, restricted = 1, denied = 2, fullAccess = 3, writeOnly = 4 };
+
+// The access a stored number stands for; a number out of range is not determined.
+inline CalendarAccess calendarAccessFromNumber(qint64 n) {
+    return n >= 0 && n <= 4 ? static_cast<CalendarAccess>(n) : CalendarAccess::notDetermined;
+}
+
 class CalendarStore : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
     ~CalendarStore() override = default;
 
-    // 0 not determined, 1 restricted, 2 denied, 3 full access, 4 write only.
-    virtual int authorizationStatus() const = 0;
+    virtual CalendarAccess authorizationStatus() const = 0;
     // Asks for access; `done` receives whether it was granted.
     virtual void requestAccess(std::function<void(bool granted)> done) = 0;
 

@@ -160,19 +160,19 @@ MainView::State MainView::computeState() const {
     st.recVisible = running && phase == Phase::rolling;
 
     st.calendarVisible = settings.calendarEnabled;
-    const int status = m_calendar.status();
+    const CalendarAccess status = m_calendar.status();
     const auto& meeting = shownMeeting(m_calendar);
-    if (status == 3 && meeting) {
+    if (status == CalendarAccess::fullAccess && meeting) {
         st.calendarState = u"meeting"_s;
         st.meetingTitle = meeting->title;
         st.meetingColor = colorFromHex(meeting->calendarColorHex).value_or(Style::trace);
         st.joinVisible = meeting->joinURL.has_value();
         st.joinText = pick(u"Join"_s, u"Rejoindre"_s);
         if (meeting->joinURL) st.joinTooltip = meeting->joinURL->toString();
-    } else if (status == 3) {
+    } else if (status == CalendarAccess::fullAccess) {
         st.calendarState = u"empty"_s;
         st.calendarText = pick(u"No meetings ahead"_s, u"Aucune réunion à venir"_s);
-    } else if (status == 0) {
+    } else if (status == CalendarAccess::notDetermined) {
         st.calendarState = u"connect"_s;
         st.calendarText = pick(u"Connect your calendars"_s, u"Connecter tes agendas"_s);
     } else {

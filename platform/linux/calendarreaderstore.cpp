@@ -63,14 +63,13 @@ QString CalendarReaderStore::defaultProgram() {
     return QStringLiteral(MIVRA_LIBEXEC_DIR) + u'/' + kReaderName;
 }
 
-int CalendarReaderStore::authorizationStatus() const {
-    const qint64 status = m_defaults.integer(kAccessKey);
-    return status >= 0 && status <= 4 ? static_cast<int>(status) : 0;
+CalendarAccess CalendarReaderStore::authorizationStatus() const {
+    return calendarAccessFromNumber(m_defaults.integer(kAccessKey));
 }
 
 void CalendarReaderStore::requestAccess(std::function<void(bool)> done) {
     // The person's own consent, given in the popover.
-    m_defaults.setValue(kAccessKey, 3);
+    m_defaults.setValue(kAccessKey, int(CalendarAccess::fullAccess));
     done(true);
 }
 

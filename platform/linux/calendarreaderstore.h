@@ -39,7 +39,7 @@ public:
     // The reader beside Mivra's executable, else in the libexec folder of the installation.
     static QString defaultProgram();
 
-    int authorizationStatus() const override;
+    CalendarAccess authorizationStatus() const override;
     void requestAccess(std::function<void(bool granted)> done) override;
     // The calendars the reader last reported; a new list is asked for when the folders changed,
     // and `changed` is told when it differs.

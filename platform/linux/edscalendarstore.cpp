@@ -497,7 +497,9 @@ bool EdsCalendarStore::openOnlineAccounts() {
     return !settings.isEmpty() && QProcess::startDetached(settings, {u"online-accounts"_s});
 }
 
-int EdsCalendarStore::authorizationStatus() const { return int(m_defaults.integer(kAccessKey)); }
+CalendarAccess EdsCalendarStore::authorizationStatus() const {
+    return calendarAccessFromNumber(m_defaults.integer(kAccessKey));
+}
 
 void EdsCalendarStore::requestAccess(std::function<void(bool)> done) {
     m_defaults.setValue(kAccessKey, 3);

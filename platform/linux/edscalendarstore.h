@@ -23,7 +23,7 @@ public:
     // Opens the desktop's online-accounts settings; false where the desktop has none.
     static bool openOnlineAccounts();
 
-    int authorizationStatus() const override;
+    CalendarAccess authorizationStatus() const override;
     void requestAccess(std::function<void(bool granted)> done) override;
     // Enabled calendars: id = the source's UID, source = the display name of its account.
     QList<StoreCalendar> calendars() const override;

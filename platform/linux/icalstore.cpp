@@ -473,14 +473,13 @@ void IcalCalendarStore::skipFile(const FileMark& file) {
     d->skip.insert(file);
 }
 
-int IcalCalendarStore::authorizationStatus() const {
-    const qint64 status = m_defaults.integer(kAccessKey);
-    return status >= 0 && status <= 4 ? static_cast<int>(status) : 0;
+CalendarAccess IcalCalendarStore::authorizationStatus() const {
+    return calendarAccessFromNumber(m_defaults.integer(kAccessKey));
 }
 
 void IcalCalendarStore::requestAccess(std::function<void(bool)> done) {
     // The person's own consent, given in the popover.
-    m_defaults.setValue(kAccessKey, 3);
+    m_defaults.setValue(kAccessKey, int(CalendarAccess::fullAccess));
     done(true);
 }
 

@@ -42,7 +42,7 @@ public:
     // The folder where a person drops .ics exports (the first root).
     QString dropFolder() const;
 
-    int authorizationStatus() const override;
+    CalendarAccess authorizationStatus() const override;
     void requestAccess(std::function<void(bool granted)> done) override;
     QList<StoreCalendar> calendars() const override;
     void events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,

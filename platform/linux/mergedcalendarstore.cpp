@@ -56,7 +56,7 @@ QString MergedCalendarStore::filesId(const QString& id) {
     return id.startsWith(kServerPrefix) || id.startsWith(kFilesPrefix) ? kFilesPrefix + id : id;
 }
 
-int MergedCalendarStore::authorizationStatus() const { return m_files.authorizationStatus(); }
+CalendarAccess MergedCalendarStore::authorizationStatus() const { return m_files.authorizationStatus(); }
 
 void MergedCalendarStore::requestAccess(std::function<void(bool)> done) { m_files.requestAccess(std::move(done)); }
 

@@ -16,7 +16,7 @@ public:
     static QString serverId(const QString& id);
     static QString filesId(const QString& id);
 
-    int authorizationStatus() const override;
+    CalendarAccess authorizationStatus() const override;
     void requestAccess(std::function<void(bool granted)> done) override;
     QList<StoreCalendar> calendars() const override;
     // Both stores' events, by start; equal starts keep the files first, each store in its order.

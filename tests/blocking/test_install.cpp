@@ -428,7 +428,9 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
     };
     for (const auto& r : removals) {
         SCOPED_TRACE(r.name);
-        if (!QFileInfo::exists(out(lx.versionFile()))) ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+        if (!QFileInfo::exists(out(lx.versionFile()))) {
+            ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
+        }
         RootSandbox::write(out(lx.hostsFile), r.blocked);
         RootSandbox::write(out(lx.flagFile()), {});
         sb->clearCalls();

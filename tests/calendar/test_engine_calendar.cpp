@@ -17,7 +17,7 @@ struct CalendarRig : ::testing::Test {
     TimerModel* e = nullptr;
 
     void SetUp() override {
-        rig.calendarStore.status = 3;
+        rig.calendarStore.status = CalendarAccess::fullAccess;
         rig.calendarStore.calendarList = {{u"work"_s, u"Work"_s, QColor(), u"Mivra"_s},
                                           {u"home"_s, u"Home"_s, QColor(), u"Mivra"_s}};
     }
@@ -158,7 +158,7 @@ ScheduleBlock block(QList<int> weekdays, int hour, int minute, qint64 duration =
 struct Schedules : CalendarRig {
     void SetUp() override {
         CalendarRig::SetUp();
-        rig.calendarStore.status = 0;
+        rig.calendarStore.status = CalendarAccess::notDetermined;
         // Monday 2 March 2026, 08:29:50 in Paris.
         rig.clock.setZone(QTimeZone("Europe/Paris"));
         rig.clock.set(QDateTime(QDate(2026, 3, 2), QTime(8, 29, 50), QTimeZone("Europe/Paris")));

@@ -193,8 +193,9 @@ TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
 }
 
 TEST_F(Store, AccessIsTheStoredConsentAndSettingsOpenTheDropFolder) {
-    EXPECT_EQ(store->authorizationStatus(), 0);
-    for (const auto& [stored, status] : QList<QPair<QVariant, int>>{{2, 2}, {u"3"_s, 3}, {99, 0}, {u"x"_s, 0}}) {
+    EXPECT_EQ(store->authorizationStatus(), CalendarAccess::notDetermined);
+    for (const auto& [stored, status] : QList<QPair<QVariant, CalendarAccess>>{{2, CalendarAccess::denied}, {u"3"_s, CalendarAccess::fullAccess},
+                                                    {99, CalendarAccess::notDetermined}, {u"x"_s, CalendarAccess::notDetermined}}) {
         defaults.setValue(u"mivra.calendarAccess"_s, stored);
         EXPECT_EQ(store->authorizationStatus(), status) << qPrintable(stored.toString());
     }

@@ -135,7 +135,7 @@ struct Service : ::testing::Test {
     int changes = 0;
 
     void SetUp() override {
-        store.status = 3;
+        store.status = CalendarAccess::fullAccess;
         store.calendarList = {{u"work"_s, u"Work"_s, QColor(0x1B, 0xAD, 0xF8), u"Mivra"_s},
                               {u"home"_s, u"Home"_s, QColor(), u"Mivra"_s}};
         service = std::make_unique<CalendarService>(store, clock);
@@ -211,35 +211,36 @@ TEST_F(Service, PublishesOnlyChangesButTellsEveryTime) {
 
 TEST_F(Service, WithoutAccessNothingIsFetchedUntilTheConsentArrivesOnALaterTurn) {
     store.eventList = {event(u"a"_s, 10, 30)};
-    for (int status : {0, 1, 2, 4}) {
+    for (CalendarAccess status : {CalendarAccess::notDetermined, CalendarAccess::restricted, CalendarAccess::denied,
+                                  CalendarAccess::writeOnly}) {
         store.status = status;
         CalendarService s(store, clock);
         s.configure(true, {});
         s.refreshEvents();
-        EXPECT_FALSE(s.nextEvent()) << status;
-        EXPECT_TRUE(s.allCalendars().isEmpty()) << status;
-        EXPECT_FALSE(s.observing()) << status;
+        EXPECT_FALSE(s.nextEvent()) << int(status);
+        EXPECT_TRUE(s.allCalendars().isEmpty()) << int(status);
+        EXPECT_FALSE(s.observing()) << int(status);
     }
     EXPECT_EQ(store.fetches, 0);
 
-    store.status = 0;
+    store.status = CalendarAccess::notDetermined;
     service = std::make_unique<CalendarService>(store, clock);
     service->onChange = [this] { ++changes; };
     QSignalSpy status(service.get(), &CalendarService::statusChanged);
     service->requestAccess();
-    EXPECT_EQ(service->status(), 0);
+    EXPECT_EQ(service->status(), CalendarAccess::notDetermined);
     QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(service->status(), 3);
+    EXPECT_EQ(service->status(), CalendarAccess::fullAccess);
     EXPECT_EQ(status.count(), 1);
     EXPECT_TRUE(service->observing());
     EXPECT_EQ(nextId(), u"a"_s);
     EXPECT_GE(changes, 1);
 
     store.grantOnRequest = false; // a refusal is told too
-    store.status = 2;
+    store.status = CalendarAccess::denied;
     service->requestAccess();
     QCoreApplication::sendPostedEvents();
-    EXPECT_EQ(service->status(), 2);
+    EXPECT_EQ(service->status(), CalendarAccess::denied);
     EXPECT_FALSE(service->nextEvent());
 }
 

@@ -180,7 +180,7 @@ struct ServerStore : ::testing::Test {
         ASSERT_TRUE(server->problem.isEmpty()) << server->problem.toStdString();
         defaults.setValue(u"mivra.calendarAccess"_s, 3);
         clock.set(server->now);
-        files.status = 3;
+        files.status = CalendarAccess::fullAccess;
         files.calendarList = {{u"home"_s, u"Home"_s, {}, u"Calendars"_s}};
     }
     // The files store's one meeting, `minutes` ahead.

@@ -26,7 +26,7 @@ StoreEvent at(const QString& id, const QString& calendarId, int minutes) {
 // A store that answers on a later turn of the event loop, as the server does.
 class LaterStore final : public CalendarStore {
 public:
-    int authorizationStatus() const override { return inner.status; }
+    CalendarAccess authorizationStatus() const override { return inner.status; }
     void requestAccess(std::function<void(bool)> done) override { inner.requestAccess(std::move(done)); }
     QList<StoreCalendar> calendars() const override { return inner.calendars(); }
     void events(const QStringList& ids, const QDateTime& from, const QDateTime& to,
@@ -114,15 +114,15 @@ TEST_F(Merged, TheServersOwnLocalCalendarIsShownOnceWhileTheServerListsIt) {
 }
 
 TEST_F(Merged, OneConsentAndChangesFromEitherSide) {
-    files.status = 0;
-    server.inner.status = 3;
-    EXPECT_EQ(merged.authorizationStatus(), 0) << "the files store holds the person's consent";
+    files.status = CalendarAccess::notDetermined;
+    server.inner.status = CalendarAccess::fullAccess;
+    EXPECT_EQ(merged.authorizationStatus(), CalendarAccess::notDetermined) << "the files store holds the person's consent";
     bool granted = false;
     merged.requestAccess([&](bool g) { granted = g; });
     EXPECT_TRUE(granted);
     EXPECT_EQ(files.accessRequests, 1);
     EXPECT_EQ(server.inner.accessRequests, 0);
-    EXPECT_EQ(merged.authorizationStatus(), 3);
+    EXPECT_EQ(merged.authorizationStatus(), CalendarAccess::fullAccess);
 
     QSignalSpy changed(&merged, &CalendarStore::changed);
     files.touch();

@@ -162,10 +162,10 @@ public:
 class FakeCalendarStore final : public CalendarStore {
     Q_OBJECT
 public:
-    int authorizationStatus() const override { return status; }
+    CalendarAccess authorizationStatus() const override { return status; }
     void requestAccess(std::function<void(bool)> done) override {
         ++accessRequests;
-        if (grantOnRequest) status = 3;
+        if (grantOnRequest) status = CalendarAccess::fullAccess;
         done(grantOnRequest);
     }
     QList<StoreCalendar> calendars() const override { return calendarList; }
@@ -184,7 +184,7 @@ public:
     // Tells the service that something changed.
     void touch() { emit changed(); }
 
-    int status = 0;
+    CalendarAccess status = CalendarAccess::notDetermined;
     bool grantOnRequest = true;
     QList<StoreCalendar> calendarList;
     QList<StoreEvent> eventList;

@@ -165,7 +165,7 @@ TEST_F(PanelModels, CalendarSectionFollowsAccessWithoutReopening) {
     EXPECT_EQ(rig.engine->settings().mutedCalendarIDs, QStringList{u"home"_s});
     EXPECT_EQ(rig.engine->calendar().muted(), QSet<QString>{u"home"_s});
 
-    rig.calendarStore.status = 2;
+    rig.calendarStore.status = CalendarAccess::denied;
     open();
     EXPECT_EQ(settings->calendarState(), u"denied"_s);
     settings->openCalendarSettings();

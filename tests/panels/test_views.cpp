@@ -86,7 +86,7 @@ void fill(EngineRig& rig) {
     rig.writeData(u"history.json"_s, R"([{"date":"2026-03-09","takes":2,"focusedSeconds":3000},
         {"date":"2026-03-10","takes":5,"focusedSeconds":7500},{"date":"2026-03-17","takes":6,"focusedSeconds":9000},
         {"date":"2026-03-18","takes":3,"focusedSeconds":4500}])");
-    rig.calendarStore.status = 3;
+    rig.calendarStore.status = CalendarAccess::fullAccess;
     rig.calendarStore.calendarList = {{u"work"_s, u"Work"_s, QColor(u"#4E80C4"_s), u"Google"_s},
                                       {u"home"_s, u"Home"_s, QColor(), u"On this computer"_s}};
     rig.workspace.apps = {};

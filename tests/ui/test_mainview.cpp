@@ -165,7 +165,7 @@ TEST_F(MainViewTest, AllowanceRow) {
 }
 
 TEST_F(MainViewTest, CalendarCardStates) {
-    rig.calendarStore.status = 0;
+    rig.calendarStore.status = CalendarAccess::notDetermined;
     start();
     EXPECT_TRUE(shown(u"calendarCard"));
     EXPECT_EQ(view->calendarState(), u"connect"_s);
@@ -186,7 +186,7 @@ TEST_F(MainViewTest, CalendarCardStates) {
     EXPECT_EQ(view->meetingColor(), Style::trace); // no calendar colour
     EXPECT_TRUE(shown(u"joinButton"));
 
-    rig.calendarStore.status = 2;
+    rig.calendarStore.status = CalendarAccess::denied;
     rig.engine->editSettings([](Settings& s) { s.calendarEnabled = false; });
     EXPECT_FALSE(shown(u"calendarCard"));
 }
@@ -208,7 +208,7 @@ TEST_F(MainViewTest, PanelSwitcherTogglesAndSwitches) {
 
 TEST_F(MainViewTest, LongFrenchRowsWrapInsteadOfLosingTheirEnd) {
     today(0, 150);
-    rig.calendarStore.status = 2;
+    rig.calendarStore.status = CalendarAccess::denied;
     start(Lang::fr);
     rig.engine->editSettings([](Settings& s) {
         s.allowanceEnabled = true;

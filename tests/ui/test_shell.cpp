@@ -52,7 +52,7 @@ TEST_F(StatusTest, MeetingJoinsTheTitle) {
     StoreEvent e;
     e.id = e.title = u"Quarterly planning with the team"_s, e.calendarId = u"work"_s;
     e.start = rig.clock.now().addSecs(300), e.end = e.start.addSecs(1800);
-    rig.calendarStore.status = 3;
+    rig.calendarStore.status = CalendarAccess::fullAccess;
     rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, QColor(), u"Local"_s}};
     rig.calendarStore.eventList = {e};
     rig.start();

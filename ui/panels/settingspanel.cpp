@@ -183,8 +183,8 @@ void SettingsPanelModel::setLaunchAtLogin(bool on) {
 QString SettingsPanelModel::calendarState() const {
     if (!m_engine) return QStringLiteral("connect");
     switch (m_engine->calendar().status()) {
-    case 0: return QStringLiteral("connect");
-    case 3: return QStringLiteral("connected");
+    case CalendarAccess::notDetermined: return QStringLiteral("connect");
+    case CalendarAccess::fullAccess: return QStringLiteral("connected");
     default: return QStringLiteral("denied");
     }
 }

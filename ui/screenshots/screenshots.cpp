@@ -50,14 +50,14 @@ void today(EngineRig& rig, qint64 takes, qint64 allowanceUsed) {
     rig.defaults.setValue(u"mivra.allowanceUsed"_s, allowanceUsed);
 }
 
-void withCalendar(EngineRig& rig, int status) {
+void withCalendar(EngineRig& rig, CalendarAccess status) {
     rig.calendarStore.status = status;
     rig.engine->editSettings([](Settings& s) { s.calendarEnabled = true; });
     rig.engine->calendar().activate();
 }
 
 void meeting(EngineRig& rig, const QString& title, qint64 startsIn, bool link, const QColor& color) {
-    rig.calendarStore.status = 3;
+    rig.calendarStore.status = CalendarAccess::fullAccess;
     rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, color, u"Local"_s}};
     StoreEvent e;
     e.id = u"e1"_s;
@@ -113,7 +113,7 @@ constexpr int kRoom720 = 720 - 24 - 4;
 
 // Every optional row of the main view: the calendar card, the gate picker, the allowance row.
 void everyRow(EngineRig& rig) {
-    withCalendar(rig, 0);
+    withCalendar(rig, CalendarAccess::notDetermined);
     rig.engine->editSettings([](Settings& s) {
         s.allowanceEnabled = true;
         s.allowanceMin = 15;
@@ -153,8 +153,8 @@ const Scene kScenes[] = {
          run(rig, 30);
      },
      false, 4, 150},
-    {u"calendar-connect-en", Lang::en, [](EngineRig& rig, MainView&) { withCalendar(rig, 0); }},
-    {u"calendar-no-meetings-fr", Lang::fr, [](EngineRig& rig, MainView&) { withCalendar(rig, 3); }},
+    {u"calendar-connect-en", Lang::en, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::notDetermined); }},
+    {u"calendar-no-meetings-fr", Lang::fr, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::fullAccess); }},
     {u"calendar-meeting-join-en", Lang::en,
      [](EngineRig& rig, MainView&) { meeting(rig, u"Design review with the whole crew"_s, 12 * 60, true, QColor(0x3f, 0xb9, 0x7a)); },
      true},
@@ -164,8 +164,8 @@ const Scene kScenes[] = {
          rig.engine->rollOrResume();
          run(rig, 90);
      }},
-    {u"calendar-access-off-en", Lang::en, [](EngineRig& rig, MainView&) { withCalendar(rig, 2); }},
-    {u"calendar-access-off-fr", Lang::fr, [](EngineRig& rig, MainView&) { withCalendar(rig, 2); }},
+    {u"calendar-access-off-en", Lang::en, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::denied); }},
+    {u"calendar-access-off-fr", Lang::fr, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::denied); }},
     {u"password-row-en", Lang::en,
      [](EngineRig& rig, MainView& view) {
          rig.engine->setPassword(u"sesame"_s);
@@ -186,8 +186,8 @@ const Scene kScenes[] = {
     {u"panel-stats-en", Lang::en, [](EngineRig& rig, MainView& view) { withHistory(rig); view.togglePanel(u"stats"_s); }},
     {u"panel-stats-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withHistory(rig); view.togglePanel(u"stats"_s); }},
     {u"panel-stats-empty-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"stats"_s); }},
-    {u"panel-settings-en", Lang::en, [](EngineRig& rig, MainView& view) { withCalendar(rig, 3); view.togglePanel(u"settings"_s); }},
-    {u"panel-settings-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withCalendar(rig, 0); view.togglePanel(u"settings"_s); }},
+    {u"panel-settings-en", Lang::en, [](EngineRig& rig, MainView& view) { withCalendar(rig, CalendarAccess::fullAccess); view.togglePanel(u"settings"_s); }},
+    {u"panel-settings-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withCalendar(rig, CalendarAccess::notDetermined); view.togglePanel(u"settings"_s); }},
     {u"panel-lists-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
     {u"panel-lists-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
     {u"panel-schedule-en", Lang::en, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
