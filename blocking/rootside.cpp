@@ -156,16 +156,16 @@ QString RootSide::applierScript() const {
                       {u"@STOPDAEMON@"_s, platformPart(u"stop-daemon.sh"_s)},
                       {u"@HELD@"_s, part(u"held-lines.awk"_s)},
                       {u"@NOEOL@"_s, part(u"no-line-end.sh"_s)},
-                      {u"@OUT@"_s, part(u"out-lines.awk"_s)}}
-                    + jobNameFills()
-                    + Fills{{u"@WHO@"_s, u"lockup-apply"_s},
-                            {u"@STATE@"_s, shellQuote(l.stateDirectory)},
-                            {u"@CONF@"_s, shellQuote(l.lockupFile())},
-                            {u"@HOSTS@"_s, shellQuote(l.hostsFile)},
-                            {u"@BEGIN@"_s, shellQuote(beginMarker)},
-                            {u"@END@"_s, shellQuote(endMarker)},
-                            {u"@FLAG@"_s, shellQuote(l.flagFile())},
-                            {u"@LOCKFILE@"_s, shellQuote(l.lockFile())}});
+                      {u"@OUT@"_s, part(u"out-lines.awk"_s)}} +
+                    jobNameFills() +
+                    Fills{{u"@WHO@"_s, u"lockup-apply"_s},
+                          {u"@STATE@"_s, shellQuote(l.stateDirectory)},
+                          {u"@CONF@"_s, shellQuote(l.lockupFile())},
+                          {u"@HOSTS@"_s, shellQuote(l.hostsFile)},
+                          {u"@BEGIN@"_s, shellQuote(beginMarker)},
+                          {u"@END@"_s, shellQuote(endMarker)},
+                          {u"@FLAG@"_s, shellQuote(l.flagFile())},
+                          {u"@LOCKFILE@"_s, shellQuote(l.lockFile())}});
 }
 
 QList<RootFile> RootSide::jobFiles() const {
@@ -220,17 +220,18 @@ QString RootSide::installScript(const QString& stagingDirectory, const StagedDig
     for (auto it = digests.begin(); it != digests.end(); ++it)
         take << u"take "_s + shellQuote(it.key()) + u' ' + QString::fromLatin1(it.value().toHex());
     return fill(templateText(u"linux/install.sh"_s),
-                Fills{{u"@TRAP@"_s, part(u"linux/exit-trap.sh"_s)}, {u"@CLAIM@"_s, part(u"linux/claim-lockup.sh"_s)}}
-                    + jobNameFills()
-                    + Fills{{u"@UNITLIST@"_s, linuxUnits().join(u' ')},
-                            {u"@ENABLED@"_s, enabledJobs().join(u' ')},
-                            {u"@LIBEXEC@"_s, shellQuote(l.libexecDirectory)},
-                            {u"@STATE@"_s, shellQuote(l.stateDirectory)},
-                            {u"@LOGS@"_s, shellQuote(l.logDirectory)},
-                            {u"@UNITS@"_s, shellQuote(l.jobDirectory)},
-                            {u"@STAGE@"_s, shellQuote(stagingDirectory)},
-                            {u"@TAKE@"_s, take.join(u'\n')},
-                            {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
+                Fills{{u"@TRAP@"_s, part(u"linux/exit-trap.sh"_s)},
+                      {u"@CLAIM@"_s, part(u"linux/claim-lockup.sh"_s)}} +
+                    jobNameFills() +
+                    Fills{{u"@UNITLIST@"_s, linuxUnits().join(u' ')},
+                          {u"@ENABLED@"_s, enabledJobs().join(u' ')},
+                          {u"@LIBEXEC@"_s, shellQuote(l.libexecDirectory)},
+                          {u"@STATE@"_s, shellQuote(l.stateDirectory)},
+                          {u"@LOGS@"_s, shellQuote(l.logDirectory)},
+                          {u"@UNITS@"_s, shellQuote(l.jobDirectory)},
+                          {u"@STAGE@"_s, shellQuote(stagingDirectory)},
+                          {u"@TAKE@"_s, take.join(u'\n')},
+                          {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
 }
 
 QString RootSide::claimScript() const {
@@ -254,9 +255,9 @@ QString RootSide::removalScript() const {
                          {u"@BEGIN@"_s, shellQuote(beginMarker)},
                          {u"@END@"_s, shellQuote(endMarker)}};
     if (m_platform == RootPlatform::MacOS)
-        return fill(templateText(u"macos/remove.sh"_s),
-                    structure + jobNameFills() + paths +
-                        Fills{{u"@SYS@"_s, shellQuote(l.stateDirectory)}, {u"@LD@"_s, shellQuote(l.jobDirectory)}});
+        return fill(templateText(u"macos/remove.sh"_s), structure + jobNameFills() + paths +
+                                                            Fills{{u"@SYS@"_s, shellQuote(l.stateDirectory)},
+                                                                  {u"@LD@"_s, shellQuote(l.jobDirectory)}});
     QStringList services;
     for (const QString& unit : linuxUnits())
         if (unit.endsWith(u".service"_s)) services << unit;

@@ -434,12 +434,14 @@ TEST(RootSideLint, ShellcheckFindsNothingInTheScripts) {
         const bool onLinux = platform == RootPlatform::Linux;
         const RootSide side(platform, onLinux ? lx : RootLayout::macLayout());
         // The install script carries one digest line per staged file.
-        StagedDigests digests{{u"lockup-apply.sh"_s, QByteArray(32, '\x5a')}, {u"mivra-blockpage"_s, QByteArray(32, '\x01')}};
+        StagedDigests digests{{u"lockup-apply.sh"_s, QByteArray(32, '\x5a')},
+                              {u"mivra-blockpage"_s, QByteArray(32, '\x01')}};
         for (const RootFile& job : side.jobFiles())
             digests.insert(job.name, QByteArray(32, '\x7f'));
-        QList<RootFile> scripts = {{u"lockup-apply.sh"_s, side.applierScript()},
-                                   {u"install.sh"_s, side.installScript(u"/home/a b/.cache/Mivra/install"_s, digests)},
-                                   {u"remove.sh"_s, side.removalScript()}};
+        QList<RootFile> scripts = {
+            {u"lockup-apply.sh"_s, side.applierScript()},
+            {u"install.sh"_s, side.installScript(u"/home/a b/.cache/Mivra/install"_s, digests)},
+            {u"remove.sh"_s, side.removalScript()}};
         if (onLinux) scripts.append({u"mivra-claim-lockup"_s, side.claimScript()});
         for (const RootFile& script : scripts) {
             const QString path = dir.path() + (onLinux ? u"/linux-"_s : u"/macos-"_s) + script.name;
@@ -463,7 +465,8 @@ TEST(RootSideLint, SystemdAcceptsTheUnits) {
     QDir().mkpath(layout.libexecDirectory);
     QDir().mkpath(dir.path() + u"/units"_s);
     RootSandbox::write(layout.daemon(), "#!/bin/sh\n", 0755);
-    RootSandbox::write(layout.applier(), RootSide(RootPlatform::Linux, layout).applierScript().toUtf8(), 0755);
+    RootSandbox::write(layout.applier(), RootSide(RootPlatform::Linux, layout).applierScript().toUtf8(),
+                       0755);
     QStringList files;
     for (const RootFile& unit : RootSide(RootPlatform::Linux, layout).jobFiles()) {
         files << dir.path() + u"/units/"_s + unit.name;
@@ -484,7 +487,8 @@ TEST(RootSideText, EachEnabledUnitIsWantedByItsTarget) {
     ASSERT_FALSE(enabled.isEmpty());
     for (const EnabledUnit& u : enabled) {
         ASSERT_TRUE(texts.contains(u.unit)) << u.unit.toStdString();
-        EXPECT_TRUE(texts[u.unit].contains(u"\n[Install]\nWantedBy="_s + u.wantedBy + u'\n')) << u.unit.toStdString();
+        EXPECT_TRUE(texts[u.unit].contains(u"\n[Install]\nWantedBy="_s + u.wantedBy + u'\n'))
+            << u.unit.toStdString();
     }
     // Every other unit is started by one of them, never enabled itself.
     for (auto it = texts.begin(); it != texts.end(); ++it) {
