@@ -52,7 +52,7 @@ public:
 
     // lockup-apply.sh: makes the hosts file follow the lockup file; always exits 0.
     QString applierScript() const;
-    // Linux: the six systemd units; macOS: the three launchd property lists. In load order.
+    // Linux: the systemd units of linuxUnits(); macOS: a launchd property list per job. In load order.
     QList<RootFile> jobFiles() const;
     // The units that are enabled and started (Linux: the path and timer units; macOS: every job).
     QStringList enabledJobs() const;
