@@ -2,6 +2,7 @@
 #include "blocking/helperstate.h"
 
 #include "blocking/blocker.h"
+#include "blocking/rootside.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -32,9 +33,12 @@ qint64 parseHelperVersion(const QByteArray& bytes) {
 }
 
 QList<EnabledUnit> enabledHelperUnits() {
-    return {{QStringLiteral("app.oriflan.mivra.lockup.path"), QStringLiteral("paths.target")},
-            {QStringLiteral("app.oriflan.mivra.sweep.timer"), QStringLiteral("timers.target")},
-            {QStringLiteral("app.oriflan.mivra.blockpage.path"), QStringLiteral("paths.target")}};
+    // Each path or timer unit is wanted by its kind's target (paths.target, timers.target), as
+    // its [Install] section says.
+    QList<EnabledUnit> units;
+    for (const QString& unit : RootSide(RootPlatform::Linux, {}).enabledJobs())
+        units.append({unit, unit.section(u'.', -1) + QStringLiteral("s.target")});
+    return units;
 }
 
 HelperState readHelperState(const RootLayout& layout) {
@@ -43,7 +47,7 @@ HelperState readHelperState(const RootLayout& layout) {
     if (f.open(QIODevice::ReadOnly)) {
         state.present = parseHelperVersion(f.readAll()) >= Blocker::helperVersion;
     }
-    const QString lockupUnit = QStringLiteral("/app.oriflan.mivra.lockup.path");
+    const QString lockupUnit = u'/' + RootSide::linuxUnit(QStringLiteral("lockup.path"));
     state.packaged = !layout.packageUnitDirectory.isEmpty() &&
                      QFileInfo::exists(layout.packageUnitDirectory + lockupUnit);
     if (!state.packaged) {

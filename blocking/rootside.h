@@ -9,9 +9,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 // The root side's texts: the hosts applier, the job files that run it and the block page daemon,
-// and the scripts that install and remove them. One generator serves both platforms; Linux runs
-// them (systemd units, pkexec), macOS gets launchd property lists and launchctl.
+// and the scripts that install and remove them. One generator fills the templates of
+// blocking/rootside/ for both platforms; Linux runs them (systemd units, pkexec), macOS gets
+// launchd property lists and launchctl.
 enum class RootPlatform { Linux, MacOS };
 
 // The platform this build installs on.
@@ -39,12 +42,17 @@ public:
     // The markers around the block the applier keeps at the end of the hosts file.
     static const QString beginMarker;
     static const QString endMarker;
-    // The jobs' names: "app.oriflan.mivra." + lockup, sweep, blockpage.
+    // A job's name, and the stem of its unit and property list names: the build's label + "." + job.
     static QString label(const QString& job);
+    // Every systemd unit, in load order, as the build lists them (MIVRA_ROOTSIDE_UNITS in
+    // blocking/CMakeLists.txt): "<label>.<job>.<kind>".
+    static QStringList linuxUnits();
+    // One of them by job and kind, such as "lockup.path".
+    static QString linuxUnit(const QString& jobAndKind);
 
     // lockup-apply.sh: makes the hosts file follow the lockup file; always exits 0.
     QString applierScript() const;
-    // Linux: the six systemd units; macOS: the three launchd property lists. In load order.
+    // Linux: the systemd units of linuxUnits(); macOS: a launchd property list per job. In load order.
     QList<RootFile> jobFiles() const;
     // The units that are enabled and started (Linux: the path and timer units; macOS: every job).
     QStringList enabledJobs() const;
@@ -62,8 +70,10 @@ public:
     const RootLayout& layout() const { return m_layout; }
 
 private:
-    QString cacheFlush() const;
-    QString hostsReplace(const QString& who) const;
+    // The template `name` of this platform's folder, as a part of another text.
+    QString platformPart(const QString& name) const;
+    // Each @<job>.<kind>@ of the templates with its unit's (Linux) or property list's (macOS) name.
+    QList<std::pair<QString, QString>> jobNameFills() const;
 
     RootPlatform m_platform;
     RootLayout m_layout;

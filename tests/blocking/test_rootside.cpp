@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The root side's generated texts, and the Linux scripts run for real as root in a sandbox.
 #include "blocking/blocker.h"
+#include "blocking/helperstate.h"
 #include "blocking/rootside.h"
 #include "rootsandbox.h"
 
@@ -9,11 +10,13 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -362,7 +365,7 @@ TEST(RootSideText, EveryPlaceholderIsFilled) {
         for (const RootFile& job : side.jobFiles())
             texts << job.text;
         for (const QString& text : texts)
-            EXPECT_FALSE(text.contains(QRegularExpression(u"@[A-Z]+@"_s))) << text.toStdString();
+            EXPECT_FALSE(text.contains(QRegularExpression(u"@[A-Za-z_.]+@"_s))) << text.toStdString();
     }
 }
 
@@ -404,6 +407,96 @@ TEST(RootSideText, UnitsEscapeUnusualPaths) {
         << units[1].text.toStdString();
     EXPECT_TRUE(units[5].text.contains(u"\nExecStart=\"/opt/my tools/100%%/mivra-blockpage\"\n"_s))
         << units[5].text.toStdString();
+}
+
+// ---- Linters over the generated texts ---------------------------------------------------------
+
+// Runs `program` with `arguments`; its exit status and everything it printed.
+std::pair<int, std::string> runTool(const QString& program, const QStringList& arguments) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit) return {-1, "did not finish"};
+    return {p.exitCode(), p.readAll().toStdString()};
+}
+
+#define SKIP_WITHOUT_TOOL(name)                                                                              \
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral(name));                               \
+    if (tool.isEmpty()) GTEST_SKIP() << name << " is not installed (tools/test-setup.sh installs it)"
+
+// Every script of both platforms, filled for the layout it really runs with, passes shellcheck.
+TEST(RootSideLint, ShellcheckFindsNothingInTheScripts) {
+    SKIP_WITHOUT_TOOL("shellcheck");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QStringList files;
+    for (RootPlatform platform : {RootPlatform::Linux, RootPlatform::MacOS}) {
+        const bool onLinux = platform == RootPlatform::Linux;
+        const RootSide side(platform, onLinux ? lx : RootLayout::macLayout());
+        // The install script carries one digest line per staged file.
+        StagedDigests digests{{u"lockup-apply.sh"_s, QByteArray(32, '\x5a')},
+                              {u"mivra-blockpage"_s, QByteArray(32, '\x01')}};
+        for (const RootFile& job : side.jobFiles())
+            digests.insert(job.name, QByteArray(32, '\x7f'));
+        QList<RootFile> scripts = {
+            {u"lockup-apply.sh"_s, side.applierScript()},
+            {u"install.sh"_s, side.installScript(u"/home/a b/.cache/Mivra/install"_s, digests)},
+            {u"remove.sh"_s, side.removalScript()}};
+        if (onLinux) scripts.append({u"mivra-claim-lockup"_s, side.claimScript()});
+        for (const RootFile& script : scripts) {
+            const QString path = dir.path() + (onLinux ? u"/linux-"_s : u"/macos-"_s) + script.name;
+            RootSandbox::write(path, script.text.toUtf8());
+            files << path;
+        }
+    }
+    const auto [status, output] = runTool(tool, QStringList{u"--shell=bash"_s, u"--format=gcc"_s} + files);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "");
+}
+
+// systemd takes every unit without a complaint. It checks that the programs they start exist, so
+// the units name a libexec folder of the test's own where the daemon is a stub.
+TEST(RootSideLint, SystemdAcceptsTheUnits) {
+    SKIP_WITHOUT_TOOL("systemd-analyze");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    RootLayout layout = lx;
+    layout.libexecDirectory = dir.path() + u"/libexec"_s;
+    QDir().mkpath(layout.libexecDirectory);
+    QDir().mkpath(dir.path() + u"/units"_s);
+    RootSandbox::write(layout.daemon(), "#!/bin/sh\n", 0755);
+    RootSandbox::write(layout.applier(), RootSide(RootPlatform::Linux, layout).applierScript().toUtf8(),
+                       0755);
+    QStringList files;
+    for (const RootFile& unit : RootSide(RootPlatform::Linux, layout).jobFiles()) {
+        files << dir.path() + u"/units/"_s + unit.name;
+        RootSandbox::write(files.last(), unit.text.toUtf8());
+    }
+    ASSERT_EQ(files.size(), RootSide::linuxUnits().size());
+    const auto [status, output] = runTool(tool, QStringList{u"verify"_s, u"--man=no"_s} + files);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(output, "");
+}
+
+// The units `systemctl enable` links are the ones whose [Install] section names that target.
+TEST(RootSideText, EachEnabledUnitIsWantedByItsTarget) {
+    QMap<QString, QString> texts;
+    for (const RootFile& unit : RootSide(RootPlatform::Linux, lx).jobFiles())
+        texts.insert(unit.name, unit.text);
+    const QList<EnabledUnit> enabled = enabledHelperUnits();
+    ASSERT_FALSE(enabled.isEmpty());
+    for (const EnabledUnit& u : enabled) {
+        ASSERT_TRUE(texts.contains(u.unit)) << u.unit.toStdString();
+        EXPECT_TRUE(texts[u.unit].contains(u"\n[Install]\nWantedBy="_s + u.wantedBy + u'\n'))
+            << u.unit.toStdString();
+    }
+    // Every other unit is started by one of them, never enabled itself.
+    for (auto it = texts.begin(); it != texts.end(); ++it) {
+        const auto isIt = [&](const EnabledUnit& u) { return u.unit == it.key(); };
+        if (std::none_of(enabled.begin(), enabled.end(), isIt)) {
+            EXPECT_FALSE(it.value().contains(u"[Install]"_s)) << it.key().toStdString();
+        }
+    }
 }
 
 // The macOS texts, with stubs for launchctl, chown and the cache flushes: the property lists are

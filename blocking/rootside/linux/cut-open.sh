@@ -1,0 +1,1 @@
+            [ -z "$addrs" ] || cut_connections

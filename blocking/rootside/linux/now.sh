@@ -1,0 +1,1 @@
+printf -v now '%(%s)T' -1

@@ -1,0 +1,1 @@
+systemctl --no-block stop @blockpage.service@ >/dev/null 2>&1

@@ -1,0 +1,1 @@
+# Mivra lockup applier — run as root by launchd (on conf change + every 15s).

@@ -1,0 +1,1 @@
+head -c "$LIMIT" "$CONF" > "$snap"

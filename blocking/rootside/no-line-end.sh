@@ -1,0 +1,2 @@
+noeol=
+    [ -s "$HOSTS" ] && [ "$(tail -c 1 "$HOSTS" | wc -l)" -eq 0 ] && noeol=1
