@@ -6,13 +6,13 @@
 # Usage: qmllint.sh <qmllint> <source ui folder> <build ui folder> <Qt's QML folder>.
 # Exits 77 (skipped) without qmllint.
 set -u
-qmllint=$1 src=$2 build=$3 qtqml=$4
+qmllint=$1 src=$(realpath "$2") build=$(realpath "$3") qtqml=$4
 if [ -z "$qmllint" ] || [ ! -x "$qmllint" ]; then
     echo "SKIP: qmllint is not installed (bash tools/test-setup.sh installs qt6-declarative-dev-tools)"
     exit 77
 fi
 resources=()
-for qrc in "$build"/.rcc/*.qrc; do resources+=(--resource "$qrc"); done
+for qrc in "$build"/.rcc/qmake_*.qrc "$build"/.rcc/*_raw_qml_*.qrc; do resources+=(--resource "$qrc"); done
 mapfile -t files < <(cd "$src" && find . -name '*.qml' -printf '%P\n' | sort)
 if [ ${#files[@]} -eq 0 ]; then
     echo "FAIL: no QML file under $src"
