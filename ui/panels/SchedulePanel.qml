@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Mivra
@@ -60,7 +61,7 @@ PanelPage {
                     PlainButton {
                         objectName: "scheduleDelete"
                         implicitWidth: 18; implicitHeight: 18
-                        tooltip: Style.controlNames.delete
+                        tooltip: Style.controlNames.deleteName
                         contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
                         onClicked: m.remove(card.c.id)
                     }
@@ -97,16 +98,10 @@ PanelPage {
                 Repeater {
                     model: ["startHour", "startMinute", "durationMin"]
                     delegate: StepperRow {
-                        readonly property var row: card.c.steppers[modelData]
+                        required property string modelData
                         objectName: "scheduleStepper_" + modelData
                         width: body.width
-                        label: row.label
-                        value: row.value
-                        suffix: row.suffix
-                        from: row.from
-                        to: row.to
-                        step: row.step
-                        onModified: (next) => m.step(card.c.id, modelData, next > value ? 1 : -1)
+                        stepper: card.c.steppers[modelData]
                     }
                 }
 

@@ -6,6 +6,7 @@
 #include "ui/panels/panelkit.h"
 
 #include <QtQml/qqmlregistration.h>
+#include <QHash>
 #include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
@@ -18,14 +19,14 @@ class SchedulePanelModel : public PanelModel {
     QML_ELEMENT
     Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
     // One map per block, in list order: id, enabled, timeText, lengthText, days (seven maps of
-    // letter and on, Sunday first), steppers (startHour, startMinute, durationMin), lockupIndex,
-    // lockIndex.
+    // letter and on, Sunday first), steppers (the Stepper rows by field: startHour, startMinute,
+    // durationMin), lockupIndex, lockIndex.
     Q_PROPERTY(QVariantList cards READ cards NOTIFY changed)
     Q_PROPERTY(QStringList lockupNames READ lockupNames NOTIFY changed)
     Q_PROPERTY(QStringList lockNames READ lockNames NOTIFY changed)
 
 public:
-    explicit SchedulePanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
+    explicit SchedulePanelModel(QObject* parent = nullptr);
     explicit SchedulePanelModel(TimerModel& engine, QObject* parent = nullptr);
 
     QVariantMap texts() const;
@@ -46,7 +47,7 @@ public:
     Q_INVOKABLE void setEnabled(const QString& id, bool on);
     Q_INVOKABLE void toggleWeekday(const QString& id, int weekday);
     // One press of a card's stepper: "startHour", "startMinute" or "durationMin".
-    Q_INVOKABLE void step(const QString& id, const QString& field, int direction);
+    void step(const QString& id, const QString& field, int direction);
     Q_INVOKABLE void chooseLockup(const QString& id, int index);
     Q_INVOKABLE void chooseLock(const QString& id, int index);
 
@@ -54,5 +55,9 @@ protected:
     void attach(TimerModel& engine) override;
 
 private:
+    // Keeps one stepper row per card field, showing the engine's blocks.
+    void showSteppers();
     template <class F> void edit(const QString& id, F change);
+
+    QHash<QString, QList<Stepper*>> m_steppers; // by block id
 };
