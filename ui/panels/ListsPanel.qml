@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -47,7 +48,7 @@ PanelPage {
             }
             PlainButton {
                 objectName: "lockupDelete"
-                tooltip: Style.controlNames.delete
+                tooltip: Style.controlNames.deleteName
                 implicitWidth: 20; implicitHeight: 20
                 contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
                 onClicked: m.deleteShown()
