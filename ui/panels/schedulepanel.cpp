@@ -68,15 +68,15 @@ void SchedulePanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::lockupsChanged, this, &SchedulePanelModel::changed);
 }
 
-QVariantMap SchedulePanelModel::texts() const {
-    return {
-        {QStringLiteral("title"), pick(QStringLiteral("CALL SHEET"), QStringLiteral("FEUILLE DE SERVICE"))},
-        {QStringLiteral("add"), pick(QStringLiteral("Add"), QStringLiteral("Ajouter"))},
-        {QStringLiteral("empty"), pick(QStringLiteral("No scheduled takes. Add one to auto-roll on a weekly rhythm."),
-                                       QStringLiteral("Aucune mivra programmée. Ajoutes-en une pour tourner automatiquement sur un rythme hebdomadaire."))},
-        {QStringLiteral("lockup"), pick(QStringLiteral("Lockup"), QStringLiteral("Périmètre"))},
-        {QStringLiteral("lock"), pick(QStringLiteral("Lock the gate"), QStringLiteral("Verrouiller la barrière"))},
-    };
+ScheduleTexts SchedulePanelModel::texts() const {
+    ScheduleTexts t;
+    t.title = pick(QStringLiteral("CALL SHEET"), QStringLiteral("FEUILLE DE SERVICE"));
+    t.add = pick(QStringLiteral("Add"), QStringLiteral("Ajouter"));
+    t.empty = pick(QStringLiteral("No scheduled takes. Add one to auto-roll on a weekly rhythm."),
+                                       QStringLiteral("Aucune mivra programmée. Ajoutes-en une pour tourner automatiquement sur un rythme hebdomadaire."));
+    t.lockup = pick(QStringLiteral("Lockup"), QStringLiteral("Périmètre"));
+    t.lock = pick(QStringLiteral("Lock the gate"), QStringLiteral("Verrouiller la barrière"));
+    return t;
 }
 
 QStringList SchedulePanelModel::weekdayLetters() {

@@ -13,11 +13,24 @@
 
 class TimerModel;
 
+// The schedule panel's texts in the current language.
+struct ScheduleTexts {
+    Q_GADGET
+    QML_VALUE_TYPE(scheduleTexts)
+    Q_PROPERTY(QString title MEMBER title)
+    Q_PROPERTY(QString add MEMBER add)
+    Q_PROPERTY(QString empty MEMBER empty)
+    Q_PROPERTY(QString lockup MEMBER lockup)
+    Q_PROPERTY(QString lock MEMBER lock)
+public:
+    QString title, add, empty, lockup, lock;
+};
+
 // The schedule panel's face: one card per scheduled take, edited through the engine.
 class SchedulePanelModel : public PanelModel {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
+    Q_PROPERTY(ScheduleTexts texts READ texts NOTIFY changed)
     // One map per block, in list order: id, enabled, timeText, lengthText, days (seven maps of
     // letter and on, Sunday first), steppers (the Stepper rows by field: startHour, startMinute,
     // durationMin), lockupIndex, lockIndex.
@@ -29,7 +42,7 @@ public:
     explicit SchedulePanelModel(QObject* parent = nullptr);
     explicit SchedulePanelModel(TimerModel& engine, QObject* parent = nullptr);
 
-    QVariantMap texts() const;
+    ScheduleTexts texts() const;
     QVariantList cards() const;
     QStringList lockupNames() const;
     QStringList lockNames() const;
