@@ -33,7 +33,7 @@ SchedulePanelModel::SchedulePanelModel(TimerModel& engine, QObject* parent) : Sc
     setEngine(&engine);
 }
 
-void SchedulePanelModel::showSteppers() {
+void SchedulePanelModel::showSteppers() const {
     const QList<ScheduleBlock> blocks = m_engine ? m_engine->schedules() : QList<ScheduleBlock>();
     QHash<QString, QList<Stepper*>> kept;
     for (const ScheduleBlock& b : blocks) {
@@ -42,13 +42,14 @@ void SchedulePanelModel::showSteppers() {
         for (qsizetype i = 0; i < qsizetype(std::size(kCardSteppers)); ++i) {
             const CardStepper& f = kCardSteppers[i];
             if (rows.size() <= i) {
-                auto* row = new Stepper(this);
+                auto* row = new Stepper(const_cast<SchedulePanelModel*>(this));
                 row->setName(QString::fromUtf16(f.field));
                 row->setSuffix(f.minutes ? QStringLiteral("min") : QString());
                 row->setRange(f.range);
                 // The stepper has kept the value in its range: it is stored as it comes.
-                connect(row, &Stepper::modified, this, [this, id, member = f.member](qint64 next) {
-                    edit(id, [&](ScheduleBlock& block) { block.*member = next; });
+                auto* self = const_cast<SchedulePanelModel*>(this);
+                connect(row, &Stepper::modified, self, [self, id, member = f.member](qint64 next) {
+                    self->edit(id, [&](ScheduleBlock& block) { block.*member = next; });
                 });
                 rows.append(row);
             }
@@ -116,6 +117,7 @@ QVariantList SchedulePanelModel::cards() const {
     QVariantList out;
     if (!m_engine) return out;
     const QStringList letters = weekdayLetters();
+    showSteppers();
     for (const ScheduleBlock& b : m_engine->schedules()) {
         QVariantList days;
         for (int d = 1; d <= 7; ++d)

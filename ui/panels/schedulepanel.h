@@ -68,9 +68,10 @@ protected:
     void attach(TimerModel& engine) override;
 
 private:
-    // Keeps one stepper row per card field, showing the engine's blocks.
-    void showSteppers();
+    // Keeps one stepper row per card field, showing the engine's blocks. Run by cards() too: QML
+    // reads the cards on `changed` before any C++ slot connected to it runs.
+    void showSteppers() const;
     template <class F> void edit(const QString& id, F change);
 
-    QHash<QString, QList<Stepper*>> m_steppers; // by block id
+    mutable QHash<QString, QList<Stepper*>> m_steppers; // by block id
 };
