@@ -9,7 +9,7 @@ import Mivra
 // `currentIndex` -1 shows no entry. `activated` reports the index chosen.
 PlainButton {
     id: picker
-    property list<string> entries
+    property var entries: [] // the entries' names (a string list)
     property int currentIndex: -1
     property color textColor: Style.craieBlanc
     property int size: 12

@@ -34,11 +34,13 @@ class Stepper : public QObject {
     // The field it edits ("focusMin"): names the row for tests and the accessibility tree.
     Q_PROPERTY(QString name READ name WRITE setName NOTIFY changed)
     Q_PROPERTY(QString label READ label WRITE setLabel NOTIFY changed)
-    Q_PROPERTY(qint64 value READ value WRITE setValue NOTIFY changed)
+    // QML writes no 64-bit integers: the numbers go out as int, which every range here fits; the
+    // row itself shows `text`, made from the full value.
+    Q_PROPERTY(int value READ value WRITE setValue NOTIFY changed)
     Q_PROPERTY(QString suffix READ suffix WRITE setSuffix NOTIFY changed)
-    Q_PROPERTY(qint64 from READ from WRITE setFrom NOTIFY changed)
-    Q_PROPERTY(qint64 to READ to WRITE setTo NOTIFY changed)
-    Q_PROPERTY(qint64 step READ step WRITE setStep NOTIFY changed)
+    Q_PROPERTY(int from READ from WRITE setFrom NOTIFY changed)
+    Q_PROPERTY(int to READ to WRITE setTo NOTIFY changed)
+    Q_PROPERTY(int step READ step WRITE setStep NOTIFY changed)
     Q_PROPERTY(QString text READ text NOTIFY changed)
     Q_PROPERTY(bool canDown READ canDown NOTIFY changed)
     Q_PROPERTY(bool canUp READ canUp NOTIFY changed)
