@@ -25,6 +25,9 @@ enum class Panel { none, settings, lists, schedule, stats };
 // notify `tickChanged`; the rest notify `stateChanged`, only when something really changed.
 class MainView : public QObject {
     Q_OBJECT
+    // Named apart from the view's own QML file, MainView.qml.
+    QML_NAMED_ELEMENT(MainViewModel)
+    QML_UNCREATABLE("made by the shell, one per popover")
 
     // Header
     Q_PROPERTY(bool closedSetVisible READ closedSetVisible NOTIFY stateChanged)

@@ -72,13 +72,10 @@ QVariantList Style::languages() {
     return {chip(u"fr", u"FR", u"Français"), chip(u"en", u"EN", u"English")};
 }
 
-QVariantMap Style::controlNames() {
+ControlNames Style::controlNames() {
     auto name = [](const char* en, const char* fr) { return pick(QString::fromUtf8(en), QString::fromUtf8(fr)); };
-    return {{QStringLiteral("remove"), name("Remove", "Retirer")},
-            {QStringLiteral("delete"), name("Delete", "Supprimer")},
-            {QStringLiteral("less"), name("Decrease", "Diminuer")},
-            {QStringLiteral("more"), name("Increase", "Augmenter")},
-            {QStringLiteral("close"), name("Close", "Fermer")}};
+    return {name("Remove", "Retirer"), name("Delete", "Supprimer"), name("Decrease", "Diminuer"),
+            name("Increase", "Augmenter"), name("Close", "Fermer")};
 }
 
 QString Style::noAppsBlocked() {

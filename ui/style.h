@@ -16,6 +16,19 @@ std::optional<QColor> colorFromHex(const std::optional<QString>& text);
 // Missing or unreadable files are skipped: their text falls back to the system font.
 void registerAppFonts();
 
+// The names (and tooltips) of the symbol-only controls, in the current language.
+struct ControlNames {
+    Q_GADGET
+    QML_VALUE_TYPE(controlNames)
+    Q_PROPERTY(QString remove MEMBER remove)
+    Q_PROPERTY(QString deleteName MEMBER deleteName)
+    Q_PROPERTY(QString less MEMBER less)
+    Q_PROPERTY(QString more MEMBER more)
+    Q_PROPERTY(QString close MEMBER close)
+public:
+    QString remove, deleteName, less, more, close;
+};
+
 // The popover's one look: the night palette, the faces and the symbol fonts.
 class Style : public QObject {
     Q_OBJECT
@@ -38,7 +51,7 @@ class Style : public QObject {
     Q_PROPERTY(QVariantList languages READ languages CONSTANT)
     Q_PROPERTY(QString noAppsBlocked READ noAppsBlocked NOTIFY langChanged)
     // Names (and tooltips) of the symbol-only controls that carry no text of their own.
-    Q_PROPERTY(QVariantMap controlNames READ controlNames NOTIFY langChanged)
+    Q_PROPERTY(ControlNames controlNames READ controlNames NOTIFY langChanged)
 
 public:
     explicit Style(QObject* parent = nullptr);
@@ -69,7 +82,7 @@ public:
     // The switcher's chips, in order: code, label and tooltip.
     static QVariantList languages();
     static QString noAppsBlocked();
-    static QVariantMap controlNames();
+    static ControlNames controlNames();
 
 signals:
     void langChanged();

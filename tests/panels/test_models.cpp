@@ -70,8 +70,8 @@ TEST_F(PanelModels, SteppersMoveByTheirStepAndStopAtTheEnds) {
         rig.writeData(file, c.scheduled ? QJsonDocument(QJsonArray{record}).toJson() : QJsonDocument(record).toJson());
         open();
         auto shown = [&] {
-            const QVariantMap steppers = c.scheduled ? card(0)[u"steppers"_s].toMap() : settings->steppers();
-            return steppers[field].toMap()[u"value"_s].toLongLong();
+            Stepper* row = c.scheduled ? card(0)[u"steppers"_s].toMap()[field].value<Stepper*>() : settings->stepper(field);
+            return row ? row->value() : -1;
         };
         EXPECT_EQ(shown(), c.stored) << "kept until the stepper is used";
         for (int i = 0; i < c.presses; ++i)
@@ -89,9 +89,9 @@ TEST_F(PanelModels, EveryChangeIsStoredAndRunsTheSettingsPathAndThePasswordSaves
     EXPECT_EQ(rig.engine->remaining(), 30 * 60) << "standby shows the new take length";
     for (const char* field : {"soundOn", "autoStartTakes", "blockApps", "blockDuringBreaks", "allowanceEnabled", "meetingWarnEnabled"}) {
         const QString f = QString::fromUtf8(field);
-        const bool before = settings->toggles()[f].toBool();
+        const bool before = settings->toggle(f)->isOn();
         settings->setToggle(f, !before);
-        EXPECT_EQ(settings->toggles()[f].toBool(), !before) << field;
+        EXPECT_EQ(settings->toggle(f)->isOn(), !before) << field;
         EXPECT_EQ(stored()[f].toBool(), !before) << field;
     }
     EXPECT_EQ(synced.count(), 7);

@@ -98,12 +98,12 @@ TEST(StatsPanel, FollowsTheHistoryATakeLandingTodayAndTheLanguage) {
     engine.startTake(1, false);
     rig.ticks(60);
     EXPECT_TRUE(panel.streakActive());
-    EXPECT_EQ(panel.texts()[u"streak"_s], u"1-day streak"_s);
+    EXPECT_EQ(panel.texts().streak, u"1-day streak"_s);
     EXPECT_EQ(panel.bars().last().toMap()[u"takes"_s].toLongLong(), 1);
     EXPECT_EQ(panel.bars().last().toMap()[u"height"_s].toDouble(), 84.0);
     int redraws = 0;
     QObject::connect(&panel, &StatsPanelModel::changed, [&] { ++redraws; });
     rig.loc->setLang(Lang::fr);
     EXPECT_GE(redraws, 1);
-    EXPECT_EQ(panel.texts()[u"average"_s], u"moy 1.0/jour"_s);
+    EXPECT_EQ(panel.texts().average, u"moy 1.0/jour"_s);
 }

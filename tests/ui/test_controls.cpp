@@ -5,6 +5,7 @@
 #include "quickrig.h"
 
 #include "engine/loc.h"
+#include "ui/panels/panelkit.h"
 #include "ui/style.h"
 #include "ui/symbols.h"
 
@@ -62,11 +63,14 @@ TEST_F(ControlsTest, StepperShowsSuffixOnlyWhenGivenAndStopsAtTheRangeEnds) {
     EXPECT_EQ(Style::stepperText(25, u"min"_s), u"25 min"_s);
     EXPECT_EQ(Style::stepperText(4, QString()), u"4"_s);
 
-    auto* row = rig.load("import QtQuick\nimport Mivra\nStepperRow { width: 300; label: \"Take\"; "
-                         "value: 55; suffix: \"min\"; from: 5; to: 60; step: 10 }");
-    ASSERT_TRUE(row) << rig.errors.toStdString();
+    auto* view = rig.load("import QtQuick\nimport Mivra\nStepperRow { width: 300; stepper: Stepper { label: \"Take\"; "
+                          "value: 55; suffix: \"min\"; from: 5; to: 60; step: 10 } }");
+    ASSERT_TRUE(view) << rig.errors.toStdString();
+    // The row asks its stepper; the stepper's owner stores what it gives and sets the value back.
+    auto* row = view->property("stepper").value<Stepper*>();
+    ASSERT_TRUE(row);
     EXPECT_EQ(rig.find(u"stepperValue"_s)->property("text").toString(), u"55 min"_s);
-    QSignalSpy modified(row, SIGNAL(modified(int)));
+    QSignalSpy modified(row, &Stepper::modified);
     rig.click(rig.find(u"stepperUp"_s));
     ASSERT_EQ(modified.size(), 1);
     EXPECT_EQ(modified[0][0].toInt(), 60); // clamped to the range, not 65

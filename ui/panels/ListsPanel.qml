@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
@@ -8,6 +9,22 @@ import Mivra
 PanelPage {
     id: page
     ListsPanelModel { id: m; engine: page.engine }
+
+    // One running application the menu offers.
+    component CandidateEntry: PlainButton {
+        id: candidate
+        required property string modelData
+        required property int index
+        objectName: "candidate_" + candidate.index
+        Accessible.role: Accessible.MenuItem
+        Accessible.name: candidate.modelData
+        implicitWidth: Math.max(160, implicitContentWidth + 16)
+        implicitHeight: 22
+        leftPadding: 8
+        background: Rectangle { radius: 4; color: candidate.hovered ? Style.bleuNuit : "transparent" }
+        contentItem: TextLabel { text: candidate.modelData; size: 12 }
+        onClicked: { appMenu.close(); m.addCandidate(candidate.index) }
+    }
 
     SectionLabel { text: m.texts.title }
 
@@ -47,7 +64,7 @@ PanelPage {
             }
             PlainButton {
                 objectName: "lockupDelete"
-                tooltip: Style.controlNames.delete
+                tooltip: Style.controlNames.deleteName
                 implicitWidth: 20; implicitHeight: 20
                 contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
                 onClicked: m.deleteShown()
@@ -133,10 +150,9 @@ PanelPage {
             id: addApp
             objectName: "addRunningApp"
             implicitHeight: 20
-            implicitWidth: addRow.implicitWidth
+            implicitWidth: implicitContentWidth
             Accessible.name: m.texts.addRunning
             contentItem: RowLayout {
-                id: addRow
                 spacing: 6
                 Symbol { name: "plus.app"; size: 12; color: Style.trace }
                 TextLabel { text: m.texts.addRunning; size: 12; weight: Font.DemiBold; color: Style.trace }
@@ -151,22 +167,9 @@ PanelPage {
                 margins: 4 // kept inside the popover
                 background: Rectangle { color: Style.nuitPanel; radius: 6; border.width: 1; border.color: Style.hairline }
                 contentItem: Column {
-                    id: appColumn
                     Repeater {
                         model: m.candidateNames
-                        delegate: PlainButton {
-                            objectName: "candidate_" + index
-                            Accessible.role: Accessible.MenuItem
-                            Accessible.name: modelData
-                            implicitWidth: Math.max(160, candidateText.implicitWidth + 16)
-                            implicitHeight: 22
-                            contentItem: Rectangle {
-                                radius: 4
-                                color: parent.hovered ? Style.bleuNuit : "transparent"
-                                TextLabel { id: candidateText; x: 8; anchors.verticalCenter: parent.verticalCenter; text: modelData; size: 12 }
-                            }
-                            onClicked: { appMenu.close(); m.addCandidate(index) }
-                        }
+                        delegate: CandidateEntry {}
                     }
                 }
             }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Mivra
@@ -14,10 +15,9 @@ PanelPage {
         Item { Layout.fillWidth: true }
         PlainButton {
             objectName: "scheduleAdd"
-            implicitWidth: addRow.implicitWidth; implicitHeight: 18
+            implicitWidth: implicitContentWidth; implicitHeight: 18
             Accessible.name: m.texts.add
             contentItem: RowLayout {
-                id: addRow
                 spacing: 4
                 Symbol { name: "plus"; size: 11; color: Style.trace }
                 TextLabel { text: m.texts.add; size: 11; weight: Font.DemiBold; color: Style.trace }
@@ -39,6 +39,9 @@ PanelPage {
         model: m.cards
         delegate: Card {
             id: card
+            // One block: see SchedulePanelModel::cards.
+            required property var modelData
+            required property int index
             readonly property var c: modelData
             objectName: "scheduleCard_" + index
             width: page.width
@@ -60,7 +63,7 @@ PanelPage {
                     PlainButton {
                         objectName: "scheduleDelete"
                         implicitWidth: 18; implicitHeight: 18
-                        tooltip: Style.controlNames.delete
+                        tooltip: Style.controlNames.deleteName
                         contentItem: Symbol { name: "trash"; size: 13; color: Style.craie }
                         onClicked: m.remove(card.c.id)
                     }
@@ -71,25 +74,28 @@ PanelPage {
                     Repeater {
                         model: card.c.days
                         delegate: PlainButton {
-                            objectName: "weekday_" + (index + 1)
+                            id: day
+                            required property var modelData // letter, on
+                            required property int index
+                            objectName: "weekday_" + (day.index + 1)
                             width: 26; height: 26
                             Accessible.role: Accessible.CheckBox
-                            Accessible.name: modelData.letter
+                            Accessible.name: day.modelData.letter
                             Accessible.checkable: true
-                            Accessible.checked: modelData.on
+                            Accessible.checked: day.modelData.on
                             contentItem: Rectangle {
                                 radius: 7
-                                color: modelData.on ? Style.bleuNuit : Style.nuit
+                                color: day.modelData.on ? Style.bleuNuit : Style.nuit
                                 border.width: 1
-                                border.color: modelData.on ? Style.bleuVif : Style.hairline
+                                border.color: day.modelData.on ? Style.bleuVif : Style.hairline
                                 TextLabel {
                                     anchors.centerIn: parent
-                                    text: modelData.letter
+                                    text: day.modelData.letter
                                     size: 11; weight: Font.Bold
-                                    color: modelData.on ? Style.craieBlanc : Style.traceDim
+                                    color: day.modelData.on ? Style.craieBlanc : Style.traceDim
                                 }
                             }
-                            onClicked: m.toggleWeekday(card.c.id, index + 1)
+                            onClicked: m.toggleWeekday(card.c.id, day.index + 1)
                         }
                     }
                 }
@@ -97,16 +103,10 @@ PanelPage {
                 Repeater {
                     model: ["startHour", "startMinute", "durationMin"]
                     delegate: StepperRow {
-                        readonly property var row: card.c.steppers[modelData]
+                        required property string modelData
                         objectName: "scheduleStepper_" + modelData
                         width: body.width
-                        label: row.label
-                        value: row.value
-                        suffix: row.suffix
-                        from: row.from
-                        to: row.to
-                        step: row.step
-                        onModified: (next) => m.step(card.c.id, modelData, next > value ? 1 : -1)
+                        stepper: card.c.steppers[modelData]
                     }
                 }
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Mivra
@@ -8,29 +9,19 @@ PanelPage {
     id: page
     SettingsPanelModel { id: m; engine: page.engine }
 
-    component Stepper: StepperRow {
-        property string field
-        readonly property var row: m.steppers[field] || ({})
-        objectName: "stepper_" + field
-        width: page.width
-        label: row.label || ""
-        value: row.value || 0
-        suffix: row.suffix || ""
-        from: row.from || 0
-        to: row.to || 0
-        step: row.step || 1
-        onModified: (next) => m.step(field, next > value ? 1 : -1)
+    component SettingStepper: StepperRow {
+        width: parent.width
     }
     component Switch: ToggleRow {
-        property string field
-        objectName: "toggle_" + field
-        width: page.width
-        label: m.texts[field] || ""
-        isOn: !!m.toggles[field]
-        onToggled: (on) => m.setToggle(field, on)
+        required property SettingSwitch setting
+        objectName: "toggle_" + setting.name
+        width: parent.width
+        label: setting.label
+        isOn: setting.on
+        onToggled: (on) => setting.set(on)
     }
     component Note: TextLabel {
-        width: page.width
+        width: parent.width
         size: 10; color: Style.traceDim
         wrapMode: Text.WordWrap
     }
@@ -44,20 +35,20 @@ PanelPage {
         onToggled: (on) => m.setLaunchAtLogin(on)
     }
     Rule {}
-    Stepper { field: "focusMin" }
-    Stepper { field: "shortMin" }
-    Stepper { field: "longMin" }
-    Stepper { field: "reel" }
-    Switch { field: "soundOn" }
-    Switch { field: "autoStartBreaks" }
-    Switch { field: "autoStartTakes" }
+    SettingStepper { stepper: m.focusMin }
+    SettingStepper { stepper: m.shortMin }
+    SettingStepper { stepper: m.longMin }
+    SettingStepper { stepper: m.reel }
+    Switch { setting: m.soundOn }
+    Switch { setting: m.autoStartBreaks }
+    Switch { setting: m.autoStartTakes }
     Rule {}
 
     SectionLabel { text: m.texts.calendarHeading }
-    Switch { field: "calendarEnabled" }
+    Switch { setting: m.calendarEnabled }
     Column {
         objectName: "calendarSection"
-        visible: !!m.toggles.calendarEnabled
+        visible: m.calendarEnabled.on
         width: page.width
         spacing: 12
         RowLayout {
@@ -80,30 +71,33 @@ PanelPage {
                 Symbol { name: "checkmark.seal.fill"; size: 11; color: Style.trace }
                 TextLabel { text: m.texts.calendarConnected; size: 11; color: Style.traceDim; Layout.fillWidth: true }
             }
-            Switch { field: "meetingWarnEnabled" }
-            Stepper { field: "meetingWarnMinutes"; visible: !!m.toggles.meetingWarnEnabled }
+            Switch { setting: m.meetingWarnEnabled }
+            SettingStepper { stepper: m.meetingWarnMinutes; visible: m.meetingWarnEnabled.on }
             SectionLabel { visible: m.calendars.length > 0; text: m.texts.calendarsHeading }
             Repeater {
                 model: m.calendars
                 delegate: RowLayout {
-                    objectName: "calendar_" + modelData.id
+                    id: calendarRow
+                    // One calendar: id, title, source, color, watched, skipped.
+                    required property var modelData
+                    objectName: "calendar_" + calendarRow.modelData.id
                     width: page.width
                     spacing: 8
                     Rectangle {
                         width: 8; height: 8; radius: 4
-                        color: modelData.color.valid ? modelData.color : Style.trace
+                        color: calendarRow.modelData.color.valid ? calendarRow.modelData.color : Style.trace
                     }
                     Column {
                         Layout.fillWidth: true
-                        TextLabel { width: parent.width; text: modelData.title; size: 12; elide: Text.ElideRight }
-                        TextLabel { width: parent.width; text: modelData.source; size: 9; color: Style.traceDim; elide: Text.ElideRight }
-                        TextLabel { objectName: "calendarSkipped_" + modelData.id; visible: modelData.skipped !== ""
-                                    width: parent.width; text: modelData.skipped; size: 9; color: Style.craie; elide: Text.ElideRight }
+                        TextLabel { width: parent.width; text: calendarRow.modelData.title; size: 12; elide: Text.ElideRight }
+                        TextLabel { width: parent.width; text: calendarRow.modelData.source; size: 9; color: Style.traceDim; elide: Text.ElideRight }
+                        TextLabel { objectName: "calendarSkipped_" + calendarRow.modelData.id; visible: calendarRow.modelData.skipped !== ""
+                                    width: parent.width; text: calendarRow.modelData.skipped; size: 9; color: Style.craie; elide: Text.ElideRight }
                     }
                     Toggle {
-                        objectName: "calendarSwitch_" + modelData.id
-                        checked: modelData.watched
-                        onClicked: m.setCalendarWatched(modelData.id, checked)
+                        objectName: "calendarSwitch_" + calendarRow.modelData.id
+                        checked: calendarRow.modelData.watched
+                        onClicked: m.setCalendarWatched(calendarRow.modelData.id, checked)
                     }
                 }
             }
@@ -122,11 +116,11 @@ PanelPage {
     Rule {}
 
     SectionLabel { text: m.texts.blockingHeading }
-    Switch { field: "blockWebsites" }
-    Switch { field: "blockApps" }
-    Switch { field: "blockPage" }
-    Switch { field: "blockDuringBreaks" }
-    Note { objectName: "blockHeld"; visible: text !== ""; text: page.engine ? page.engine.heldText : ""; color: Style.craie }
+    Switch { setting: m.blockWebsites }
+    Switch { setting: m.blockApps }
+    Switch { setting: m.blockPage }
+    Switch { setting: m.blockDuringBreaks }
+    Note { objectName: "blockHeld"; visible: text !== ""; text: m.heldText; color: Style.craie }
     RowLayout {
         objectName: "helperRow"
         width: page.width
@@ -150,9 +144,9 @@ PanelPage {
     Rule {}
 
     SectionLabel { text: m.texts.allowanceHeading }
-    Switch { field: "allowanceEnabled" }
-    Stepper { field: "allowanceMin"; visible: !!m.toggles.allowanceEnabled }
-    Note { visible: !!m.toggles.allowanceEnabled; text: m.texts.allowanceNote }
+    Switch { setting: m.allowanceEnabled }
+    SettingStepper { stepper: m.allowanceMin; visible: m.allowanceEnabled.on }
+    Note { visible: m.allowanceEnabled.on; text: m.texts.allowanceNote }
     Rule {}
 
     SectionLabel { text: m.texts.passwordHeading }

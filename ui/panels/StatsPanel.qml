@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Mivra
@@ -44,7 +45,10 @@ PanelPage {
                     { value: m.texts.daysValue, label: m.texts.daysLabel, color: Style.craieBlanc },
                 ]
                 delegate: Card {
-                    objectName: "statsTile_" + index
+                    id: tileCard
+                    required property var modelData // value, label, color
+                    required property int index
+                    objectName: "statsTile_" + tileCard.index
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1
                     implicitHeight: tile.implicitHeight + 20
@@ -52,8 +56,8 @@ PanelPage {
                         id: tile
                         anchors.centerIn: parent
                         spacing: 3
-                        TextLabel { text: modelData.value; size: 20; weight: Font.Bold; color: modelData.color; anchors.horizontalCenter: parent.horizontalCenter }
-                        TextLabel { text: modelData.label; size: 10; color: Style.traceDim; anchors.horizontalCenter: parent.horizontalCenter }
+                        TextLabel { text: tileCard.modelData.value; size: 20; weight: Font.Bold; color: tileCard.modelData.color; anchors.horizontalCenter: parent.horizontalCenter }
+                        TextLabel { text: tileCard.modelData.label; size: 10; color: Style.traceDim; anchors.horizontalCenter: parent.horizontalCenter }
                     }
                 }
             }
@@ -85,12 +89,15 @@ PanelPage {
             Repeater {
                 model: m.bars
                 delegate: Column {
-                    objectName: "bar_" + index
+                    id: bar
+                    required property var modelData // id, weekday, takes, isToday, height, countText
+                    required property int index
+                    objectName: "bar_" + bar.index
                     width: chart.column
                     spacing: 4
                     MonoLabel {
                         anchors.horizontalCenter: parent.horizontalCenter
-                        text: modelData.countText
+                        text: bar.modelData.countText
                         size: 8; weight: Font.Bold; color: Style.bleuVif
                     }
                     Item {
@@ -99,16 +106,16 @@ PanelPage {
                         Rectangle {
                             objectName: "barFill"
                             width: parent.width
-                            height: modelData.height
+                            height: bar.modelData.height
                             anchors.bottom: parent.bottom
                             radius: 3
-                            color: modelData.isToday ? Style.bleuVif : Style.bleuNuit
+                            color: bar.modelData.isToday ? Style.bleuVif : Style.bleuNuit
                         }
                     }
                     MonoLabel {
                         anchors.horizontalCenter: parent.horizontalCenter
-                        text: modelData.weekday
-                        size: 8; color: modelData.isToday ? Style.bleuVif : Style.traceDim
+                        text: bar.modelData.weekday
+                        size: 8; color: bar.modelData.isToday ? Style.bleuVif : Style.traceDim
                     }
                 }
             }

@@ -41,16 +41,16 @@ void ListsPanelModel::forgetRejectedOfAnother() {
 QString ListsPanelModel::heldText() const {
     return m_engine ? m_engine->heldText() : QString();
 }
-QVariantMap ListsPanelModel::texts() const {
-    return {
-        {QStringLiteral("title"), pick(QStringLiteral("LOCKUPS"), QStringLiteral("PÉRIMÈTRES"))},
-        {QStringLiteral("empty"), pick(QStringLiteral("No lockups yet."), QStringLiteral("Aucun périmètre pour l'instant."))},
-        {QStringLiteral("newLockup"), pick(QStringLiteral("New lockup"), QStringLiteral("Nouveau périmètre"))},
-        {QStringLiteral("namePlaceholder"), pick(QStringLiteral("Name"), QStringLiteral("Nom"))},
-        {QStringLiteral("sites"), pick(QStringLiteral("SITES — ONE DOMAIN PER LINE"), QStringLiteral("SITES — UN DOMAINE PAR LIGNE"))},
-        {QStringLiteral("apps"), pick(QStringLiteral("APPS"), QStringLiteral("APPLICATIONS"))},
-        {QStringLiteral("addRunning"), pick(QStringLiteral("Add a running app"), QStringLiteral("Ajouter une app ouverte"))},
-    };
+ListsTexts ListsPanelModel::texts() const {
+    ListsTexts t;
+    t.title = pick(QStringLiteral("LOCKUPS"), QStringLiteral("PÉRIMÈTRES"));
+    t.empty = pick(QStringLiteral("No lockups yet."), QStringLiteral("Aucun périmètre pour l'instant."));
+    t.newLockup = pick(QStringLiteral("New lockup"), QStringLiteral("Nouveau périmètre"));
+    t.namePlaceholder = pick(QStringLiteral("Name"), QStringLiteral("Nom"));
+    t.sites = pick(QStringLiteral("SITES — ONE DOMAIN PER LINE"), QStringLiteral("SITES — UN DOMAINE PAR LIGNE"));
+    t.apps = pick(QStringLiteral("APPS"), QStringLiteral("APPLICATIONS"));
+    t.addRunning = pick(QStringLiteral("Add a running app"), QStringLiteral("Ajouter une app ouverte"));
+    return t;
 }
 
 const Lockup* ListsPanelModel::shown() const { return m_engine ? m_engine->lockupInEffect() : nullptr; }

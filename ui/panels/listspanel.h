@@ -13,12 +13,27 @@
 class TimerModel;
 class Workspace;
 
+// The lists panel's texts in the current language.
+struct ListsTexts {
+    Q_GADGET
+    QML_VALUE_TYPE(listsTexts)
+    Q_PROPERTY(QString title MEMBER title)
+    Q_PROPERTY(QString empty MEMBER empty)
+    Q_PROPERTY(QString newLockup MEMBER newLockup)
+    Q_PROPERTY(QString namePlaceholder MEMBER namePlaceholder)
+    Q_PROPERTY(QString sites MEMBER sites)
+    Q_PROPERTY(QString apps MEMBER apps)
+    Q_PROPERTY(QString addRunning MEMBER addRunning)
+public:
+    QString title, empty, newLockup, namePlaceholder, sites, apps, addRunning;
+};
+
 // The lists panel's face: the lockup in effect with its name, sites and applications, the
 // lockup picker, and the running applications it may still block.
 class ListsPanelModel : public PanelModel {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(QVariantMap texts READ texts NOTIFY changed)
+    Q_PROPERTY(ListsTexts texts READ texts NOTIFY changed)
     Q_PROPERTY(bool hasLockups READ hasLockups NOTIFY changed)
     Q_PROPERTY(QStringList lockupNames READ lockupNames NOTIFY changed)
     Q_PROPERTY(int currentIndex READ currentIndex NOTIFY changed)
@@ -40,7 +55,7 @@ public:
     explicit ListsPanelModel(QObject* parent = nullptr) : PanelModel(parent) {}
     ListsPanelModel(TimerModel& engine, Workspace& workspace, QObject* parent = nullptr);
 
-    QVariantMap texts() const;
+    ListsTexts texts() const;
     bool hasLockups() const;
     QStringList lockupNames() const;
     int currentIndex() const; // position of the lockup in effect, -1 when there is none

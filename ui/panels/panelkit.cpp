@@ -3,19 +3,26 @@
 
 #include "engine/loc.h"
 #include "engine/timermodel.h"
+#include "ui/style.h"
 
-QVariantMap stepperRow(const QString& label, qint64 value, const QString& suffix, const StepRange& range) {
-    return {
-        {QStringLiteral("label"), label},
-        {QStringLiteral("value"), value},
-        {QStringLiteral("suffix"), suffix},
-        {QStringLiteral("text"), suffix.isEmpty() ? QString::number(value) : QString(QString::number(value) + u' ' + suffix)},
-        {QStringLiteral("from"), range.lo},
-        {QStringLiteral("to"), range.hi},
-        {QStringLiteral("step"), range.step},
-        {QStringLiteral("canDown"), value > range.lo},
-        {QStringLiteral("canUp"), value < range.hi},
-    };
+QString Stepper::text() const { return Style::stepperText(m_value, m_suffix); }
+
+void Stepper::setRange(const StepRange& range) {
+    if (range.lo == m_range.lo && range.hi == m_range.hi && range.step == m_range.step) return;
+    m_range = range;
+    emit changed();
+}
+
+void Stepper::press(int direction) {
+    const qint64 next = m_range.stepped(m_value, direction);
+    if (next != m_value) emit modified(next);
+}
+
+void SettingSwitch::show(const QString& label, bool on) {
+    if (label == m_label && on == m_on) return;
+    m_label = label;
+    m_on = on;
+    emit changed();
 }
 
 PanelSeams& PanelSeams::shared() {

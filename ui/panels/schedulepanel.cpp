@@ -8,27 +8,76 @@
 #include <algorithm>
 
 namespace {
-const StepRange kHour{0, 23, 1};
-const StepRange kMinute{0, 55, 5};
-const StepRange kDuration{5, 240, 5};
+// A card's stepper rows, in the order the card shows them.
+struct CardStepper {
+    const char16_t* field;
+    const char16_t* en;
+    const char16_t* fr;
+    bool minutes; // suffix "min"
+    StepRange range;
+    qint64 ScheduleBlock::*member;
+};
+
+const CardStepper kCardSteppers[] = {
+    {u"startHour", u"Start hour", u"Heure de début", false, {0, 23, 1}, &ScheduleBlock::startHour},
+    {u"startMinute", u"Start minute", u"Minute de début", false, {0, 55, 5}, &ScheduleBlock::startMinute},
+    {u"durationMin", u"Duration", u"Durée", true, {5, 240, 5}, &ScheduleBlock::durationMin},
+};
 } // namespace
 
-SchedulePanelModel::SchedulePanelModel(TimerModel& engine, QObject* parent) : PanelModel(parent) { setEngine(&engine); }
+SchedulePanelModel::SchedulePanelModel(QObject* parent) : PanelModel(parent) {
+    connect(this, &PanelModel::changed, this, &SchedulePanelModel::showSteppers);
+}
+
+SchedulePanelModel::SchedulePanelModel(TimerModel& engine, QObject* parent) : SchedulePanelModel(parent) {
+    setEngine(&engine);
+}
+
+void SchedulePanelModel::showSteppers() const {
+    const QList<ScheduleBlock> blocks = m_engine ? m_engine->schedules() : QList<ScheduleBlock>();
+    QHash<QString, QList<Stepper*>> kept;
+    for (const ScheduleBlock& b : blocks) {
+        const QString id = uuidText(b.id);
+        QList<Stepper*> rows = m_steppers.take(id);
+        for (qsizetype i = 0; i < qsizetype(std::size(kCardSteppers)); ++i) {
+            const CardStepper& f = kCardSteppers[i];
+            if (rows.size() <= i) {
+                auto* row = new Stepper(const_cast<SchedulePanelModel*>(this));
+                row->setName(QString::fromUtf16(f.field));
+                row->setSuffix(f.minutes ? QStringLiteral("min") : QString());
+                row->setRange(f.range);
+                // The stepper has kept the value in its range: it is stored as it comes.
+                auto* self = const_cast<SchedulePanelModel*>(this);
+                connect(row, &Stepper::modified, self, [self, id, member = f.member](qint64 next) {
+                    self->edit(id, [&](ScheduleBlock& block) { block.*member = next; });
+                });
+                rows.append(row);
+            }
+            rows[i]->setLabel(pick(QString::fromUtf16(f.en), QString::fromUtf16(f.fr)));
+            rows[i]->setValue(b.*f.member);
+        }
+        kept.insert(id, rows);
+    }
+    // Later: the cards that show them go when QML reads the new list.
+    for (const QList<Stepper*>& gone : std::as_const(m_steppers))
+        for (Stepper* row : gone) row->deleteLater();
+    m_steppers = kept;
+}
 
 void SchedulePanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::schedulesChanged, this, &SchedulePanelModel::changed);
     connect(&engine, &TimerModel::lockupsChanged, this, &SchedulePanelModel::changed);
 }
 
-QVariantMap SchedulePanelModel::texts() const {
-    return {
-        {QStringLiteral("title"), pick(QStringLiteral("CALL SHEET"), QStringLiteral("FEUILLE DE SERVICE"))},
-        {QStringLiteral("add"), pick(QStringLiteral("Add"), QStringLiteral("Ajouter"))},
-        {QStringLiteral("empty"), pick(QStringLiteral("No scheduled takes. Add one to auto-roll on a weekly rhythm."),
-                                       QStringLiteral("Aucune mivra programmée. Ajoutes-en une pour tourner automatiquement sur un rythme hebdomadaire."))},
-        {QStringLiteral("lockup"), pick(QStringLiteral("Lockup"), QStringLiteral("Périmètre"))},
-        {QStringLiteral("lock"), pick(QStringLiteral("Lock the gate"), QStringLiteral("Verrouiller la barrière"))},
-    };
+ScheduleTexts SchedulePanelModel::texts() const {
+    ScheduleTexts t;
+    t.title = pick(QStringLiteral("CALL SHEET"), QStringLiteral("FEUILLE DE SERVICE"));
+    t.add = pick(QStringLiteral("Add"), QStringLiteral("Ajouter"));
+    t.empty = pick(QStringLiteral("No scheduled takes. Add one to auto-roll on a weekly rhythm."),
+                                       QStringLiteral("Aucune mivra programmée. Ajoutes-en une pour tourner automatiquement sur un rythme hebdomadaire."));
+    t.lockup = pick(QStringLiteral("Lockup"), QStringLiteral("Périmètre"));
+    t.lock = pick(QStringLiteral("Lock the gate"), QStringLiteral("Verrouiller la barrière"));
+    return t;
 }
 
 QStringList SchedulePanelModel::weekdayLetters() {
@@ -68,22 +117,20 @@ QVariantList SchedulePanelModel::cards() const {
     QVariantList out;
     if (!m_engine) return out;
     const QStringList letters = weekdayLetters();
+    showSteppers();
     for (const ScheduleBlock& b : m_engine->schedules()) {
         QVariantList days;
         for (int d = 1; d <= 7; ++d)
             days.append(QVariantMap{{QStringLiteral("letter"), letters.value(d - 1)}, {QStringLiteral("on"), b.weekdays.contains(d)}});
+        QVariantMap steppers;
+        for (Stepper* row : m_steppers.value(uuidText(b.id))) steppers.insert(row->name(), QVariant::fromValue(row));
         out.append(QVariantMap{
             {QStringLiteral("id"), uuidText(b.id)},
             {QStringLiteral("enabled"), b.enabled},
             {QStringLiteral("timeText"), QStringLiteral("%1:%2").arg(b.startHour, 2, 10, QChar(u'0')).arg(b.startMinute, 2, 10, QChar(u'0'))},
             {QStringLiteral("lengthText"), QString(QStringLiteral("· ") + QString::number(b.durationMin) + u'm')},
             {QStringLiteral("days"), days},
-            {QStringLiteral("steppers"),
-             QVariantMap{
-                 {QStringLiteral("startHour"), stepperRow(pick(QStringLiteral("Start hour"), QStringLiteral("Heure de début")), b.startHour, {}, kHour)},
-                 {QStringLiteral("startMinute"), stepperRow(pick(QStringLiteral("Start minute"), QStringLiteral("Minute de début")), b.startMinute, {}, kMinute)},
-                 {QStringLiteral("durationMin"), stepperRow(pick(QStringLiteral("Duration"), QStringLiteral("Durée")), b.durationMin, QStringLiteral("min"), kDuration)},
-             }},
+            {QStringLiteral("steppers"), steppers},
             {QStringLiteral("lockupIndex"), lockupIndex(b, m_engine->lockups())},
             {QStringLiteral("lockIndex"), lockIndex(b)},
         });
@@ -122,11 +169,8 @@ void SchedulePanelModel::toggleWeekday(const QString& id, int weekday) {
 }
 
 void SchedulePanelModel::step(const QString& id, const QString& field, int direction) {
-    edit(id, [&](ScheduleBlock& b) {
-        if (field == u"startHour") b.startHour = kHour.stepped(b.startHour, direction);
-        else if (field == u"startMinute") b.startMinute = kMinute.stepped(b.startMinute, direction);
-        else if (field == u"durationMin") b.durationMin = kDuration.stepped(b.durationMin, direction);
-    });
+    for (Stepper* row : m_steppers.value(id))
+        if (row->name() == field) row->press(direction);
 }
 
 void SchedulePanelModel::chooseLockup(const QString& id, int index) {

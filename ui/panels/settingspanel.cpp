@@ -9,6 +9,7 @@
 
 #include <QColor>
 
+#include <iterator>
 #include <optional>
 
 #ifndef MIVRA_VERSION
@@ -37,28 +38,78 @@ const StepperField kSteppers[] = {
 
 struct ToggleField {
     const char16_t* field;
+    const char16_t* en;
+    const char16_t* fr;
     bool Settings::*member;
 };
 
 const ToggleField kToggles[] = {
-    {u"soundOn", &Settings::soundOn},
-    {u"autoStartBreaks", &Settings::autoStartBreaks},
-    {u"autoStartTakes", &Settings::autoStartTakes},
-    {u"calendarEnabled", &Settings::calendarEnabled},
-    {u"meetingWarnEnabled", &Settings::meetingWarnEnabled},
-    {u"blockWebsites", &Settings::blockWebsites},
-    {u"blockApps", &Settings::blockApps},
-    {u"blockPage", &Settings::blockPage},
-    {u"blockDuringBreaks", &Settings::blockDuringBreaks},
-    {u"allowanceEnabled", &Settings::allowanceEnabled},
+    {u"soundOn", u"Sound on cut", u"Son au « coupez »", &Settings::soundOn},
+    {u"autoStartBreaks", u"Auto-start breaks", u"Démarrer les pauses automatiquement", &Settings::autoStartBreaks},
+    {u"autoStartTakes", u"Auto-start next take", u"Démarrer la prochaine mivra automatiquement", &Settings::autoStartTakes},
+    {u"calendarEnabled", u"Show next meeting", u"Afficher la prochaine réunion", &Settings::calendarEnabled},
+    {u"meetingWarnEnabled", u"Warn before meetings", u"Avertir avant les réunions", &Settings::meetingWarnEnabled},
+    {u"blockWebsites", u"Block websites", u"Bloquer les sites web", &Settings::blockWebsites},
+    {u"blockApps", u"Block apps", u"Bloquer les applications", &Settings::blockApps},
+    {u"blockPage", u"Show 'Closed Set' page", u"Afficher la page « Plateau fermé »", &Settings::blockPage},
+    {u"blockDuringBreaks", u"Keep blocking on breaks", u"Garder le blocage pendant les pauses", &Settings::blockDuringBreaks},
+    {u"allowanceEnabled", u"Daily allowance mode", u"Mode quota quotidien", &Settings::allowanceEnabled},
 };
 
 QString str(const char16_t* s) { return QString::fromUtf16(s); }
 } // namespace
 
+SettingsPanelModel::SettingsPanelModel(QObject* parent) : PanelModel(parent) {
+    // The rows' slots, in the order of the tables above.
+    Stepper** steppers[] = {&m_focusMin, &m_shortMin, &m_longMin, &m_reel, &m_meetingWarnMinutes, &m_allowanceMin};
+    SettingSwitch** switches[] = {&m_soundOn, &m_autoStartBreaks, &m_autoStartTakes, &m_calendarEnabled,
+                                  &m_meetingWarnEnabled, &m_blockWebsites, &m_blockApps, &m_blockPage,
+                                  &m_blockDuringBreaks, &m_allowanceEnabled};
+    static_assert(std::size(steppers) == std::size(kSteppers) && std::size(switches) == std::size(kToggles));
+    for (size_t i = 0; i < std::size(kSteppers); ++i) {
+        const StepperField& f = kSteppers[i];
+        auto* row = *steppers[i] = new Stepper(this);
+        row->setName(str(f.field));
+        row->setSuffix(f.minutes ? QStringLiteral("min") : QString());
+        row->setRange(f.range);
+        // The stepper has kept the value in its range: it is stored as it comes.
+        connect(row, &Stepper::modified, this, [this, member = f.member](qint64 next) {
+            if (m_engine) m_engine->editSettings([&](Settings& s) { s.*member = next; });
+        });
+    }
+    for (size_t i = 0; i < std::size(kToggles); ++i) {
+        auto* row = *switches[i] = new SettingSwitch(str(kToggles[i].field), this);
+        connect(row, &SettingSwitch::toggled, this, [this, row](bool on) { setToggle(row->name(), on); });
+    }
+    connect(this, &PanelModel::changed, this, &SettingsPanelModel::showRows);
+}
+
 SettingsPanelModel::SettingsPanelModel(TimerModel& engine, LoginItem* loginItem, QObject* parent)
-    : PanelModel(parent), m_loginItem(loginItem) {
+    : SettingsPanelModel(parent) {
+    m_loginItem = loginItem;
     setEngine(&engine);
+}
+
+void SettingsPanelModel::showRows() {
+    const Settings s = m_engine ? m_engine->settings() : Settings();
+    for (const StepperField& f : kSteppers) {
+        Stepper* row = stepper(str(f.field));
+        row->setLabel(pick(str(f.en), str(f.fr)));
+        row->setValue(s.*f.member);
+    }
+    for (const ToggleField& f : kToggles) toggle(str(f.field))->show(pick(str(f.en), str(f.fr)), s.*f.member);
+}
+
+Stepper* SettingsPanelModel::stepper(const QString& field) const {
+    for (Stepper* row : findChildren<Stepper*>(Qt::FindDirectChildrenOnly))
+        if (row->name() == field) return row;
+    return nullptr;
+}
+
+SettingSwitch* SettingsPanelModel::toggle(const QString& field) const {
+    for (SettingSwitch* row : findChildren<SettingSwitch*>(Qt::FindDirectChildrenOnly))
+        if (row->name() == field) return row;
+    return nullptr;
 }
 
 void SettingsPanelModel::attach(TimerModel& engine) {
@@ -66,11 +117,13 @@ void SettingsPanelModel::attach(TimerModel& engine) {
     m_launchAtLogin = m_loginItem && m_loginItem->isEnabled();
     emit launchAtLoginChanged();
     connect(&engine, &TimerModel::settingsValueChanged, this, &SettingsPanelModel::changed);
+    connect(&engine, &TimerModel::textsChanged, this, &SettingsPanelModel::heldTextChanged);
     connect(&engine.blocker(), &Blocker::installedChanged, this, &SettingsPanelModel::changed);
     connect(&engine.blocker(), &Blocker::lastErrorChanged, this, &SettingsPanelModel::changed);
     CalendarService& cal = engine.calendar();
     connect(&cal, &CalendarService::statusChanged, this, &SettingsPanelModel::changed);
     connect(&cal, &CalendarService::calendarsChanged, this, &SettingsPanelModel::changed);
+    emit heldTextChanged();
 }
 
 QString SettingsPanelModel::appVersion() {
@@ -78,85 +131,51 @@ QString SettingsPanelModel::appVersion() {
     return v.isEmpty() ? QStringLiteral("—") : v;
 }
 
-QVariantMap SettingsPanelModel::texts() const {
+SettingsTexts SettingsPanelModel::texts() const {
     const bool hasPassword = passwordSet();
-    return {
-        {QStringLiteral("timer"), pick(QStringLiteral("TIMER"), QStringLiteral("MINUTEUR"))},
-        {QStringLiteral("launchAtLogin"), pick(QStringLiteral("Launch at login"), QStringLiteral("Lancer à l'ouverture de session"))},
-        {QStringLiteral("soundOn"), pick(QStringLiteral("Sound on cut"), QStringLiteral("Son au « coupez »"))},
-        {QStringLiteral("autoStartBreaks"), pick(QStringLiteral("Auto-start breaks"), QStringLiteral("Démarrer les pauses automatiquement"))},
-        {QStringLiteral("autoStartTakes"), pick(QStringLiteral("Auto-start next take"), QStringLiteral("Démarrer la prochaine mivra automatiquement"))},
-        {QStringLiteral("calendarHeading"), pick(QStringLiteral("GOOGLE CALENDAR"), QStringLiteral("GOOGLE AGENDA"))},
-        {QStringLiteral("calendarEnabled"), pick(QStringLiteral("Show next meeting"), QStringLiteral("Afficher la prochaine réunion"))},
-        {QStringLiteral("calendarReads"), pick(QStringLiteral("Reads your calendars on this computer"), QStringLiteral("Lit tes agendas sur cet ordinateur"))},
-        {QStringLiteral("calendarConnect"), pick(QStringLiteral("Connect"), QStringLiteral("Connecter"))},
-        {QStringLiteral("calendarConnected"), pick(QStringLiteral("Connected · reading your calendars"), QStringLiteral("Connecté · lecture de tes agendas"))},
-        {QStringLiteral("meetingWarnEnabled"), pick(QStringLiteral("Warn before meetings"), QStringLiteral("Avertir avant les réunions"))},
-        {QStringLiteral("calendarsHeading"), pick(QStringLiteral("CALENDARS TO WATCH"), QStringLiteral("AGENDAS À SURVEILLER"))},
-        {QStringLiteral("calendarDenied"), pick(QStringLiteral("Access denied"), QStringLiteral("Accès refusé"))},
-        {QStringLiteral("calendarOpenSettings"), pick(QStringLiteral("Set up calendars"), QStringLiteral("Configurer les agendas"))},
-        {QStringLiteral("calendarCaption"),
+    SettingsTexts t;
+    t.timer = pick(QStringLiteral("TIMER"), QStringLiteral("MINUTEUR"));
+    t.launchAtLogin = pick(QStringLiteral("Launch at login"), QStringLiteral("Lancer à l'ouverture de session"));
+    t.calendarHeading = pick(QStringLiteral("GOOGLE CALENDAR"), QStringLiteral("GOOGLE AGENDA"));
+    t.calendarReads = pick(QStringLiteral("Reads your calendars on this computer"), QStringLiteral("Lit tes agendas sur cet ordinateur"));
+    t.calendarConnect = pick(QStringLiteral("Connect"), QStringLiteral("Connecter"));
+    t.calendarConnected = pick(QStringLiteral("Connected · reading your calendars"), QStringLiteral("Connecté · lecture de tes agendas"));
+    t.calendarsHeading = pick(QStringLiteral("CALENDARS TO WATCH"), QStringLiteral("AGENDAS À SURVEILLER"));
+    t.calendarDenied = pick(QStringLiteral("Access denied"), QStringLiteral("Accès refusé"));
+    t.calendarOpenSettings = pick(QStringLiteral("Set up calendars"), QStringLiteral("Configurer les agendas"));
+    t.calendarCaption =
          pick(QStringLiteral("Reads the desktop's calendars and the .ics files in ~/.local/share/Mivra/calendars — add Google in Settings → Online Accounts if it isn't there yet."),
-              QStringLiteral("Lit les agendas du bureau et les fichiers .ics de ~/.local/share/Mivra/calendars — ajoute Google dans Paramètres → Comptes en ligne s'il n'y est pas encore."))},
-        {QStringLiteral("blockingHeading"), pick(QStringLiteral("CLOSED SET — BLOCKING"), QStringLiteral("PLATEAU FERMÉ — BLOCAGE"))},
-        {QStringLiteral("blockWebsites"), pick(QStringLiteral("Block websites"), QStringLiteral("Bloquer les sites web"))},
-        {QStringLiteral("blockApps"), pick(QStringLiteral("Block apps"), QStringLiteral("Bloquer les applications"))},
-        {QStringLiteral("blockPage"), pick(QStringLiteral("Show 'Closed Set' page"), QStringLiteral("Afficher la page « Plateau fermé »"))},
-        {QStringLiteral("blockDuringBreaks"), pick(QStringLiteral("Keep blocking on breaks"), QStringLiteral("Garder le blocage pendant les pauses"))},
-        {QStringLiteral("helperStatus"), helperInstalled() ? pick(QStringLiteral("Blocking helper installed"), QStringLiteral("Assistant de blocage installé"))
-                                                           : pick(QStringLiteral("Helper not installed"), QStringLiteral("Assistant non installé"))},
-        {QStringLiteral("helperAction"), helperNeedsClaim() ? pick(QStringLiteral("Allow"), QStringLiteral("Autoriser"))
+              QStringLiteral("Lit les agendas du bureau et les fichiers .ics de ~/.local/share/Mivra/calendars — ajoute Google dans Paramètres → Comptes en ligne s'il n'y est pas encore."));
+    t.blockingHeading = pick(QStringLiteral("CLOSED SET — BLOCKING"), QStringLiteral("PLATEAU FERMÉ — BLOCAGE"));
+    t.helperStatus = helperInstalled() ? pick(QStringLiteral("Blocking helper installed"), QStringLiteral("Assistant de blocage installé"))
+                                                           : pick(QStringLiteral("Helper not installed"), QStringLiteral("Assistant non installé"));
+    t.helperAction = helperNeedsClaim() ? pick(QStringLiteral("Allow"), QStringLiteral("Autoriser"))
                                          : helperInstalled() ? pick(QStringLiteral("Remove"), QStringLiteral("Retirer"))
-                                                             : pick(QStringLiteral("Install"), QStringLiteral("Installer"))},
-        {QStringLiteral("helperNote"),
+                                                             : pick(QStringLiteral("Install"), QStringLiteral("Installer"));
+    t.helperNote =
          pick(QStringLiteral("Website blocking edits /etc/hosts via a small root helper — it asks for your administrator password once to install."),
-              QStringLiteral("Le blocage des sites modifie /etc/hosts via un petit assistant root — il demande ton mot de passe administrateur une seule fois à l'installation."))},
-        {QStringLiteral("allowanceHeading"), pick(QStringLiteral("ALLOWANCE"), QStringLiteral("QUOTA"))},
-        {QStringLiteral("allowanceEnabled"), pick(QStringLiteral("Daily allowance mode"), QStringLiteral("Mode quota quotidien"))},
-        {QStringLiteral("allowanceNote"),
+              QStringLiteral("Le blocage des sites modifie /etc/hosts via un petit assistant root — il demande ton mot de passe administrateur une seule fois à l'installation."));
+    t.allowanceHeading = pick(QStringLiteral("ALLOWANCE"), QStringLiteral("QUOTA"));
+    t.allowanceNote =
          pick(QStringLiteral("In allowance mode the set stays closed all day. Spend your budget with “Open set”."),
-              QStringLiteral("En mode quota, le plateau reste fermé toute la journée. Dépense ton budget avec « Ouvrir le plateau »."))},
-        {QStringLiteral("passwordHeading"), pick(QStringLiteral("HARD MODE — PASSWORD"), QStringLiteral("MODE STRICT — MOT DE PASSE"))},
-        {QStringLiteral("passwordPlaceholder"), hasPassword ? pick(QStringLiteral("Change password"), QStringLiteral("Changer le mot de passe"))
-                                                            : pick(QStringLiteral("Set a password"), QStringLiteral("Définir un mot de passe"))},
-        {QStringLiteral("passwordSave"), pick(QStringLiteral("Save"), QStringLiteral("Enregistrer"))},
-        {QStringLiteral("passwordStatus"), hasPassword ? pick(QStringLiteral("Password set ✓"), QStringLiteral("Mot de passe défini ✓"))
+              QStringLiteral("En mode quota, le plateau reste fermé toute la journée. Dépense ton budget avec « Ouvrir le plateau »."));
+    t.passwordHeading = pick(QStringLiteral("HARD MODE — PASSWORD"), QStringLiteral("MODE STRICT — MOT DE PASSE"));
+    t.passwordPlaceholder = hasPassword ? pick(QStringLiteral("Change password"), QStringLiteral("Changer le mot de passe"))
+                                                            : pick(QStringLiteral("Set a password"), QStringLiteral("Définir un mot de passe"));
+    t.passwordSave = pick(QStringLiteral("Save"), QStringLiteral("Enregistrer"));
+    t.passwordStatus = hasPassword ? pick(QStringLiteral("Password set ✓"), QStringLiteral("Mot de passe défini ✓"))
                                                        : pick(QStringLiteral("No password — only timer-locks available"),
-                                                              QStringLiteral("Aucun mot de passe — seul le verrou minuteur est offert"))},
-        {QStringLiteral("passwordClear"), pick(QStringLiteral("Clear"), QStringLiteral("Effacer"))},
-        {QStringLiteral("footerStudio"), QStringLiteral("L'Oriflan")},
-        {QStringLiteral("footerVersion"), QString(QStringLiteral("Mivra ") + appVersion() +
-                                                      pick(QStringLiteral(" — made in the oriflan"), QStringLiteral(" — fait dans l'oriflan")))},
-    };
-}
-
-QVariantMap SettingsPanelModel::steppers() const {
-    QVariantMap out;
-    if (!m_engine) return out;
-    const Settings& s = m_engine->settings();
-    for (const StepperField& f : kSteppers)
-        out.insert(str(f.field), stepperRow(pick(str(f.en), str(f.fr)), s.*f.member,
-                                            f.minutes ? QStringLiteral("min") : QString(), f.range));
-    return out;
-}
-
-QVariantMap SettingsPanelModel::toggles() const {
-    QVariantMap out;
-    if (!m_engine) return out;
-    const Settings& s = m_engine->settings();
-    for (const ToggleField& f : kToggles) out.insert(str(f.field), s.*f.member);
-    return out;
+                                                              QStringLiteral("Aucun mot de passe — seul le verrou minuteur est offert"));
+    t.passwordClear = pick(QStringLiteral("Clear"), QStringLiteral("Effacer"));
+    t.footerStudio = QStringLiteral("L'Oriflan");
+    t.footerVersion = QString(QStringLiteral("Mivra ") + appVersion() +
+                                                      pick(QStringLiteral(" — made in the oriflan"), QStringLiteral(" — fait dans l'oriflan")));
+    return t;
 }
 
 void SettingsPanelModel::step(const QString& field, int direction) {
     if (!m_engine) return;
-    for (const StepperField& f : kSteppers) {
-        if (field != str(f.field)) continue;
-        const qint64 now = m_engine->settings().*f.member;
-        const qint64 next = f.range.stepped(now, direction);
-        if (next != now) m_engine->editSettings([&](Settings& s) { s.*f.member = next; });
-        return;
-    }
+    if (Stepper* row = stepper(field)) row->press(direction);
 }
 
 void SettingsPanelModel::setToggle(const QString& field, bool on) {
@@ -225,6 +244,8 @@ void SettingsPanelModel::setCalendarWatched(const QString& id, bool watched) {
         if (!watched) s.mutedCalendarIDs.append(id);
     });
 }
+
+QString SettingsPanelModel::heldText() const { return m_engine ? m_engine->heldText() : QString(); }
 
 bool SettingsPanelModel::helperInstalled() const { return m_engine && m_engine->blocker().installed(); }
 

@@ -19,30 +19,30 @@ void StatsPanelModel::rebuild() {
     emit changed();
 }
 
-QVariantMap StatsPanelModel::texts() const {
+StatsTexts StatsPanelModel::texts() const {
     const StatsSummary& s = m_summary;
     const QString n = QString::number(s.currentStreak);
     const QString best = QString::number(s.bestDayTakes);
     const QString noun = s.bestDayTakes == 1 ? pick(QStringLiteral("take"), QStringLiteral("mivra"))
                                              : pick(QStringLiteral("takes"), QStringLiteral("mivras"));
     const QString avgFormat = pick(QStringLiteral("avg %1/day"), QStringLiteral("moy %1/jour"));
-    return {
-        {QStringLiteral("title"), pick(QStringLiteral("THE DAILIES"), QStringLiteral("LES RUSHES"))},
-        {QStringLiteral("emptyTitle"), pick(QStringLiteral("No dailies yet."), QStringLiteral("Aucun rush pour l'instant."))},
-        {QStringLiteral("emptyLine"), pick(QStringLiteral("Roll your first take — your shooting record builds here."),
-                                           QStringLiteral("Tourne ta première mivra — ton carnet de tournage se bâtit ici."))},
-        {QStringLiteral("takesValue"), QString::number(s.lifetimeTakes)},
-        {QStringLiteral("takesLabel"), pick(QStringLiteral("takes"), QStringLiteral("mivras"))},
-        {QStringLiteral("focusedValue"), durationText(s.lifetimeFocusedSeconds)},
-        {QStringLiteral("focusedLabel"), pick(QStringLiteral("focused"), QStringLiteral("concentré"))},
-        {QStringLiteral("daysValue"), QString::number(s.shootingDays)},
-        {QStringLiteral("daysLabel"), pick(QStringLiteral("days shot"), QStringLiteral("jours tournés"))},
-        {QStringLiteral("streak"), pick(n + QStringLiteral("-day streak"), QStringLiteral("série de ") + n + QStringLiteral(" jours"))},
-        {QStringLiteral("bestStreak"), QString(pick(QStringLiteral("best "), QStringLiteral("record ")) + QString::number(s.bestStreak))},
-        {QStringLiteral("chartLabel"), pick(QStringLiteral("LAST 14 DAYS"), QStringLiteral("14 DERNIERS JOURS"))},
-        {QStringLiteral("bestDay"), QString(pick(QStringLiteral("Best day "), QStringLiteral("Meilleure journée ")) + best + u' ' + noun)},
-        {QStringLiteral("average"), avgFormat.arg(s.avgPerShootingDay, 0, 'f', 1)},
-    };
+    StatsTexts t;
+    t.title = pick(QStringLiteral("THE DAILIES"), QStringLiteral("LES RUSHES"));
+    t.emptyTitle = pick(QStringLiteral("No dailies yet."), QStringLiteral("Aucun rush pour l'instant."));
+    t.emptyLine = pick(QStringLiteral("Roll your first take — your shooting record builds here."),
+                                           QStringLiteral("Tourne ta première mivra — ton carnet de tournage se bâtit ici."));
+    t.takesValue = QString::number(s.lifetimeTakes);
+    t.takesLabel = pick(QStringLiteral("takes"), QStringLiteral("mivras"));
+    t.focusedValue = durationText(s.lifetimeFocusedSeconds);
+    t.focusedLabel = pick(QStringLiteral("focused"), QStringLiteral("concentré"));
+    t.daysValue = QString::number(s.shootingDays);
+    t.daysLabel = pick(QStringLiteral("days shot"), QStringLiteral("jours tournés"));
+    t.streak = pick(n + QStringLiteral("-day streak"), QStringLiteral("série de ") + n + QStringLiteral(" jours"));
+    t.bestStreak = QString(pick(QStringLiteral("best "), QStringLiteral("record ")) + QString::number(s.bestStreak));
+    t.chartLabel = pick(QStringLiteral("LAST 14 DAYS"), QStringLiteral("14 DERNIERS JOURS"));
+    t.bestDay = QString(pick(QStringLiteral("Best day "), QStringLiteral("Meilleure journée ")) + best + u' ' + noun);
+    t.average = avgFormat.arg(s.avgPerShootingDay, 0, 'f', 1);
+    return t;
 }
 
 QVariantList StatsPanelModel::bars() const {

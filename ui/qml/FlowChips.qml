@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Mivra
@@ -20,7 +21,9 @@ Column {
     Repeater {
         model: chips.items
         delegate: Card {
-            objectName: "chip_" + modelData.id
+            id: chip
+            required property var modelData // id, name
+            objectName: "chip_" + chip.modelData.id
             radius: 8
             implicitWidth: chipRow.implicitWidth + 20
             implicitHeight: chipRow.implicitHeight + 12
@@ -29,13 +32,13 @@ Column {
                 anchors.centerIn: parent
                 spacing: 6
                 Symbol { name: "app.dashed"; size: 10; color: Style.trace }
-                TextLabel { text: modelData.name; size: 12 }
+                TextLabel { text: chip.modelData.name; size: 12 }
                 PlainButton {
-                    objectName: "chipRemove_" + modelData.id
+                    objectName: "chipRemove_" + chip.modelData.id
                     implicitWidth: 14; implicitHeight: 14
-                    tooltip: Style.controlNames.remove + " · " + modelData.name
+                    tooltip: Style.controlNames.remove + " · " + chip.modelData.name
                     contentItem: Symbol { name: "xmark.circle.fill"; size: 12; color: Style.traceDim }
-                    onClicked: chips.remove(modelData.id)
+                    onClicked: chips.remove(chip.modelData.id)
                 }
             }
         }

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import Mivra
 
@@ -16,18 +17,20 @@ Rectangle {
         Repeater {
             model: Style.languages
             delegate: PlainButton {
-                objectName: "lang_" + modelData.code
-                readonly property bool current: Style.lang === modelData.code
+                id: langButton
+                required property var modelData // code, label, tooltip
+                objectName: "lang_" + langButton.modelData.code
+                readonly property bool current: Style.lang === langButton.modelData.code
                 width: 24; height: 18
-                tooltip: modelData.tooltip
-                background: Rectangle { radius: 5; color: current ? Style.bleuNuit : "transparent" }
+                tooltip: langButton.modelData.tooltip
+                background: Rectangle { radius: 5; color: langButton.current ? Style.bleuNuit : "transparent" }
                 contentItem: TextLabel {
-                    text: modelData.label
+                    text: langButton.modelData.label
                     size: 9; weight: Font.Bold
                     horizontalAlignment: Text.AlignHCenter
-                    color: current ? Style.craieBlanc : Style.traceDim
+                    color: langButton.current ? Style.craieBlanc : Style.traceDim
                 }
-                onClicked: Style.lang = modelData.code
+                onClicked: Style.lang = langButton.modelData.code
             }
         }
     }

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Layouts
 import Mivra
 
-// The popover's main view. Every text, colour and decision comes from `view` (MainView in C++).
+// The popover's main root.view. Every text, colour and decision comes from `view` (MainView in C++).
 Rectangle {
     id: root
-    required property var view
+    required property MainViewModel view
     // The most height the popover may take on its screen (0: no limit): the side panel's scroll
     // area gets shorter to fit, down to 160 points.
     property int room: 0
@@ -32,15 +33,15 @@ Rectangle {
             TextLabel { text: "Mivra"; size: 15; weight: Font.Bold }
             Row {
                 objectName: "closedSetTag"
-                visible: view.closedSetVisible
+                visible: root.view.closedSetVisible
                 spacing: 5
                 Symbol { name: "lock.fill"; size: 9; color: Style.trace; anchors.verticalCenter: parent.verticalCenter }
-                TextLabel { objectName: "closedSetText"; text: view.closedSetText; size: 9; weight: Font.Bold; tracking: 1; color: Style.trace }
+                TextLabel { objectName: "closedSetText"; text: root.view.closedSetText; size: 9; weight: Font.Bold; tracking: 1; color: Style.trace }
             }
             Item { Layout.fillWidth: true }
             Row {
                 objectName: "recMark"
-                visible: view.recVisible
+                visible: root.view.recVisible
                 spacing: 5
                 Rectangle { width: 7; height: 7; radius: 3.5; color: Style.craie; anchors.verticalCenter: parent.verticalCenter }
                 TextLabel { text: "REC"; size: 10; weight: Font.Bold; tracking: 0.5; color: Style.craie }
@@ -49,8 +50,8 @@ Rectangle {
         }
         TextLabel {
             objectName: "saveFailedText"
-            visible: view.saveFailedText !== ""
-            text: view.saveFailedText
+            visible: root.view.saveFailedText !== ""
+            text: root.view.saveFailedText
             size: 11; weight: Font.DemiBold; color: Style.craie
             elide: Text.ElideRight
             Layout.fillWidth: true
@@ -58,10 +59,10 @@ Rectangle {
         }
 
         // Calendar card
-        Rule { visible: view.calendarVisible }
+        Rule { visible: root.view.calendarVisible }
         Rectangle {
             objectName: "calendarCard"
-            visible: view.calendarVisible
+            visible: root.view.calendarVisible
             Layout.fillWidth: true
             implicitHeight: cardContent.implicitHeight + 18
             color: Qt.rgba(Style.nuitPanel.r, Style.nuitPanel.g, Style.nuitPanel.b, 0.5)
@@ -69,74 +70,74 @@ Rectangle {
                 id: cardContent
                 x: 16; y: 9
                 width: parent.width - 32
-                implicitHeight: view.calendarState === "meeting" ? meetingRow.implicitHeight
-                              : view.calendarState === "connect" ? connectRow.implicitHeight
-                              : view.calendarState === "off" ? offRow.implicitHeight : emptyRow.implicitHeight
+                implicitHeight: root.view.calendarState === "meeting" ? meetingRow.implicitHeight
+                              : root.view.calendarState === "connect" ? connectRow.implicitHeight
+                              : root.view.calendarState === "off" ? offRow.implicitHeight : emptyRow.implicitHeight
 
                 RowLayout {
                     id: meetingRow
                     objectName: "meetingRow"
-                    visible: view.calendarState === "meeting"
+                    visible: root.view.calendarState === "meeting"
                     width: parent.width
                     spacing: 9
-                    Rectangle { objectName: "meetingDot"; width: 8; height: 8; radius: 4; color: view.meetingColor }
+                    Rectangle { objectName: "meetingDot"; width: 8; height: 8; radius: 4; color: root.view.meetingColor }
                     ColumnLayout {
                         spacing: 2
                         Layout.fillWidth: true
                         RowLayout {
                             spacing: 6
-                            TextLabel { objectName: "meetingTag"; text: view.meetingTag; size: 8; weight: Font.Bold; tracking: 1.5
-                                        color: view.meetingNow ? Style.craie : Style.traceDim }
-                            TextLabel { objectName: "meetingTitle"; text: view.meetingTitle; size: 12; weight: Font.DemiBold
+                            TextLabel { objectName: "meetingTag"; text: root.view.meetingTag; size: 8; weight: Font.Bold; tracking: 1.5
+                                        color: root.view.meetingNow ? Style.craie : Style.traceDim }
+                            TextLabel { objectName: "meetingTitle"; text: root.view.meetingTitle; size: 12; weight: Font.DemiBold
                                         elide: Text.ElideRight; Layout.fillWidth: true }
                         }
-                        MonoLabel { objectName: "meetingRelative"; text: view.meetingRelative; size: 11 }
+                        MonoLabel { objectName: "meetingRelative"; text: root.view.meetingRelative; size: 11 }
                     }
                     PlainButton {
                         objectName: "joinButton"
-                        visible: view.joinVisible
-                        tooltip: view.joinTooltip
+                        visible: root.view.joinVisible
+                        tooltip: root.view.joinTooltip
                         background: Rectangle { radius: height / 2; color: Style.bleuNuit }
                         leftPadding: 9; rightPadding: 9; topPadding: 5; bottomPadding: 5
                         contentItem: Row {
                             spacing: 4
                             Symbol { name: "video.fill"; size: 9; color: Style.craieBlanc; anchors.verticalCenter: parent.verticalCenter }
-                            TextLabel { text: view.joinText; size: 11; weight: Font.DemiBold }
+                            TextLabel { text: root.view.joinText; size: 11; weight: Font.DemiBold }
                         }
-                        onClicked: view.join()
+                        onClicked: root.view.join()
                     }
                 }
                 RowLayout {
                     id: emptyRow
-                    visible: view.calendarState === "empty"
+                    visible: root.view.calendarState === "empty"
                     width: parent.width
                     spacing: 8
                     Symbol { name: "calendar"; size: 11; color: Style.traceDim }
-                    TextLabel { objectName: "calendarText"; text: view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true }
+                    TextLabel { objectName: "calendarText"; text: root.view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true }
                 }
                 PlainButton {
                     id: connectRow
                     objectName: "connectRow"
-                    visible: view.calendarState === "connect"
+                    visible: root.view.calendarState === "connect"
                     width: parent.width
-                    Accessible.name: view.calendarText
+                    Accessible.name: root.view.calendarText
                     contentItem: RowLayout {
                         spacing: 8
                         Symbol { name: "calendar.badge.plus"; size: 12; color: Style.trace }
-                        TextLabel { text: view.calendarText; size: 12; weight: Font.Medium; color: Style.trace; Layout.fillWidth: true }
+                        TextLabel { text: root.view.calendarText; size: 12; weight: Font.Medium; color: Style.trace; Layout.fillWidth: true }
                         Symbol { name: "chevron.right"; size: 9; color: Style.traceDim }
                     }
-                    onClicked: view.connectCalendar()
+                    onClicked: root.view.connectCalendar()
                 }
                 RowLayout {
                     id: offRow
-                    visible: view.calendarState === "off"
+                    visible: root.view.calendarState === "off"
                     width: parent.width
                     spacing: 8
                     Symbol { name: "calendar.badge.exclamationmark"; size: 12; color: Style.craie }
-                    TextLabel { objectName: "calendarOffText"; text: view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true; wrapMode: Text.WordWrap }
-                    TextButton { objectName: "openSettingsButton"; text: view.openSettingsText; size: 11; textColor: Style.trace
-                                 onClicked: view.openCalendarSettings() }
+                    TextLabel { objectName: "calendarOffText"; text: root.view.calendarText; size: 11; color: Style.traceDim; Layout.fillWidth: true; wrapMode: Text.WordWrap }
+                    TextButton { objectName: "openSettingsButton"; text: root.view.openSettingsText; size: 11; textColor: Style.trace
+                                 onClicked: root.view.openCalendarSettings() }
                 }
             }
         }
@@ -155,14 +156,14 @@ Rectangle {
                 Row {
                     Layout.alignment: Qt.AlignHCenter
                     spacing: 6
-                    TextLabel { objectName: "phaseTitle"; text: view.phaseTitle; size: 11; weight: Font.Bold; tracking: 2; color: view.phaseColor }
-                    Symbol { objectName: "phaseLock"; visible: view.lockSymbol.length > 0; name: view.lockSymbol; size: 10
-                             color: view.phaseColor; anchors.verticalCenter: parent.verticalCenter }
+                    TextLabel { objectName: "phaseTitle"; text: root.view.phaseTitle; size: 11; weight: Font.Bold; tracking: 2; color: root.view.phaseColor }
+                    Symbol { objectName: "phaseLock"; visible: root.view.lockSymbol.length > 0; name: root.view.lockSymbol; size: 10
+                             color: root.view.phaseColor; anchors.verticalCenter: parent.verticalCenter }
                 }
                 MonoLabel {
                     objectName: "clock"
                     Layout.alignment: Qt.AlignHCenter
-                    text: view.clockText
+                    text: root.view.clockText
                     size: 52; weight: Font.Bold; color: Style.craieBlanc
                 }
                 Rectangle {
@@ -173,13 +174,13 @@ Rectangle {
                     color: Style.hairline
                     Rectangle {
                         objectName: "progressBar"
-                        width: parent.width * view.progress
+                        width: parent.width * root.view.progress
                         height: parent.height
                         radius: 2
-                        color: view.phaseColor
+                        color: root.view.phaseColor
                     }
                 }
-                TextLabel { objectName: "subtitle"; Layout.alignment: Qt.AlignHCenter; text: view.subtitle; size: 11; color: Style.traceDim }
+                TextLabel { objectName: "subtitle"; Layout.alignment: Qt.AlignHCenter; text: root.view.subtitle; size: 11; color: Style.traceDim }
             }
         }
         Rule {}
@@ -195,22 +196,22 @@ Rectangle {
                 Layout.fillWidth: true
                 Layout.preferredWidth: 1
                 topPadding: 9; bottomPadding: 9
-                background: Rectangle { radius: 9; color: view.phaseColor }
-                contentItem: TextLabel { text: view.primaryLabel; size: 13; weight: Font.Bold; color: view.primaryTextColor
+                background: Rectangle { radius: 9; color: root.view.phaseColor }
+                contentItem: TextLabel { text: root.view.primaryLabel; size: 13; weight: Font.Bold; color: root.view.primaryTextColor
                                          horizontalAlignment: Text.AlignHCenter }
-                onClicked: view.primary()
+                onClicked: root.view.primary()
             }
             PlainButton {
                 objectName: "secondaryButton"
                 Layout.fillWidth: true
                 Layout.preferredWidth: 1
                 topPadding: 9; bottomPadding: 9
-                enabled: view.cutEnabled
+                enabled: root.view.cutEnabled
                 opacity: enabled ? 1 : 0.4
                 background: Rectangle { radius: 9; color: Style.nuitPanel; border.width: 1; border.color: Style.hairline }
-                contentItem: TextLabel { text: view.secondaryLabel; size: 13; weight: Font.DemiBold; color: Style.trace
+                contentItem: TextLabel { text: root.view.secondaryLabel; size: 13; weight: Font.DemiBold; color: Style.trace
                                          horizontalAlignment: Text.AlignHCenter }
-                onClicked: view.secondary()
+                onClicked: root.view.secondary()
             }
         }
 
@@ -221,13 +222,13 @@ Rectangle {
             objectName: "passwordRow"
             readonly property bool stacked: placeholderMetrics.advanceWidth + 20 + unlockButton.implicitWidth
                                             + cancelPassword.implicitWidth + 2 * columnSpacing > width
-            visible: view.pwForCut
+            visible: root.view.pwForCut
             Layout.fillWidth: true
             Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
             columns: 3
             columnSpacing: 8
             rowSpacing: 6
-            TextMetrics { id: placeholderMetrics; font.family: Style.family; font.pixelSize: 12; text: view.pwPlaceholder }
+            TextMetrics { id: placeholderMetrics; font.family: Style.family; font.pixelSize: 12; text: root.view.pwPlaceholder }
             FieldBox {
                 objectName: "passwordField"
                 Layout.row: 0; Layout.column: 0
@@ -235,13 +236,13 @@ Rectangle {
                 Layout.fillWidth: true
                 fill: Style.nuitPanel
                 echoMode: TextInput.Password
-                placeholderText: view.pwPlaceholder
-                text: view.pwInput
-                onEdited: (t) => view.pwInput = t
+                placeholderText: root.view.pwPlaceholder
+                text: root.view.pwInput
+                onEdited: (t) => root.view.pwInput = t
             }
-            TextButton { id: unlockButton; objectName: "unlockButton"; text: view.unlockText; size: 12; textColor: Style.craie
+            TextButton { id: unlockButton; objectName: "unlockButton"; text: root.view.unlockText; size: 12; textColor: Style.craie
                          Layout.row: passwordRow.stacked ? 1 : 0; Layout.column: 1; Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
-                         onClicked: view.unlock() }
+                         onClicked: root.view.unlock() }
             PlainButton {
                 id: cancelPassword
                 objectName: "cancelPassword"
@@ -249,33 +250,36 @@ Rectangle {
                 implicitWidth: 16; implicitHeight: 16
                 tooltip: Style.controlNames.close
                 contentItem: Symbol { name: "xmark"; size: 11; color: Style.traceDim }
-                onClicked: view.cancelPassword()
+                onClicked: root.view.cancelPassword()
             }
         }
 
         // Gate picker
         RowLayout {
             objectName: "gatePicker"
-            visible: view.gatePickerVisible
+            visible: root.view.gatePickerVisible
             Layout.leftMargin: 16; Layout.rightMargin: 16; Layout.bottomMargin: 8
             spacing: 6
-            TextLabel { text: view.gateCaption; size: 9; weight: Font.Bold; tracking: 1; color: Style.traceDim }
+            TextLabel { text: root.view.gateCaption; size: 9; weight: Font.Bold; tracking: 1; color: Style.traceDim }
             Repeater {
-                model: view.gateChips
+                model: root.view.gateChips
                 delegate: PlainButton {
+                    id: chip
+                    // One chip: kind, label, tooltip, selected.
+                    required property var modelData
                     objectName: "gateChip" + modelData.kind
                     readonly property bool selected: modelData.selected
                     tooltip: modelData.tooltip
                     leftPadding: 9; rightPadding: 9; topPadding: 5; bottomPadding: 5
                     background: Rectangle {
                         radius: 7
-                        color: selected ? Style.bleuNuit : Style.nuitPanel
+                        color: chip.selected ? Style.bleuNuit : Style.nuitPanel
                         border.width: 1
-                        border.color: selected ? Style.bleuVif : Style.hairline
+                        border.color: chip.selected ? Style.bleuVif : Style.hairline
                     }
-                    contentItem: TextLabel { text: modelData.label; size: 10; weight: Font.DemiBold
-                                             color: selected ? Style.craieBlanc : Style.traceDim }
-                    onClicked: view.pickGate(modelData.kind)
+                    contentItem: TextLabel { text: chip.modelData.label; size: 10; weight: Font.DemiBold
+                                             color: chip.selected ? Style.craieBlanc : Style.traceDim }
+                    onClicked: root.view.pickGate(chip.modelData.kind)
                 }
             }
         }
@@ -283,7 +287,7 @@ Rectangle {
         // Allowance row
         Rectangle {
             objectName: "allowanceRow"
-            visible: view.allowanceVisible
+            visible: root.view.allowanceVisible
             Layout.fillWidth: true
             implicitHeight: allowanceLine.implicitHeight + 16
             color: Qt.rgba(Style.nuitPanel.r, Style.nuitPanel.g, Style.nuitPanel.b, 0.5)
@@ -298,9 +302,9 @@ Rectangle {
                 columns: 3
                 columnSpacing: 10
                 rowSpacing: 4
-                Symbol { id: allowanceSymbol; name: view.allowanceSymbol; size: 12; color: Style.bleuVif
+                Symbol { id: allowanceSymbol; name: root.view.allowanceSymbol; size: 12; color: Style.bleuVif
                          Layout.row: 0; Layout.column: 0 }
-                MonoLabel { id: allowanceText; objectName: "allowanceText"; text: view.allowanceText; size: 11
+                MonoLabel { id: allowanceText; objectName: "allowanceText"; text: root.view.allowanceText; size: 11
                             Layout.row: 0; Layout.column: 1; Layout.fillWidth: true
                             Layout.columnSpan: allowanceLine.stacked ? 2 : 1 }
                 TextButton {
@@ -310,10 +314,10 @@ Rectangle {
                     Layout.column: allowanceLine.stacked ? 1 : 2
                     Layout.columnSpan: allowanceLine.stacked ? 2 : 1
                     Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
-                    text: view.setButtonText
-                    enabled: view.setButtonEnabled
-                    textColor: view.setButtonColor
-                    onClicked: view.toggleSet()
+                    text: root.view.setButtonText
+                    enabled: root.view.setButtonEnabled
+                    textColor: root.view.setButtonColor
+                    onClicked: root.view.toggleSet()
                 }
             }
         }
@@ -326,32 +330,35 @@ Rectangle {
             spacing: 8
             RowLayout {
                 Layout.fillWidth: true
-                TextLabel { text: view.todayText; size: 10; weight: Font.Bold; tracking: 1.5; color: Style.traceDim }
+                TextLabel { text: root.view.todayText; size: 10; weight: Font.Bold; tracking: 1.5; color: Style.traceDim }
                 Item { Layout.fillWidth: true }
-                MonoLabel { objectName: "focusedLine"; text: view.focusedLine; size: 11 }
+                MonoLabel { objectName: "focusedLine"; text: root.view.focusedLine; size: 11 }
             }
             RowLayout {
                 Layout.fillWidth: true
                 spacing: 10
-                TextLabel { objectName: "takesCount"; text: view.takesCount; size: 22; weight: Font.Bold }
-                TextLabel { objectName: "takesLabel"; text: view.takesLabel; size: 12; color: Style.traceDim }
+                TextLabel { objectName: "takesCount"; text: root.view.takesCount; size: 22; weight: Font.Bold }
+                TextLabel { objectName: "takesLabel"; text: root.view.takesLabel; size: 12; color: Style.traceDim }
                 Item { Layout.fillWidth: true }
                 Row {
                     objectName: "reelDots"
                     spacing: 4
                     Repeater {
-                        model: view.reelDots
-                        delegate: Rectangle { width: 6; height: 6; radius: 3; color: modelData ? Style.bleuVif : Style.hairline }
+                        model: root.view.reelDots
+                        delegate: Rectangle {
+                            required property bool modelData // this take is done
+                            width: 6; height: 6; radius: 3; color: modelData ? Style.bleuVif : Style.hairline
+                        }
                     }
                 }
             }
             RowLayout {
                 objectName: "lockupLine"
-                visible: view.lockupVisible
+                visible: root.view.lockupVisible
                 spacing: 6
                 Symbol { name: "lock.square"; size: 10; color: Style.traceDim }
-                TextLabel { objectName: "lockupName"; text: view.lockupName; size: 11; weight: Font.Medium; color: Style.traceDim }
-                MonoLabel { objectName: "lockupCounts"; text: view.lockupCounts; size: 10; opacity: 0.7 }
+                TextLabel { objectName: "lockupName"; text: root.view.lockupName; size: 11; weight: Font.Medium; color: Style.traceDim }
+                MonoLabel { objectName: "lockupCounts"; text: root.view.lockupCounts; size: 10; opacity: 0.7 }
             }
         }
 
@@ -363,26 +370,29 @@ Rectangle {
             Layout.topMargin: 8; Layout.bottomMargin: 8
             spacing: 6
             Repeater {
-                model: view.panelButtons
+                model: root.view.panelButtons
                 delegate: PlainButton {
+                    id: panelButton
+                    // One button: panel, symbol, tooltip, open.
+                    required property var modelData
                     objectName: "panelButton_" + modelData.panel
                     readonly property bool open: modelData.open
                     implicitWidth: 36; implicitHeight: 28
                     tooltip: modelData.tooltip
-                    background: Rectangle { radius: 7; color: open ? Style.bleuNuit : "transparent" }
-                    contentItem: Symbol { name: modelData.symbol; size: 14; font.bold: open
-                                          color: open ? Style.craieBlanc : Style.traceDim }
-                    onClicked: view.togglePanel(modelData.panel)
+                    background: Rectangle { radius: 7; color: panelButton.open ? Style.bleuNuit : "transparent" }
+                    contentItem: Symbol { name: panelButton.modelData.symbol; size: 14; font.bold: panelButton.open
+                                          color: panelButton.open ? Style.craieBlanc : Style.traceDim }
+                    onClicked: root.view.togglePanel(panelButton.modelData.panel)
                 }
             }
             Item { Layout.fillWidth: true }
             TextButton {
                 objectName: "quitButton"
-                text: view.quitText
-                tooltip: view.quitTooltip
+                text: root.view.quitText
+                tooltip: root.view.quitTooltip
                 size: 11; weight: Font.Medium; textColor: Style.traceDim
                 leftPadding: 6; rightPadding: 6; topPadding: 5; bottomPadding: 5
-                onClicked: view.quit()
+                onClicked: root.view.quit()
             }
         }
 
@@ -392,13 +402,13 @@ Rectangle {
     SidePanel {
         id: sidePanel
         objectName: "sidePanel"
-        visible: view.panel !== "none"
+        visible: root.view.panel !== "none"
         y: stack.implicitHeight
         width: parent.width
         height: root.room > 0 ? Math.max(160, Math.min(320, root.room - stack.implicitHeight)) : 320
-        source: view.panelSource
-        title: view.panelTitle
-        engine: view.engine
-        calendar: view.calendar
+        source: root.view.panelSource
+        title: root.view.panelTitle
+        engine: root.view.engine
+        calendar: root.view.calendar
     }
 }

@@ -25,7 +25,7 @@ AbstractButton {
     Accessible.role: Accessible.Button
     Accessible.name: text.length > 0 ? text
                    : tooltip.length > 0 ? tooltip
-                   : contentItem && contentItem.text !== undefined && contentItem.name === undefined ? contentItem.text : ""
+                   : (contentItem as TextLabel)?.text ?? ""
     Accessible.description: text.length > 0 ? tooltip : ""
 
     // Return presses as Space does (Space is the button's own key), and so does a screen reader.

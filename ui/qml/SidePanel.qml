@@ -9,8 +9,8 @@ Rectangle {
     id: frame
     property string source
     property string title
-    property var engine
-    property var calendar
+    property QtObject engine
+    property QtObject calendar
     color: Style.nuitPanel
     implicitHeight: 320
 

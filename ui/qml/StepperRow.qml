@@ -3,29 +3,19 @@ import QtQuick
 import QtQuick.Layouts
 import Mivra
 
-// A labelled integer setting: label, value text (number and suffix) and a stepper that moves the
-// value by `step` within [from, to]. The row reports a new value through `modified`.
+// A labelled integer setting: label, value text (number and suffix) and a stepper. A press asks
+// `stepper` (C++) for one step; the row shows the value the stepper then holds.
 RowLayout {
     id: row
-    property string label
-    property int value
-    property string suffix
-    property int from: 0
-    property int to: 100
-    property int step: 1
-    signal modified(int value)
+    required property Stepper stepper
 
-    function stepBy(sign) {
-        const next = Math.max(from, Math.min(to, value + sign * step))
-        if (next !== value) modified(next)
-    }
-
+    objectName: "stepper_" + stepper.name
     spacing: 8
-    TextLabel { objectName: "stepperLabel"; text: row.label; size: 12; color: Style.traceDim }
+    TextLabel { objectName: "stepperLabel"; text: row.stepper.label; size: 12; color: Style.traceDim }
     Item { Layout.fillWidth: true }
     MonoLabel {
         objectName: "stepperValue"
-        text: Style.stepperText(row.value, row.suffix)
+        text: row.stepper.text
         size: 12; weight: Font.DemiBold; color: Style.craieBlanc
         horizontalAlignment: Text.AlignRight
         Layout.minimumWidth: 52
@@ -39,21 +29,21 @@ RowLayout {
             anchors.fill: parent
             PlainButton {
                 objectName: "stepperDown"
-                tooltip: Style.controlNames.less + " · " + row.label
+                tooltip: Style.controlNames.less + " · " + row.stepper.label
                 width: 22; height: 20
-                enabled: row.value > row.from
+                enabled: row.stepper.canDown
                 opacity: enabled ? 1 : 0.4
                 contentItem: Symbol { name: "minus"; size: 10; color: Style.trace }
-                onClicked: row.stepBy(-1)
+                onClicked: row.stepper.press(-1)
             }
             PlainButton {
                 objectName: "stepperUp"
-                tooltip: Style.controlNames.more + " · " + row.label
+                tooltip: Style.controlNames.more + " · " + row.stepper.label
                 width: 22; height: 20
-                enabled: row.value < row.to
+                enabled: row.stepper.canUp
                 opacity: enabled ? 1 : 0.4
                 contentItem: Symbol { name: "plus"; size: 10; color: Style.trace }
-                onClicked: row.stepBy(1)
+                onClicked: row.stepper.press(1)
             }
         }
         Rectangle { x: 22; y: 3; width: 1; height: 14; color: Style.hairline }
