@@ -174,7 +174,9 @@ chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
         EXPECT_EQ(str(hosts()), str(marked(c.hostsAfter)));
         EXPECT_EQ(flag(), c.flagAfter);
         EXPECT_EQ(sb->calls(), c.calls);
-        if (c.said) EXPECT_TRUE(r.err.contains(c.said)) << str(r.err);
+        if (c.said) {
+            EXPECT_TRUE(r.err.contains(c.said)) << str(r.err);
+        }
         // Owner and mode stay; nothing is left beside the hosts file.
         const struct stat after = statOf(sb->outside(lx.hostsFile));
         EXPECT_EQ(after.st_mode, before.st_mode);
