@@ -5,9 +5,9 @@
 #include "platform/commandline.h"
 #include "platform/linux/autostartloginitem.h"
 #include "platform/linux/linuxplatform.h"
+#include "ui/panels/panelkit.h"
 #include "ui/shell/busservice.h"
 #include "ui/shell/popover.h"
-#include "ui/panels/panelkit.h"
 #include "ui/shell/shell.h"
 #include "ui/shell/singleinstance.h"
 #include "ui/shell/status.h"
@@ -15,9 +15,9 @@
 #include "ui/style.h"
 
 #include <QApplication>
-#include <QSystemTrayIcon>
 #include <QQuickWindow>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <csignal>
@@ -68,7 +68,8 @@ void routeSignals(QObject* owner, std::function<void()> onQuit) {
 // XWayland there and no platform chosen by the user, run through it instead.
 void preferXWayland() {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
-    const bool wayland = qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const bool wayland =
+        qgetenv("XDG_SESSION_TYPE") == "wayland" || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "xcb");
 }
 } // namespace
@@ -86,7 +87,8 @@ int main(int argc, char** argv) {
     // The popover is one small view that mostly stands still: the software renderer draws it without
     // loading a GL driver (a third of the memory, and the first opening is faster) and repaints only
     // what changed, the clock each second. QT_QUICK_BACKEND still chooses another.
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication::setOrganizationName(QStringLiteral("oriflan"));
     QApplication::setApplicationName(QStringLiteral("mivra"));
     QApplication::setDesktopFileName(QStringLiteral("app.oriflan.mivra"));
@@ -102,8 +104,11 @@ int main(int argc, char** argv) {
         SettingsDefaults stored;
         const bool english = resolveLanguage(stored.string(QString::fromUtf16(Loc::key)),
                                              systemPreferredLanguages()) == Lang::en;
-        const QString text = english ? QStringLiteral("mivra: Mivra is already running but does not answer: it is hung or stopped.")
-                                     : QStringLiteral("mivra : Mivra est déjà lancé mais ne répond pas : il est bloqué ou arrêté.");
+        const QString text =
+            english ? QStringLiteral(
+                          "mivra: Mivra is already running but does not answer: it is hung or stopped.")
+                    : QStringLiteral(
+                          "mivra : Mivra est déjà lancé mais ne répond pas : il est bloqué ou arrêté.");
         std::fprintf(stderr, "%s\n", text.toUtf8().constData());
         return 1;
     }
@@ -151,7 +156,8 @@ int main(int argc, char** argv) {
         const QString symbol = statusSymbol(engine);
         if (item.iconName() == statusIconName(symbol) && !item.iconPixmaps().isEmpty()) return;
         QList<SniPixmap> pixmaps;
-        for (const QImage& image : statusIconImages(symbol)) pixmaps.append(sniPixmap(image));
+        for (const QImage& image : statusIconImages(symbol))
+            pixmaps.append(sniPixmap(image));
         item.setIconPixmaps(pixmaps);
         item.setIconName(statusIconName(symbol));
     };

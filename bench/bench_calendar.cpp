@@ -34,18 +34,21 @@ struct Collection {
         writeFile(folder + u"/displayname"_s, "Work\n");
         for (int i = 0; i < items; ++i) {
             const QDateTime start = kNow.addSecs((i % 730 - 365) * 12 * 3600 + (i % 7) * 900);
-            QByteArray ev = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\nBEGIN:VEVENT\r\nUID:item-" +
-                            QByteArray::number(i) + "\r\nSUMMARY:Meeting " + QByteArray::number(i) + "\r\n";
+            QByteArray ev =
+                "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//bench//EN\r\nBEGIN:VEVENT\r\nUID:item-" +
+                QByteArray::number(i) + "\r\nSUMMARY:Meeting " + QByteArray::number(i) + "\r\n";
             if (i % 50 == 0) {
                 ev += "DTSTART;TZID=Europe/Paris:" + start.toString(u"yyyyMMdd'T'HHmmss"_s).toLatin1() +
-                      "\r\nDURATION:PT45M\r\n" + (i % 100 == 0 ? "RRULE:FREQ=WEEKLY\r\n" : "RRULE:FREQ=DAILY;COUNT=30\r\n");
+                      "\r\nDURATION:PT45M\r\n" +
+                      (i % 100 == 0 ? "RRULE:FREQ=WEEKLY\r\n" : "RRULE:FREQ=DAILY;COUNT=30\r\n");
             } else {
                 ev += "DTSTART:" + stamp(start) + "\r\nDTEND:" + stamp(start.addSecs(1800)) + "\r\n";
             }
             if (i % 3 == 0)
                 ev += "ATTENDEE;PARTSTAT=ACCEPTED:mailto:me@example.com\r\n"
                       "ATTENDEE;PARTSTAT=NEEDS-ACTION:mailto:other@example.com\r\n"
-                      "DESCRIPTION:Join at https://acme.zoom.us/j/" + QByteArray::number(i) + "\r\n";
+                      "DESCRIPTION:Join at https://acme.zoom.us/j/" +
+                      QByteArray::number(i) + "\r\n";
             ev += "LOCATION:Room " + QByteArray::number(i % 40) + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
             writeFile(folder + u"/item-"_s + QString::number(i) + u".ics"_s, ev);
         }
@@ -120,17 +123,24 @@ void RefreshAfterOneItemAdded(benchmark::State& state) {
         clock.advance(30);
         service.refreshEvents();
     }
-    for (int i = 0; i < added; ++i) QFile::remove(c.root() + u"/work/added-"_s + QString::number(i) + u".ics"_s);
+    for (int i = 0; i < added; ++i)
+        QFile::remove(c.root() + u"/work/added-"_s + QString::number(i) + u".ics"_s);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(RefreshAfterOneItemAdded)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(RefreshAfterOneItemAdded)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 
 // The store's two parts of that refresh on their own: listing the calendars, and the events of the
 // window (every item's size and time checked, nothing read).
 void StoreCalendars(benchmark::State& state) {
     MemoryDefaults defaults;
     IcalCalendarStore store(defaults, tenThousand().roots());
-    for (auto _ : state) benchmark::DoNotOptimize(store.calendars());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(store.calendars());
 }
 BENCHMARK(StoreCalendars)->Unit(benchmark::kMillisecond);
 
@@ -143,7 +153,8 @@ void StoreEvents(benchmark::State& state) {
     store.events({id}, now.addSecs(-3600), now.addDays(14), [&](QList<StoreEvent> e) { found = e.size(); });
     for (auto _ : state) {
         now = now.addSecs(30);
-        store.events({id}, now.addSecs(-3600), now.addDays(14), [&](QList<StoreEvent> e) { found = e.size(); });
+        store.events({id}, now.addSecs(-3600), now.addDays(14),
+                     [&](QList<StoreEvent> e) { found = e.size(); });
     }
     state.counters["events"] = static_cast<double>(found);
 }

@@ -42,7 +42,8 @@ BENCHMARK(Tick);
 void TickWhileAnAnnouncementWaits(benchmark::State& state) {
     RunningEngine r;
     r.e.notifyChange();
-    for (auto _ : state) r.e.tick();
+    for (auto _ : state)
+        r.e.tick();
     QCoreApplication::sendPostedEvents();
 }
 BENCHMARK(TickWhileAnAnnouncementWaits);
@@ -60,7 +61,8 @@ BENCHMARK(ChangeAnnouncement);
 // The day check of every twentieth tick, on a day that goes on.
 void DayCheck(benchmark::State& state) {
     RunningEngine r;
-    for (auto _ : state) r.e.checkDayRollover();
+    for (auto _ : state)
+        r.e.checkDayRollover();
 }
 BENCHMARK(DayCheck);
 
@@ -77,7 +79,8 @@ struct LargeData {
         QList<Lockup> lockups;
         for (int l = 0; l < 50; ++l) {
             Lockup lockup{QUuid::createUuid(), u"Lockup "_s + QString::number(l), {}, {}};
-            for (int s = 0; s < 200; ++s) lockup.sites << u"site%1.example%2.com"_s.arg(s).arg(l);
+            for (int s = 0; s < 200; ++s)
+                lockup.sites << u"site%1.example%2.com"_s.arg(s).arg(l);
             lockup.apps << BlockedApp{QUuid::createUuid(), u"App"_s, u"org.example.App"_s};
             lockups << lockup;
         }
@@ -123,7 +126,8 @@ BENCHMARK(FirstStartOfTheDayWithTenYearsOfHistory)->Unit(benchmark::kMillisecond
 void RollAndCutATake(benchmark::State& state) {
     EngineRig rig;
     Lockup lockup{QUuid::createUuid(), u"Large"_s, {}, {}};
-    for (int s = 0; s < state.range(0); ++s) lockup.sites << u"site%1.example.com"_s.arg(s);
+    for (int s = 0; s < state.range(0); ++s)
+        lockup.sites << u"site%1.example.com"_s.arg(s);
     rig.writeData(u"lockups.json"_s, storeText(QList<Lockup>{lockup}));
     rig.installHelper();
     TimerModel& e = rig.start();
@@ -143,13 +147,20 @@ void WriteTheLockupFile(benchmark::State& state) {
     EngineRig rig;
     rig.installHelper();
     QStringList sites;
-    for (int s = 0; s < state.range(0); ++s) sites << u"site%1.example.com"_s.arg(s);
+    for (int s = 0; s < state.range(0); ++s)
+        sites << u"site%1.example.com"_s.arg(s);
     TimerModel& e = rig.start();
     const QDateTime expiry = QDateTime::currentDateTimeUtc().addSecs(1500);
-    for (auto _ : state) e.blocker().apply(sites, expiry, true);
+    for (auto _ : state)
+        e.blocker().apply(sites, expiry, true);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(WriteTheLockupFile)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond)->Complexity();
+BENCHMARK(WriteTheLockupFile)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity();
 } // namespace
 
 int main(int argc, char** argv) {

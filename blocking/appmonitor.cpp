@@ -23,7 +23,8 @@ const QSet<QString>& builtInExempt() {
 
 AppMonitor::AppMonitor(Workspace& workspace, QObject* parent)
     : QObject(parent), m_workspace(workspace), m_exempt(builtInExempt()) {
-    for (const QString& id : workspace.exemptIdentifiers()) m_exempt.insert(id.toLower());
+    for (const QString& id : workspace.exemptIdentifiers())
+        m_exempt.insert(id.toLower());
     m_timer.setInterval(kSweepMs);
     connect(&m_timer, &QTimer::timeout, this, &AppMonitor::sweep);
 }

@@ -34,7 +34,8 @@ bool unsafeSite(const QString& site) {
 }
 } // namespace
 
-QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage) {
+QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires,
+                             bool blockPage) {
     if (sites.isEmpty()) return {};
     QByteArray head = blockPage ? "#redirect 127.0.0.1\n"_ba : "#redirect 0.0.0.0\n"_ba;
     if (expires) {
@@ -75,8 +76,9 @@ void Blocker::apply(const QStringList& sites, const std::optional<QDateTime>& ex
     if (ok) ok = f.write(content) == content.size();
     if (ok) ok = f.flush();
     if (!ok) {
-        setLastError(pick(u"Couldn't update the lockup: "_s, u"Impossible de mettre à jour le périmètre : "_s) +
-                     f.errorString());
+        setLastError(
+            pick(u"Couldn't update the lockup: "_s, u"Impossible de mettre à jour le périmètre : "_s) +
+            f.errorString());
     }
 }
 

@@ -105,4 +105,5 @@ private:
 
 // The lockup file's bytes for a site list (empty list: no bytes). Sites that would read as a
 // directive or break the file's lines are left out.
-QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires, bool blockPage);
+QByteArray lockupFileContent(const QStringList& sites, const std::optional<QDateTime>& expires,
+                             bool blockPage);

@@ -125,13 +125,15 @@ void Blocker::publish(const RunOutcome& outcome) {
 }
 
 bool Blocker::runPrivileged(const QString& script) {
-    const RunOutcome outcome = stageAndRun(m_runner, stagePlan(), [&](const StagedDigests&) { return script; });
+    const RunOutcome outcome =
+        stageAndRun(m_runner, stagePlan(), [&](const StagedDigests&) { return script; });
     QMetaObject::invokeMethod(
         this, [this, outcome] { publish(outcome); }, Qt::QueuedConnection);
     return outcome.ok;
 }
 
-void Blocker::finishRun(const RunOutcome& outcome, bool installing, const std::function<void(bool)>& completion) {
+void Blocker::finishRun(const RunOutcome& outcome, bool installing,
+                        const std::function<void(bool)>& completion) {
     publish(outcome);
     refresh();
     if (installing && !outcome.ok && !m_lastError)
@@ -176,7 +178,11 @@ void Blocker::startProgram(QString program, std::function<void(bool)> completion
 void Blocker::refuse(const QString& message, std::function<void(bool)> completion) {
     setLastError(message);
     QMetaObject::invokeMethod(
-        this, [completion = std::move(completion)] { if (completion) completion(false); }, Qt::QueuedConnection);
+        this,
+        [completion = std::move(completion)] {
+            if (completion) completion(false);
+        },
+        Qt::QueuedConnection);
 }
 
 void Blocker::install(std::function<void(bool)> completion) {
@@ -184,16 +190,23 @@ void Blocker::install(std::function<void(bool)> completion) {
     if (m_state.packaged && side.platform() == RootPlatform::Linux) {
         if (!m_state.installed()) {
             QStringList units;
-            for (const EnabledUnit& u : enabledHelperUnits()) units << u.unit;
-            refuse(pick(u"The mivra package holds the helper, but its units are not enabled. Run: sudo systemctl enable --now "_s,
-                        u"Le paquet mivra contient l'assistant, mais ses unités ne sont pas activées. Lance : sudo systemctl enable --now "_s) +
-                       units.join(u' '),
-                   std::move(completion));
+            for (const EnabledUnit& u : enabledHelperUnits())
+                units << u.unit;
+            refuse(
+                pick(
+                    u"The mivra package holds the helper, but its units are not enabled. Run: sudo systemctl enable --now "_s,
+                    u"Le paquet mivra contient l'assistant, mais ses unités ne sont pas activées. Lance : sudo systemctl enable --now "_s) +
+                    units.join(u' '),
+                std::move(completion));
             return;
         }
         if (m_lockupWritable) {
             QMetaObject::invokeMethod(
-                this, [completion = std::move(completion)] { if (completion) completion(true); }, Qt::QueuedConnection);
+                this,
+                [completion = std::move(completion)] {
+                    if (completion) completion(true);
+                },
+                Qt::QueuedConnection);
             return;
         }
         startProgram(m_layout.claimProgram(), std::move(completion));
@@ -204,14 +217,15 @@ void Blocker::install(std::function<void(bool)> completion) {
                  std::move(completion));
         return;
     }
-    startRun([side, staging = m_stagingDirectory](const StagedDigests& digests) {
-        return side.installScript(staging, digests);
-    }, true, std::move(completion));
+    startRun([side, staging = m_stagingDirectory](
+                 const StagedDigests& digests) { return side.installScript(staging, digests); },
+             true, std::move(completion));
 }
 
 QString Blocker::packageOwnsHelperText() {
-    return pick(u"The mivra package owns the blocking helper: remove it with “sudo apt remove mivra”."_s,
-                u"Le paquet mivra possède l'assistant de blocage : retire-le avec « sudo apt remove mivra »."_s);
+    return pick(
+        u"The mivra package owns the blocking helper: remove it with “sudo apt remove mivra”."_s,
+        u"Le paquet mivra possède l'assistant de blocage : retire-le avec « sudo apt remove mivra »."_s);
 }
 
 void Blocker::uninstall(std::function<void(bool)> completion) {
@@ -219,7 +233,7 @@ void Blocker::uninstall(std::function<void(bool)> completion) {
         refuse(packageOwnsHelperText(), std::move(completion));
         return;
     }
-    startRun([script = RootSide(hostRootPlatform(), m_layout).removalScript()](const StagedDigests&) {
-        return script;
-    }, false, std::move(completion));
+    startRun([script = RootSide(hostRootPlatform(), m_layout).removalScript()](
+                 const StagedDigests&) { return script; },
+             false, std::move(completion));
 }

@@ -5,9 +5,9 @@
 #include "blocking/rootside.h"
 
 #include <QFile>
-#include <QStringDecoder>
 #include <QFileInfo>
 #include <QList>
+#include <QStringDecoder>
 
 namespace {
 // A link in a .wants folder counts even when it dangles from where it is read (a fake root).
@@ -48,8 +48,8 @@ HelperState readHelperState(const RootLayout& layout) {
         state.present = parseHelperVersion(f.readAll()) >= Blocker::helperVersion;
     }
     const QString lockupUnit = u'/' + RootSide::linuxUnit(QStringLiteral("lockup.path"));
-    state.packaged = !layout.packageUnitDirectory.isEmpty() &&
-                     QFileInfo::exists(layout.packageUnitDirectory + lockupUnit);
+    state.packaged =
+        !layout.packageUnitDirectory.isEmpty() && QFileInfo::exists(layout.packageUnitDirectory + lockupUnit);
     if (!state.packaged) {
         // The application's own install enables the units in the same run that writes the version.
         state.enabled = state.present;
@@ -57,7 +57,7 @@ HelperState readHelperState(const RootLayout& layout) {
     }
     state.enabled = true;
     for (const EnabledUnit& u : enabledHelperUnits())
-        state.enabled = state.enabled &&
-                        linked(layout.enableDirectory + u'/' + u.wantedBy + QStringLiteral(".wants/") + u.unit);
+        state.enabled = state.enabled && linked(layout.enableDirectory + u'/' + u.wantedBy +
+                                                QStringLiteral(".wants/") + u.unit);
     return state;
 }

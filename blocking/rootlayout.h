@@ -37,9 +37,9 @@ struct RootLayout {
     // /etc/systemd/system; a distribution package's build names its own folders.
     static RootLayout linuxLayout() {
         return {QStringLiteral(MIVRA_HELPER_LIBEXECDIR), QStringLiteral("/var/lib/mivra"),
-                QStringLiteral("/var/log/mivra"), QStringLiteral("/etc/hosts"),
-                QStringLiteral(MIVRA_HELPER_UNITDIR), QStringLiteral(MIVRA_PACKAGE_LIBEXECDIR),
-                QStringLiteral(MIVRA_PACKAGE_UNITDIR), QStringLiteral("/etc/systemd/system")};
+                QStringLiteral("/var/log/mivra"),        QStringLiteral("/etc/hosts"),
+                QStringLiteral(MIVRA_HELPER_UNITDIR),    QStringLiteral(MIVRA_PACKAGE_LIBEXECDIR),
+                QStringLiteral(MIVRA_PACKAGE_UNITDIR),   QStringLiteral("/etc/systemd/system")};
     }
     // One system folder holds everything; the jobs live with the system's other daemons.
     static RootLayout macLayout() {
@@ -48,9 +48,9 @@ struct RootLayout {
     }
     // The same layout with every folder moved under `root` (for tests).
     static RootLayout under(const QString& root) {
-        return {root + QStringLiteral("/libexec"), root + QStringLiteral("/state"),
-                root + QStringLiteral("/log"), root + QStringLiteral("/hosts"),
-                root + QStringLiteral("/units"), root + QStringLiteral("/pkg-libexec"),
+        return {root + QStringLiteral("/libexec"),   root + QStringLiteral("/state"),
+                root + QStringLiteral("/log"),       root + QStringLiteral("/hosts"),
+                root + QStringLiteral("/units"),     root + QStringLiteral("/pkg-libexec"),
                 root + QStringLiteral("/pkg-units"), root + QStringLiteral("/units")};
     }
 };

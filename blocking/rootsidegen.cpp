@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the Linux root side for distribution packages: the applier, the systemd units, the
-// version file, an empty lockup file and the program that hands the lockup file to a user, with the applier and the daemon in the given libexec folder.
+// version file, an empty lockup file and the program that hands the lockup file to a user, with the applier
+// and the daemon in the given libexec folder.
 //   mivra-rootside-gen OUTPUT_DIR LIBEXEC_DIR
 // With --under ROOT instead of LIBEXEC_DIR, every root-side path lies under ROOT (for benchmarks).
 #include "blocking/blocker.h"

@@ -19,8 +19,8 @@
 #include <netinet/tcp.h>
 #include <pwd.h>
 #include <sys/epoll.h>
-#include <sys/prctl.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>

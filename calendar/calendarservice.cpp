@@ -23,7 +23,8 @@ std::optional<QString> colorText(const QColor& color) {
     const QColor rgb = color.toRgb();
     if (!rgb.isValid()) return std::nullopt;
     auto channel = [](float f) { return std::clamp(static_cast<int>(std::lround(f * 255.0f)), 0, 255); };
-    return QString::asprintf("#%02X%02X%02X", channel(rgb.redF()), channel(rgb.greenF()), channel(rgb.blueF()));
+    return QString::asprintf("#%02X%02X%02X", channel(rgb.redF()), channel(rgb.greenF()),
+                             channel(rgb.blueF()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -125,7 +126,8 @@ QVariant CalendarService::nextEventValue() const {
 
 QVariantList CalendarService::calendarList() const {
     QVariantList out;
-    for (const CalendarInfo& c : allCalendars()) out.append(QVariant::fromValue(c));
+    for (const CalendarInfo& c : allCalendars())
+        out.append(QVariant::fromValue(c));
     return out;
 }
 
@@ -135,8 +137,10 @@ void CalendarService::configure(bool enabled, const QSet<QString>& muted) {
         emit enabledChanged();
     }
     m_muted = muted;
-    if (enabled && m_status == CalendarAccess::fullAccess) activate();
-    else if (!enabled) refreshEvents(); // publishes none, and drops an answer still on its way
+    if (enabled && m_status == CalendarAccess::fullAccess)
+        activate();
+    else if (!enabled)
+        refreshEvents(); // publishes none, and drops an answer still on its way
 }
 
 void CalendarService::activate() {

@@ -130,7 +130,7 @@ private:
     bool m_observing = false;
     bool m_enabled = true;
     QSet<QString> m_muted;
-    quint64 m_generation = 0; // answers to older fetches are dropped
+    quint64 m_generation = 0;             // answers to older fetches are dropped
     mutable QSet<QString> m_generatedIds; // identifiers made for events that had none
 };
 

@@ -29,7 +29,8 @@ bool isMeetingHost(const QString& host) {
     const QString h = host.toLower();
     for (const QString& entry : meetingHosts()) {
         if (h == entry) return true;
-        if (h.size() > entry.size() && h.endsWith(entry) && h.at(h.size() - entry.size() - 1) == u'.') return true;
+        if (h.size() > entry.size() && h.endsWith(entry) && h.at(h.size() - entry.size() - 1) == u'.')
+            return true;
     }
     return false;
 }
@@ -78,7 +79,9 @@ QList<QUrl> linksInText(const QString& text) {
 }
 
 std::optional<QUrl> detectJoinURL(const QUrl& url, const QString& location, const QString& notes) {
-    const auto isWebLink = [](const QUrl& u) { return u.isValid() && u.scheme().toLower().startsWith(u"http"_s); };
+    const auto isWebLink = [](const QUrl& u) {
+        return u.isValid() && u.scheme().toLower().startsWith(u"http"_s);
+    };
     QList<QUrl> candidates;
     if (isWebLink(url)) candidates.append(url);
     for (const QString* text : {&location, &notes}) {

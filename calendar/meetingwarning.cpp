@@ -8,7 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
-std::optional<MeetingWarning> meetingWarningFor(const Settings& settings, const std::optional<UpcomingEvent>& next,
+std::optional<MeetingWarning> meetingWarningFor(const Settings& settings,
+                                                const std::optional<UpcomingEvent>& next,
                                                 const QDateTime& now, const QString& lastWarned) {
     if (!settings.calendarEnabled || !settings.meetingWarnEnabled || !next) return std::nullopt;
     const qint64 s = now.secsTo(next->start);
@@ -20,7 +21,8 @@ std::optional<MeetingWarning> meetingWarningFor(const Settings& settings, const 
     if (key == lastWarned) return std::nullopt;
 
     const QString n = QString::number(std::max<qint64>((s + 59) / 60, 1));
-    const QString hint = next->joinURL ? pick(u" Join link's in the slate."_s, u" Le lien est sur le clap."_s) : QString();
+    const QString hint =
+        next->joinURL ? pick(u" Join link's in the slate."_s, u" Le lien est sur le clap."_s) : QString();
     MeetingWarning w;
     w.key = key;
     w.title = pick(u"Heads up — "_s, u"Attention — "_s) + next->title;

@@ -19,5 +19,6 @@ struct MeetingWarning {
 // The warning due at `now` for the next meeting, or none: the calendar link and the warnings on,
 // the meeting still ahead and within the lead time (at least one minute), and not the meeting
 // warned last. Texts in the current language.
-std::optional<MeetingWarning> meetingWarningFor(const Settings& settings, const std::optional<UpcomingEvent>& next,
+std::optional<MeetingWarning> meetingWarningFor(const Settings& settings,
+                                                const std::optional<UpcomingEvent>& next,
                                                 const QDateTime& now, const QString& lastWarned);

@@ -19,7 +19,8 @@ const ScheduleBlock* dueScheduleBlock(const QList<ScheduleBlock>& blocks, const 
     const QTime time = local.time();
     for (const ScheduleBlock& b : blocks) {
         if (!b.enabled) continue;
-        if (b.weekdays.contains(weekday) && b.startHour == time.hour() && b.startMinute == time.minute()) return &b;
+        if (b.weekdays.contains(weekday) && b.startHour == time.hour() && b.startMinute == time.minute())
+            return &b;
     }
     return nullptr;
 }

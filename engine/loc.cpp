@@ -49,7 +49,8 @@ QString focusedDurationText(qint64 seconds) {
 QStringList normalizePreferredLanguages(QStringList langs) {
     for (QString& l : langs) {
         // The portable locale carries no language of its own; its texts are English.
-        if (l == u"C" || l == u"POSIX" || l.startsWith(u"C.") || l.startsWith(u"POSIX.")) l = QStringLiteral("en");
+        if (l == u"C" || l == u"POSIX" || l.startsWith(u"C.") || l.startsWith(u"POSIX."))
+            l = QStringLiteral("en");
     }
     return langs;
 }

@@ -22,10 +22,14 @@ bool bound(qint64& v, qint64 lo, qint64 hi) {
 
 QString phaseText(Phase p) {
     switch (p) {
-    case Phase::standby: return u"standby"_s;
-    case Phase::rolling: return u"rolling"_s;
-    case Phase::setup: return u"setup"_s;
-    case Phase::wrap: return u"wrap"_s;
+    case Phase::standby:
+        return u"standby"_s;
+    case Phase::rolling:
+        return u"rolling"_s;
+    case Phase::setup:
+        return u"setup"_s;
+    case Phase::wrap:
+        return u"wrap"_s;
     }
     return u"standby"_s;
 }
@@ -38,9 +42,12 @@ std::optional<Phase> phaseFromText(const QString& text) {
 
 QString lockKindText(LockKind k) {
     switch (k) {
-    case LockKind::none: return u"none"_s;
-    case LockKind::timer: return u"timer"_s;
-    case LockKind::password: return u"password"_s;
+    case LockKind::none:
+        return u"none"_s;
+    case LockKind::timer:
+        return u"timer"_s;
+    case LockKind::password:
+        return u"password"_s;
     }
     return u"none"_s;
 }
@@ -53,9 +60,12 @@ std::optional<LockKind> lockKindFromText(const QString& text) {
 
 QString lockKindLabel(LockKind k) {
     switch (k) {
-    case LockKind::none: return pick(u"Open gate"_s, u"Barrière ouverte"_s);
-    case LockKind::timer: return pick(u"Lock to timer"_s, u"Verrouiller au minuteur"_s);
-    case LockKind::password: return pick(u"Lock with password"_s, u"Verrouiller par mot de passe"_s);
+    case LockKind::none:
+        return pick(u"Open gate"_s, u"Barrière ouverte"_s);
+    case LockKind::timer:
+        return pick(u"Lock to timer"_s, u"Verrouiller au minuteur"_s);
+    case LockKind::password:
+        return pick(u"Lock with password"_s, u"Verrouiller par mot de passe"_s);
     }
     return {};
 }
@@ -85,7 +95,8 @@ bool validHostName(const QString& host) {
             if (label == 0 || prev == u'-') return false;
             label = 0;
         } else {
-            if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_')) return false;
+            if (!((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_'))
+                return false;
             if (c == u'-' && label == 0) return false;
             if (++label > 63) return false;
         }
@@ -105,8 +116,10 @@ SitePiece siteHostOf(const QString& piece) {
     SitePiece out;
     QString s = piece;
     qsizetype a = 0, b = s.size();
-    while (a < b && (s[a] == u' ' || s[a] == u'\t')) ++a;
-    while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t')) --b;
+    while (a < b && (s[a] == u' ' || s[a] == u'\t'))
+        ++a;
+    while (b > a && (s[b - 1] == u' ' || s[b - 1] == u'\t'))
+        --b;
     s = s.mid(a, b - a).toLower();
     if (s.isEmpty()) return out;
     if (auto at = s.indexOf(u"://"); at >= 0) s = s.mid(at + 3);
@@ -117,12 +130,14 @@ SitePiece siteHostOf(const QString& piece) {
     if (auto at = s.lastIndexOf(u':'); at >= 0) {
         const QString port = s.mid(at + 1);
         bool digits = true;
-        for (QChar c : port) digits = digits && c >= u'0' && c <= u'9';
+        for (QChar c : port)
+            digits = digits && c >= u'0' && c <= u'9';
         if (digits) s = s.left(at);
     }
     const bool wildcard = s.startsWith(u"*."_s);
     s.remove(u"*."_s);
-    while (s.endsWith(u'.')) s.chop(1);
+    while (s.endsWith(u'.'))
+        s.chop(1);
     if (s.isEmpty()) return out;
     const auto reject = [&](SitePiece::Why why) {
         out.rejected = piece.trimmed();
@@ -155,7 +170,13 @@ SiteListParse parseSites(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         switch (c) {
-        case u'\n': case u'\r': case 0x0B: case 0x0C: case 0x85: case 0x2028: case 0x2029:
+        case u'\n':
+        case u'\r':
+        case 0x0B:
+        case 0x0C:
+        case 0x85:
+        case 0x2028:
+        case 0x2029:
             flush(); // CR LF gives an empty piece in between, which is dropped
             break;
         default:
@@ -243,7 +264,8 @@ template <class T> struct Coding<QList<T>> {
     static Json write(const QList<T>& list) {
         Json j = Json::array();
         j.get_ref<Json::array_t&>().reserve(size_t(list.size()));
-        for (const T& e : list) j.push_back(Coding<T>::write(e));
+        for (const T& e : list)
+            j.push_back(Coding<T>::write(e));
         return j;
     }
     static bool read(const Json& j, QList<T>& out) {
@@ -264,7 +286,8 @@ template <class T> struct Coding<QList<T>> {
 struct WeekdaySet {
     static Json write(const QList<int>& days) {
         Json j = Json::array();
-        for (int d : days) j.push_back(qint64(d));
+        for (int d : days)
+            j.push_back(qint64(d));
         return j;
     }
     static bool read(const Json& j, QList<int>& out) {
@@ -399,7 +422,10 @@ template <> struct Description<DayStat> {
     };
 };
 
-template <class R> concept Described = requires { Description<R>::fields; };
+template <class R>
+concept Described = requires {
+    Description<R>::fields;
+};
 
 // A record is an object of its fields, written in their order. Read as a list element, it is
 // strict: every field other than an optional one must be there and readable.
@@ -422,7 +448,8 @@ template <class T> std::optional<QList<T>> decodeList(const Json& j, bool* bound
     if (!Coding<QList<T>>::read(j, list)) return std::nullopt;
     bool moved = false;
     if constexpr (!std::is_same_v<T, Lockup>)
-        for (T& item : list) moved |= boundNumbers(item);
+        for (T& item : list)
+            moved |= boundNumbers(item);
     if (bounded) *bounded = moved;
     return list;
 }
@@ -433,8 +460,9 @@ SettingsDecode decodeSettings(const Json& j) {
     if (!j.is_object()) return out;
     out.decoded = true;
     // Key by key: a missing key keeps its default, an unreadable one too and is told.
-    std::apply([&](const auto&... f) { ((out.hadBadKey |= f.read(j, out.settings) == FieldRead::unreadable), ...); },
-               Description<Settings>::fields);
+    std::apply(
+        [&](const auto&... f) { ((out.hadBadKey |= f.read(j, out.settings) == FieldRead::unreadable), ...); },
+        Description<Settings>::fields);
     if (boundNumbers(out.settings)) out.hadBadKey = true;
     return out;
 }
@@ -502,16 +530,31 @@ QList<Lockup> seedLockups() {
     usual.id = QUuid::createUuid();
     usual.name = pick(u"The usual suspects"_s, u"Les suspects habituels"_s);
     usual.sites = {
-        u"reddit.com"_s,     u"www.reddit.com"_s,    u"old.reddit.com"_s,   // link-sharing forum
-        u"x.com"_s,          u"twitter.com"_s,       u"www.twitter.com"_s,  // microblogging
-        u"facebook.com"_s,   u"www.facebook.com"_s,  u"m.facebook.com"_s,   // social network
-        u"instagram.com"_s,  u"www.instagram.com"_s,                        // photo sharing
-        u"tiktok.com"_s,     u"www.tiktok.com"_s,                           // short video
-        u"youtube.com"_s,    u"www.youtube.com"_s,   u"m.youtube.com"_s,    // video sharing
-        u"news.ycombinator.com"_s,                                          // technology news forum
-        u"cnn.com"_s,        u"www.cnn.com"_s,       u"nytimes.com"_s,     u"www.nytimes.com"_s, // news
-        u"twitch.tv"_s,      u"www.twitch.tv"_s,                            // live streaming
-        u"netflix.com"_s,    u"www.netflix.com"_s,                          // film streaming
+        u"reddit.com"_s,
+        u"www.reddit.com"_s,
+        u"old.reddit.com"_s, // link-sharing forum
+        u"x.com"_s,
+        u"twitter.com"_s,
+        u"www.twitter.com"_s, // microblogging
+        u"facebook.com"_s,
+        u"www.facebook.com"_s,
+        u"m.facebook.com"_s, // social network
+        u"instagram.com"_s,
+        u"www.instagram.com"_s, // photo sharing
+        u"tiktok.com"_s,
+        u"www.tiktok.com"_s, // short video
+        u"youtube.com"_s,
+        u"www.youtube.com"_s,
+        u"m.youtube.com"_s,        // video sharing
+        u"news.ycombinator.com"_s, // technology news forum
+        u"cnn.com"_s,
+        u"www.cnn.com"_s,
+        u"nytimes.com"_s,
+        u"www.nytimes.com"_s, // news
+        u"twitch.tv"_s,
+        u"www.twitch.tv"_s, // live streaming
+        u"netflix.com"_s,
+        u"www.netflix.com"_s, // film streaming
     };
     usual.apps = {app(u"Slack"_s, u"com.tinyspeck.slackmacgap"_s), app(u"Discord"_s, u"com.hnc.Discord"_s),
                   app(u"Messages"_s, u"com.apple.MobileSMS"_s)};
@@ -520,12 +563,21 @@ QList<Lockup> seedLockups() {
     news.id = QUuid::createUuid();
     news.name = pick(u"Newsroom blackout"_s, u"Blackout salle de nouvelles"_s);
     news.sites = {
-        u"cnn.com"_s,         u"www.cnn.com"_s,     u"nytimes.com"_s, u"www.nytimes.com"_s,
-        u"bbc.co.uk"_s,       u"www.bbc.co.uk"_s,          // British public broadcaster
-        u"theguardian.com"_s, u"www.theguardian.com"_s,    // British newspaper
-        u"lapresse.ca"_s,     u"www.lapresse.ca"_s,        // French-language Canadian newspaper
-        u"cbc.ca"_s,          u"gem.cbc.ca"_s,             // Canadian public broadcaster
-        u"news.ycombinator.com"_s, u"reddit.com"_s, u"www.reddit.com"_s,
+        u"cnn.com"_s,
+        u"www.cnn.com"_s,
+        u"nytimes.com"_s,
+        u"www.nytimes.com"_s,
+        u"bbc.co.uk"_s,
+        u"www.bbc.co.uk"_s, // British public broadcaster
+        u"theguardian.com"_s,
+        u"www.theguardian.com"_s, // British newspaper
+        u"lapresse.ca"_s,
+        u"www.lapresse.ca"_s, // French-language Canadian newspaper
+        u"cbc.ca"_s,
+        u"gem.cbc.ca"_s, // Canadian public broadcaster
+        u"news.ycombinator.com"_s,
+        u"reddit.com"_s,
+        u"www.reddit.com"_s,
     };
     return {usual, news};
 }

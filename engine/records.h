@@ -164,8 +164,8 @@ bool boundNumbers(DayStat& d);
 // gives example.com and www.example.com. A piece that is still no host name is left out and told.
 struct SitePiece {
     enum class Why { none, spaces, notAName };
-    QStringList hosts;   // what the piece blocks (empty when it is blank or rejected)
-    QString rejected;    // the piece as typed, when it is no host name
+    QStringList hosts; // what the piece blocks (empty when it is blank or rejected)
+    QString rejected;  // the piece as typed, when it is no host name
     Why why = Why::none;
 };
 SitePiece siteHostOf(const QString& piece);
@@ -179,13 +179,12 @@ QStringList parseSiteList(const QString& text);
 // information, international names or trailing dots); empty when it names no host.
 QString hostFormOf(const QString& site);
 
-
 // Settings decode key by key: a missing or unreadable key keeps its default; a null optional is
 // absent. `hadBadKey` tells whether some listed key was present but could not be read as it stands
 // (unreadable, or a number out of bounds): its value will not survive a rewrite.
 struct SettingsDecode {
     Settings settings;
-    bool decoded = false;  // the top level was an object
+    bool decoded = false; // the top level was an object
     bool hadBadKey = false;
 };
 SettingsDecode decodeSettings(const Json& j);

@@ -60,7 +60,8 @@ QString StoreDirectory::keepAside(const QString& fileName) const {
     if (!QFileInfo::exists(from)) return {};
     const QString stamp = userLocalNow(m_clock).toString(u"yyyyMMdd-HHmmss"_s);
     QString to = from + u".corrupt-"_s + stamp;
-    for (int n = 2; QFileInfo::exists(to); ++n) to = from + u".corrupt-"_s + stamp + u'-' + QString::number(n);
+    for (int n = 2; QFileInfo::exists(to); ++n)
+        to = from + u".corrupt-"_s + stamp + u'-' + QString::number(n);
     return QFile::rename(from, to) ? to : QString();
 }
 

@@ -68,7 +68,8 @@ TimerModel::TimerModel(const Platform& platform, QObject* parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &TimerModel::tick);
     m_timer.start();
-    if (m_platform.sleepWatch) connect(m_platform.sleepWatch, &SleepWatch::resumed, this, &TimerModel::followTakeEnd);
+    if (m_platform.sleepWatch)
+        connect(m_platform.sleepWatch, &SleepWatch::resumed, this, &TimerModel::followTakeEnd);
 
     // A locked take the application did not see end is taken up before the first sync, so the
     // block it holds is never lifted in between.
@@ -168,7 +169,8 @@ QList<T> TimerModel::readList(const QString& fileName, D decode, const std::func
 
 void TimerModel::loadStores() {
     setLockups(readList<Lockup>(kLockupsFile, decodeLockups, seedLockups));
-    setSchedules(readList<ScheduleBlock>(kSchedulesFile, decodeSchedules, [] { return QList<ScheduleBlock>(); }));
+    setSchedules(
+        readList<ScheduleBlock>(kSchedulesFile, decodeSchedules, [] { return QList<ScheduleBlock>(); }));
     if (!m_settings.activeLockupID) {
         if (!m_lockups.isEmpty()) m_settings.activeLockupID = m_lockups.first().id;
         emit settingsValueChanged();
@@ -199,8 +201,8 @@ void TimerModel::settingsChanged() {
     if (m_phase == Phase::standby && !m_running) setRemaining(m_settings.focusMin * 60);
     emit allowanceLeftChanged();
     syncBlocking(true);
-    m_calendar->configure(m_settings.calendarEnabled,
-                          QSet<QString>(m_settings.mutedCalendarIDs.begin(), m_settings.mutedCalendarIDs.end()));
+    m_calendar->configure(m_settings.calendarEnabled, QSet<QString>(m_settings.mutedCalendarIDs.begin(),
+                                                                    m_settings.mutedCalendarIDs.end()));
 }
 
 QByteArray TimerModel::storeTextOf(const QString& fileName) const {
@@ -273,8 +275,10 @@ void TimerModel::deleteLockup(QUuid id) {
     list.removeIf([&](const Lockup& l) { return l.id == id; });
     setLockups(list);
     if (m_settings.activeLockupID == id) {
-        if (m_lockups.isEmpty()) m_settings.activeLockupID.reset();
-        else m_settings.activeLockupID = m_lockups.first().id;
+        if (m_lockups.isEmpty())
+            m_settings.activeLockupID.reset();
+        else
+            m_settings.activeLockupID = m_lockups.first().id;
         emit settingsValueChanged();
         settingsChanged();
     }
@@ -371,7 +375,8 @@ void TimerModel::phaseEnded() {
         const QString n = QString::number(m_takesToday);
         notify(pick(u"Cut! Take "_s + n + u" printed."_s, u"Coupez ! Mivra "_s + n + u" imprimée."_s),
                fullReel ? pick(u"A full reel — time to wrap."_s, u"Une bobine complète — on emballe."_s)
-                        : pick(u"Nice take. Reset for the next."_s, u"Belle mivra. On replace pour la suivante."_s),
+                        : pick(u"Nice take. Reset for the next."_s,
+                               u"Belle mivra. On replace pour la suivante."_s),
                true);
         setPhase(fullReel ? Phase::wrap : Phase::setup);
         setRemaining((fullReel ? m_settings.longMin : m_settings.shortMin) * 60);
@@ -388,8 +393,10 @@ void TimerModel::breakEnded(bool announce) {
     setPhase(Phase::standby);
     setRemaining(m_settings.focusMin * 60);
     setRunning(m_settings.autoStartTakes);
-    if (m_running) startTake(0, true);
-    else syncBlocking(false);
+    if (m_running)
+        startTake(0, true);
+    else
+        syncBlocking(false);
     notifyChange();
 }
 
@@ -407,9 +414,12 @@ void TimerModel::resetToStandby() {
 
 qint64 TimerModel::phaseLength() const {
     switch (m_phase) {
-    case Phase::setup: return m_settings.shortMin * 60;
-    case Phase::wrap: return m_settings.longMin * 60;
-    default: return m_settings.focusMin * 60;
+    case Phase::setup:
+        return m_settings.shortMin * 60;
+    case Phase::wrap:
+        return m_settings.longMin * 60;
+    default:
+        return m_settings.focusMin * 60;
     }
 }
 
@@ -437,17 +447,22 @@ void TimerModel::notify(const QString& title, const QString& body, bool sound) {
 
 QString TimerModel::phaseTitle() const {
     switch (m_phase) {
-    case Phase::standby: return pick(u"STANDBY"_s, u"EN ATTENTE"_s);
-    case Phase::rolling: return pick(u"ROLLING"_s, u"ÇA TOURNE"_s);
-    case Phase::setup: return pick(u"SETUP"_s, u"RÉGLAGE"_s);
-    case Phase::wrap: return pick(u"THAT'S A WRAP"_s, u"DANS LA BOÎTE"_s);
+    case Phase::standby:
+        return pick(u"STANDBY"_s, u"EN ATTENTE"_s);
+    case Phase::rolling:
+        return pick(u"ROLLING"_s, u"ÇA TOURNE"_s);
+    case Phase::setup:
+        return pick(u"SETUP"_s, u"RÉGLAGE"_s);
+    case Phase::wrap:
+        return pick(u"THAT'S A WRAP"_s, u"DANS LA BOÎTE"_s);
     }
     return {};
 }
 
 QString TimerModel::phaseSubtitle() const {
     switch (m_phase) {
-    case Phase::standby: return pick(u"Slate's loaded. Roll when ready."_s, u"Clap chargé. Tourne quand t'es prêt."_s);
+    case Phase::standby:
+        return pick(u"Slate's loaded. Roll when ready."_s, u"Clap chargé. Tourne quand t'es prêt."_s);
     case Phase::rolling:
         return pick(u"Camera's running. Stay in the shot."_s, u"La caméra tourne. Reste dans le cadre."_s);
     case Phase::setup:
@@ -569,13 +584,15 @@ void TimerModel::checkMeetingWarning() {
 void TimerModel::checkScheduledTakes() {
     if (m_running || m_phase != Phase::standby || m_openSetActive) return;
     const QDateTime now = m_platform.clock.now();
-    const std::optional<ScheduleBlock> block = scheduledTakeDue(m_schedules, now, m_platform.clock, m_lastFiredMinute);
+    const std::optional<ScheduleBlock> block =
+        scheduledTakeDue(m_schedules, now, m_platform.clock, m_lastFiredMinute);
     if (!block) return;
     m_lastFiredMinute = scheduleMinuteKey(now);
     if (block->lockupID) editSettings([&](Settings& s) { s.activeLockupID = block->lockupID; });
     setPendingLock(block->lockGate ? block->lockKind : LockKind::none);
     notify(pick(u"Call time."_s, u"Heure de tournage."_s),
-           pick(u"Scheduled take — the set is closing."_s, u"Mivra programmée — le plateau se ferme."_s), true);
+           pick(u"Scheduled take — the set is closing."_s, u"Mivra programmée — le plateau se ferme."_s),
+           true);
     startTake(block->durationMin, false);
 }
 
@@ -583,14 +600,17 @@ void TimerModel::checkScheduledTakes() {
 // Gate
 
 QString TimerModel::hashPassword(const QString& password) {
-    return QString::fromLatin1(QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Sha256).toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
 bool TimerModel::gateAllows(const std::optional<QString>& password) const {
     if (!m_gateLocked) return true;
     switch (m_lockKind) {
-    case LockKind::none: return true;
-    case LockKind::timer: return false;
+    case LockKind::none:
+        return true;
+    case LockKind::timer:
+        return false;
     case LockKind::password:
         if (!password) return false;
         if (!m_settings.passwordHash || m_settings.passwordHash->isEmpty()) return false;
@@ -613,8 +633,10 @@ bool TimerModel::authorizeQuit(const std::optional<QString>& password) {
 }
 
 void TimerModel::setPassword(const QString& password) {
-    if (password.isEmpty()) m_settings.passwordHash.reset();
-    else m_settings.passwordHash = hashPassword(password);
+    if (password.isEmpty())
+        m_settings.passwordHash.reset();
+    else
+        m_settings.passwordHash = hashPassword(password);
     emit settingsValueChanged();
     settingsChanged();
 }
@@ -663,7 +685,8 @@ const Lockup* TimerModel::lockupInEffect() const {
 
 namespace {
 bool phaseBlocks(Phase phase, const Settings& s) {
-    return phase == Phase::rolling || ((phase == Phase::setup || phase == Phase::wrap) && s.blockDuringBreaks);
+    return phase == Phase::rolling ||
+           ((phase == Phase::setup || phase == Phase::wrap) && s.blockDuringBreaks);
 }
 } // namespace
 
@@ -699,7 +722,8 @@ template <class T, class Key> bool holdAlso(QList<T>& held, const QList<T>& aske
     QSet<QString> heldKeys, askedKeys;
     heldKeys.reserve(held.size() + asked.size());
     askedKeys.reserve(asked.size());
-    for (const T& h : held) heldKeys.insert(key(h));
+    for (const T& h : held)
+        heldKeys.insert(key(h));
     for (const T& a : asked) {
         const QString k = key(a);
         askedKeys.insert(k);
@@ -734,8 +758,10 @@ void TimerModel::syncBlocking(bool force) {
         emit textsChanged();
     }
 
-    if (!apps.isEmpty()) m_appMonitor->start(apps);
-    else m_appMonitor->stop();
+    if (!apps.isEmpty())
+        m_appMonitor->start(apps);
+    else
+        m_appMonitor->stop();
 
     const std::optional<QDateTime> expiry = blockExpiry();
     const qint64 bucket = expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0;
@@ -746,8 +772,10 @@ void TimerModel::syncBlocking(bool force) {
         m_lastSig = sig;
         saveTake();
         if (m_blocker->installed()) {
-            if (!sites.isEmpty()) m_blocker->apply(sites, expiry, m_settings.blockPage);
-            else m_blocker->apply({}, std::nullopt, false);
+            if (!sites.isEmpty())
+                m_blocker->apply(sites, expiry, m_settings.blockPage);
+            else
+                m_blocker->apply({}, std::nullopt, false);
         }
     }
     emit blockingSynced(force);
@@ -829,7 +857,8 @@ void TimerModel::countMissedTake(const QDateTime& endedAt) {
     }
     if (!found) {
         // Before the first later day, where the history keeps days in order.
-        const auto at = std::find_if(m_history.begin(), m_history.end(), [&](const DayStat& d) { return d.date > day; });
+        const auto at =
+            std::find_if(m_history.begin(), m_history.end(), [&](const DayStat& d) { return d.date > day; });
         m_history.insert(at, DayStat{day, 1, credit});
     }
     emit historyChanged();

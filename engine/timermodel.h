@@ -255,7 +255,7 @@ private:
     QString m_lastWarnedMeeting;
     QString m_lastFiredMinute;
     qint64 m_lastBucket = 0; // the expiry's 30-second bucket as last synced
-    bool m_loading = true; // no blocking sync until the stores and a kept take are loaded
+    bool m_loading = true;   // no blocking sync until the stores and a kept take are loaded
     bool m_blockHeld = false;
     QStringList m_heldSites;
     QList<BlockedApp> m_heldApps;

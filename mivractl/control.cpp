@@ -27,7 +27,6 @@ QStringList pairOf(const QVariant& v) {
     return v.toStringList();
 }
 
-
 QString timeOf(const QString& iso) {
     const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
     return t.isValid() ? t.toLocalTime().toString(u"HH:mm"_s) : iso;
@@ -39,7 +38,8 @@ QString language(const QVariantMap& properties) {
     if (running == u"en" || running == u"fr") return running;
     // Mivra's own resolution: the stored choice, else the system's preferred languages.
     const SettingsDefaults stored;
-    return langRawValue(resolveLanguage(stored.string(QString::fromUtf16(Loc::key)), systemPreferredLanguages()));
+    return langRawValue(
+        resolveLanguage(stored.string(QString::fromUtf16(Loc::key)), systemPreferredLanguages()));
 }
 
 QVariantMap plain(const QVariantMap& properties) {
@@ -65,10 +65,12 @@ QJsonObject statusJson(const QVariantMap& p) {
     QJsonObject o;
     for (auto it = p.cbegin(); it != p.cend(); ++it) {
         const QStringList pair = it.value().toStringList();
-        if (it.key() == u"ActiveLockup") o.insert(it.key(), QJsonObject{{u"id"_s, pair.value(0)}, {u"name"_s, pair.value(1)}});
+        if (it.key() == u"ActiveLockup")
+            o.insert(it.key(), QJsonObject{{u"id"_s, pair.value(0)}, {u"name"_s, pair.value(1)}});
         else if (it.key().endsWith(u"Meeting"))
             o.insert(it.key(), QJsonObject{{u"title"_s, pair.value(0)}, {u"start"_s, pair.value(1)}});
-        else o.insert(it.key(), QJsonValue::fromVariant(it.value()));
+        else
+            o.insert(it.key(), QJsonValue::fromVariant(it.value()));
     }
     return o;
 }
@@ -90,7 +92,8 @@ QJsonObject barJson(const QVariantMap& p) {
     const QStringList now = p.value(u"CurrentMeeting"_s).toStringList();
     const QStringList next = p.value(u"NextMeeting"_s).toStringList();
     if (now.value(0).size()) tip << pick(lang, u"Now: "_s, u"Là : "_s) + now[0];
-    if (next.value(0).size()) tip << pick(lang, u"Next: "_s, u"Suivant : "_s) + next[0] + u' ' + timeOf(next.value(1));
+    if (next.value(0).size())
+        tip << pick(lang, u"Next: "_s, u"Suivant : "_s) + next[0] + u' ' + timeOf(next.value(1));
 
     const qint64 length = p.value(u"PhaseLength"_s).toLongLong();
     const qint64 remaining = p.value(u"Remaining"_s).toLongLong();

@@ -56,7 +56,8 @@ int helperRemove(const RootLayout& layout, const QString& stagingDirectory, Priv
     if (r.exitCode != 0 || readHelperState(layout).present) {
         QStringDecoder decode(QStringDecoder::Utf8);
         const QString text = QString(decode(r.standardError)).trimmed();
-        message = text.isEmpty() ? pick(lang, u"the helper could not be removed."_s, u"l'assistant n'a pas pu être retiré."_s)
+        message = text.isEmpty() ? pick(lang, u"the helper could not be removed."_s,
+                                        u"l'assistant n'a pas pu être retiré."_s)
                                  : text;
         return refused;
     }

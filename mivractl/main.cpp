@@ -20,8 +20,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <sys/time.h>
 #include <termios.h>
@@ -71,7 +71,8 @@ size_t watchdogSize = 0;
 void setWatchdogText(const QString& lang) {
     const QByteArray line = "mivractl: "_ba + notAnsweringText(lang).toUtf8() + '\n';
     watchdogSize = 0;
-    std::memcpy(watchdogLine, line.constData(), size_t(std::min<qsizetype>(line.size(), sizeof watchdogLine)));
+    std::memcpy(watchdogLine, line.constData(),
+                size_t(std::min<qsizetype>(line.size(), sizeof watchdogLine)));
     watchdogSize = size_t(std::min<qsizetype>(line.size(), sizeof watchdogLine));
 }
 void armWatchdog() {
@@ -96,7 +97,8 @@ bool timedOut(const QDBusError& e) {
 }
 
 bool absent(const QDBusError& e) {
-    return e.type() == QDBusError::ServiceUnknown || e.name() == u"org.freedesktop.DBus.Error.NameHasNoOwner" ||
+    return e.type() == QDBusError::ServiceUnknown ||
+           e.name() == u"org.freedesktop.DBus.Error.NameHasNoOwner" ||
            e.type() == QDBusError::UnknownObject || e.type() == QDBusError::Disconnected;
 }
 
@@ -117,8 +119,9 @@ QString readPassword(const QString& lang) {
     const bool tty = ::isatty(STDIN_FILENO);
     termios saved{};
     if (tty) {
-        std::fputs(Ctl::pick(lang, u"Gate password: "_s, u"Mot de passe de la barrière : "_s).toUtf8().constData(),
-                   stderr);
+        std::fputs(
+            Ctl::pick(lang, u"Gate password: "_s, u"Mot de passe de la barrière : "_s).toUtf8().constData(),
+            stderr);
         ::tcgetattr(STDIN_FILENO, &saved);
         termios quiet = saved;
         quiet.c_lflag &= ~tcflag_t(ECHO);
@@ -142,8 +145,10 @@ class Watch : public QObject {
 public:
     Watch(QDBusConnection bus, QString lang, bool plain)
         : m_bus(std::move(bus)), m_lang(std::move(lang)), m_plain(plain) {
-        m_bus.connect(service, path, propertiesIface, u"PropertiesChanged"_s, this, SLOT(changed(QDBusMessage)));
-        auto* watcher = new QDBusServiceWatcher(service, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+        m_bus.connect(service, path, propertiesIface, u"PropertiesChanged"_s, this,
+                      SLOT(changed(QDBusMessage)));
+        auto* watcher =
+            new QDBusServiceWatcher(service, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &Watch::reload);
         reload();
     }
@@ -153,7 +158,8 @@ public slots:
         const QList<QVariant> args = m.arguments();
         if (args.size() < 2 || args[0].toString() != iface || m_props.isEmpty()) return;
         const QVariantMap changed = Ctl::plain(qdbus_cast<QVariantMap>(args[1]));
-        for (auto it = changed.cbegin(); it != changed.cend(); ++it) m_props.insert(it.key(), it.value());
+        for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+            m_props.insert(it.key(), it.value());
         m_lang = Ctl::language(m_props);
         print(Ctl::barJson(m_props));
     }
@@ -208,14 +214,16 @@ std::optional<QDBusMessage> invoke(QDBusConnection& bus, const QString& method, 
 
 QString gateRefusal(const QVariantMap& p, const QString& lang, bool quitting) {
     if (p.value(u"LockKind"_s).toString() == u"timer")
-        return quitting ? Ctl::pick(lang,
-                                    u"Gate's locked to the timer. You can't quit Mivra mid-take while the gate is "
-                                    u"locked. Finish the take, or wait the clock out."_s,
-                                    u"La barrière est verrouillée au minuteur. Tu ne peux pas quitter Mivra en pleine "
-                                    u"mivra tant que la barrière est verrouillée. Termine la mivra, ou laisse le "
-                                    u"chrono finir."_s)
-                        : Ctl::pick(lang, u"Gate's locked to the timer."_s,
-                                    u"La barrière est verrouillée au minuteur."_s);
+        return quitting
+                   ? Ctl::pick(
+                         lang,
+                         u"Gate's locked to the timer. You can't quit Mivra mid-take while the gate is "
+                         u"locked. Finish the take, or wait the clock out."_s,
+                         u"La barrière est verrouillée au minuteur. Tu ne peux pas quitter Mivra en pleine "
+                         u"mivra tant que la barrière est verrouillée. Termine la mivra, ou laisse le "
+                         u"chrono finir."_s)
+                   : Ctl::pick(lang, u"Gate's locked to the timer."_s,
+                               u"La barrière est verrouillée au minuteur."_s);
     return Ctl::pick(lang, u"Wrong password."_s, u"Mauvais mot de passe."_s);
 }
 } // namespace
@@ -257,13 +265,15 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
         if (data.isEmpty()) data = QDir::homePath() + u"/.local/share"_s;
         PkexecRunner runner;
         const int status = Ctl::helperRemove(layout, data + u"/Mivra/install"_s, runner, lang, text);
-        if (status == Ctl::ok) out(text);
-        else err(text);
+        if (status == Ctl::ok)
+            out(text);
+        else
+            err(text);
         return status;
     }
 
-    static const QStringList simple{u"roll"_s, u"pause"_s, u"cut"_s, u"skip"_s, u"open-set"_s,
-                                    u"close-set"_s, u"show"_s, u"quit"_s, u"watch"_s};
+    static const QStringList simple{u"roll"_s,      u"pause"_s, u"cut"_s,  u"skip"_s, u"open-set"_s,
+                                    u"close-set"_s, u"show"_s,  u"quit"_s, u"watch"_s};
     const bool json = command == u"status" && args.size() == 2 && args[1] == u"--json";
     const bool plainWatch = command == u"watch" && args.size() == 2 && args[1] == u"--plain";
     const bool known = (command == u"status" && (args.size() == 1 || json)) || plainWatch ||
@@ -305,9 +315,9 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     }
 
     int status = Ctl::ok;
-    static const QHash<QString, QString> methods{{u"roll"_s, u"RollOrResume"_s}, {u"pause"_s, u"Pause"_s},
-                                                 {u"skip"_s, u"SkipBreak"_s},    {u"open-set"_s, u"OpenSet"_s},
-                                                 {u"close-set"_s, u"CloseSet"_s}, {u"show"_s, u"ShowPopover"_s}};
+    static const QHash<QString, QString> methods{
+        {u"roll"_s, u"RollOrResume"_s}, {u"pause"_s, u"Pause"_s},        {u"skip"_s, u"SkipBreak"_s},
+        {u"open-set"_s, u"OpenSet"_s},  {u"close-set"_s, u"CloseSet"_s}, {u"show"_s, u"ShowPopover"_s}};
     if (methods.contains(command)) {
         invoke(bus, methods.value(command), {}, lang, status);
         return status;
@@ -316,7 +326,8 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
     // cut and quit: the gate may want its password.
     const bool quitting = command == u"quit";
     QString password;
-    if (props && props->value(u"GateLocked"_s).toBool() && props->value(u"LockKind"_s).toString() == u"password") {
+    if (props && props->value(u"GateLocked"_s).toBool() &&
+        props->value(u"LockKind"_s).toString() == u"password") {
         disarmWatchdog();
         password = readPassword(lang);
         restartBudget();

@@ -14,17 +14,17 @@
 
 // One calendar of a store.
 struct StoreCalendar {
-    QString id;     // stable across launches; the value kept in mutedCalendarIDs
+    QString id; // stable across launches; the value kept in mutedCalendarIDs
     QString title;
-    QColor color;   // invalid when the calendar has no colour
-    QString source; // title of the account or collection the calendar belongs to
+    QColor color;             // invalid when the calendar has no colour
+    QString source;           // title of the account or collection the calendar belongs to
     QStringList skipped = {}; // names of its files left unread (too large, or too costly to read)
 };
 
 // How the current user answered an event's invitation.
 enum class Participation {
-    none,     // no attendee list, or no attendee that is the user
-    pending,  // needs action
+    none,    // no attendee list, or no attendee that is the user
+    pending, // needs action
     accepted,
     tentative,
     declined,

@@ -5,9 +5,10 @@
 
 namespace {
 // The toolkit's own options: those followed by a value, and those standing alone.
-const std::set<std::string> withValue{"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-                                      "qwindowtitle", "qwindowicon", "style", "stylesheet", "session", "display",
-                                      "geometry", "title", "name", "visual"};
+const std::set<std::string> withValue{
+    "platform",     "platformpluginpath", "platformtheme", "plugin",     "qwindowgeometry",
+    "qwindowtitle", "qwindowicon",        "style",         "stylesheet", "session",
+    "display",      "geometry",           "title",         "name",       "visual"};
 const std::set<std::string> alone{"reverse", "widgetcount", "sync", "nograb", "dograb", "ncols", "cmap"};
 
 std::string usageLine() {
@@ -19,7 +20,8 @@ CommandLine readCommandLine(int argc, const char* const* argv, const std::string
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            return {false, 0,
+            return {false,
+                    0,
                     usageLine() +
                         "\nMivra, a tray focus timer that closes off distractions while a take rolls.\n"
                         "It runs in the tray; a second start shows the running Mivra's popover.\n\n"

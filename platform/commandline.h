@@ -8,9 +8,9 @@
 // (the options the toolkit itself takes are left to it).
 struct CommandLine {
     bool run = true;
-    int status = 0;   // when not running: 0 for help and version, 2 for wrong usage
-    std::string out;  // for standard output
-    std::string err;  // for standard error
+    int status = 0;  // when not running: 0 for help and version, 2 for wrong usage
+    std::string out; // for standard output
+    std::string err; // for standard error
 };
 
 CommandLine readCommandLine(int argc, const char* const* argv, const std::string& version);

@@ -24,6 +24,6 @@ struct Platform {
     PrivilegedRunner& runner;
     CalendarStore& calendarStore;
     RootLayout rootLayout;
-    QString dataDirectory; // where the JSON stores live
+    QString dataDirectory;            // where the JSON stores live
     SleepWatch* sleepWatch = nullptr; // where the platform reports wakes from sleep
 };

@@ -6,9 +6,9 @@
 
 // Outcome of running a script as root.
 struct PrivilegedResult {
-    bool started = false;   // the elevation tool could be started
-    QString startError;     // why it could not, when it could not
-    int exitCode = -1;      // the script's (or the elevation tool's) exit status
+    bool started = false; // the elevation tool could be started
+    QString startError;   // why it could not, when it could not
+    int exitCode = -1;    // the script's (or the elevation tool's) exit status
     QByteArray standardError;
 };
 

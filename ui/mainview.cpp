@@ -24,25 +24,33 @@ struct PanelInfo {
 
 // The side panels in switcher order; each is one QML file of the module.
 const PanelInfo kPanels[] = {
-    {Panel::settings, u"settings", u"slider.horizontal.3", u"panels/SettingsPanel.qml", u"Settings", u"Réglages"},
+    {Panel::settings, u"settings", u"slider.horizontal.3", u"panels/SettingsPanel.qml", u"Settings",
+     u"Réglages"},
     {Panel::lists, u"lists", u"lock.square.stack", u"panels/ListsPanel.qml", u"Lists", u"Listes"},
     {Panel::schedule, u"schedule", u"calendar", u"panels/SchedulePanel.qml", u"Schedule", u"Horaire"},
     {Panel::stats, u"stats", u"chart.bar.fill", u"panels/StatsPanel.qml", u"Stats", u"Stats"},
 };
 
-QString s(const char16_t* text) { return QString::fromUtf16(text); }
+QString s(const char16_t* text) {
+    return QString::fromUtf16(text);
+}
 
 QColor phaseColorOf(Phase p) {
     switch (p) {
-    case Phase::standby: return Style::bleuVif;
-    case Phase::rolling: return Style::craie;
+    case Phase::standby:
+        return Style::bleuVif;
+    case Phase::rolling:
+        return Style::craie;
     case Phase::setup:
-    case Phase::wrap: return Style::trace;
+    case Phase::wrap:
+        return Style::trace;
     }
     return Style::bleuVif;
 }
 
-bool isBreak(Phase p) { return p == Phase::setup || p == Phase::wrap; }
+bool isBreak(Phase p) {
+    return p == Phase::setup || p == Phase::wrap;
+}
 
 QString minutesSeconds(qint64 seconds) {
     seconds = std::max<qint64>(0, seconds);
@@ -69,12 +77,12 @@ double phaseProgress(qint64 remaining, qint64 length) {
 
 MainView::MainView(TimerModel& engine, CalendarService& calendar, Clock& clock, QObject* parent)
     : QObject(parent), m_engine(engine), m_calendar(calendar), m_clock(clock) {
-    for (auto signal : {&TimerModel::phaseChanged, &TimerModel::remainingChanged, &TimerModel::runningChanged,
-                        &TimerModel::takesTodayChanged, &TimerModel::gateLockedChanged,
-                        &TimerModel::lockKindChanged, &TimerModel::pendingLockChanged,
-                        &TimerModel::openSetActiveChanged, &TimerModel::settingsValueChanged,
-                        &TimerModel::textsChanged, &TimerModel::allowanceLeftChanged,
-                        &TimerModel::lockupsChanged, &TimerModel::focusedSecondsTodayChanged})
+    for (auto signal :
+         {&TimerModel::phaseChanged, &TimerModel::remainingChanged, &TimerModel::runningChanged,
+          &TimerModel::takesTodayChanged, &TimerModel::gateLockedChanged, &TimerModel::lockKindChanged,
+          &TimerModel::pendingLockChanged, &TimerModel::openSetActiveChanged,
+          &TimerModel::settingsValueChanged, &TimerModel::textsChanged, &TimerModel::allowanceLeftChanged,
+          &TimerModel::lockupsChanged, &TimerModel::focusedSecondsTodayChanged})
         connect(&engine, signal, this, &MainView::changed);
     connect(&engine, &TimerModel::blockingSynced, this, &MainView::changed);
     connect(&engine, &TimerModel::saveFailedChanged, this, &MainView::changed);
@@ -89,8 +97,12 @@ MainView::MainView(TimerModel& engine, CalendarService& calendar, Clock& clock, 
 
 MainView::~MainView() = default;
 
-QObject* MainView::engineObject() const { return &m_engine; }
-QObject* MainView::calendarObject() const { return &m_calendar; }
+QObject* MainView::engineObject() const {
+    return &m_engine;
+}
+QObject* MainView::calendarObject() const {
+    return &m_calendar;
+}
 
 void MainView::setActive(bool active) {
     if (m_active == active) return;
@@ -132,11 +144,10 @@ MainView::Tick MainView::computeTick() const {
     t.focusedLine = m_engine.focusedText() + pick(u" focused"_s, u" concentré"_s);
 
     const QString left = minutesSeconds(m_engine.allowanceLeft());
-    t.allowanceText = m_engine.openSetActive()
-                          ? pick(u"Set open · "_s + left + u" of allowance left"_s,
-                                 u"Plateau ouvert · "_s + left + u" de quota restant"_s)
-                          : pick(u"Allowance · "_s + left + u" left today"_s,
-                                 u"Quota · "_s + left + u" restant aujourd'hui"_s);
+    t.allowanceText = m_engine.openSetActive() ? pick(u"Set open · "_s + left + u" of allowance left"_s,
+                                                      u"Plateau ouvert · "_s + left + u" de quota restant"_s)
+                                               : pick(u"Allowance · "_s + left + u" left today"_s,
+                                                      u"Quota · "_s + left + u" restant aujourd'hui"_s);
 
     if (const auto& m = shownMeeting(m_calendar)) {
         t.meetingNow = m->start <= now && m->end > now;
@@ -184,9 +195,9 @@ MainView::State MainView::computeState() const {
     st.phaseColor = phaseColorOf(phase);
     st.phaseTitle = m_engine.phaseTitle();
     if (locked) st.lockSymbol = kind == LockKind::password ? u"lock.shield.fill"_s : u"lock.fill"_s;
-    st.subtitle = locked && kind == LockKind::timer
-                      ? pick(u"Gate's locked. Ride it out."_s, u"Barrière verrouillée. Tiens jusqu'au bout."_s)
-                      : m_engine.phaseSubtitle();
+    st.subtitle = locked && kind == LockKind::timer ? pick(u"Gate's locked. Ride it out."_s,
+                                                           u"Barrière verrouillée. Tiens jusqu'au bout."_s)
+                                                    : m_engine.phaseSubtitle();
 
     st.primaryLabel = m_engine.primaryLabel();
     st.primaryTextColor = isBreak(phase) ? Style::nuit : Style::craieBlanc;
@@ -227,7 +238,8 @@ MainView::State MainView::computeState() const {
                                : pick(u"takes printed"_s, u"mivras imprimées"_s);
     const qint64 reel = std::max<qint64>(1, settings.reel);
     const int filled = filledReelDots(takes, reel);
-    for (qint64 i = 0; i < reel; ++i) st.reelDots.append(i < filled);
+    for (qint64 i = 0; i < reel; ++i)
+        st.reelDots.append(i < filled);
     if (const Lockup* lockup = m_engine.lockupInEffect()) {
         st.lockupVisible = true;
         st.lockupName = lockup->name;
@@ -306,8 +318,12 @@ void MainView::toggleSet() {
     refresh();
 }
 
-void MainView::connectCalendar() { m_calendar.requestAccess(); }
-void MainView::openCalendarSettings() { m_calendar.openPrivacySettings(); }
+void MainView::connectCalendar() {
+    m_calendar.requestAccess();
+}
+void MainView::openCalendarSettings() {
+    m_calendar.openPrivacySettings();
+}
 
 void MainView::join() {
     const auto& m = shownMeeting(m_calendar);

@@ -119,7 +119,8 @@ public:
     };
     struct State {
         bool closedSetVisible = false, recVisible = false, calendarVisible = false, joinVisible = false;
-        QString closedSetText, saveFailedText, calendarState, meetingTitle, joinText, joinTooltip, calendarText, openSettingsText;
+        QString closedSetText, saveFailedText, calendarState, meetingTitle, joinText, joinTooltip,
+            calendarText, openSettingsText;
         QColor meetingColor, phaseColor, primaryTextColor, setButtonColor;
         QString phaseTitle, lockSymbol, subtitle, primaryLabel, secondaryLabel;
         bool cutEnabled = false, pwForCut = false, gatePickerVisible = false, allowanceVisible = false;
@@ -134,8 +135,10 @@ public:
     const Tick& tick() const { return m_tick; }
     Panel currentPanel() const { return m_panel; }
 
-#define MIVRA_GET(T, name, part) \
-    T name() const { return part.name; }
+#define MIVRA_GET(T, name, part)                                                                             \
+    T name() const {                                                                                         \
+        return part.name;                                                                                    \
+    }
     MIVRA_GET(bool, closedSetVisible, m_state)
     MIVRA_GET(QString, closedSetText, m_state)
     MIVRA_GET(bool, recVisible, m_state)
@@ -188,8 +191,12 @@ public:
     MIVRA_GET(QString, quitText, m_state)
     MIVRA_GET(QString, quitTooltip, m_state)
 #undef MIVRA_GET
-    QString panelName() const { return m_state.panel; }
-    QString pwInput() const { return m_pwInput; }
+    QString panelName() const {
+        return m_state.panel;
+    }
+    QString pwInput() const {
+        return m_pwInput;
+    }
     void setPwInput(const QString& text);
     QObject* engineObject() const;
     QObject* calendarObject() const;

@@ -11,9 +11,12 @@ namespace {
 QString g_family;
 
 const char16_t* const kFontFiles[] = {
-    u":/fonts/BricolageGrotesque-Regular.ttf", u":/fonts/BricolageGrotesque-Medium.ttf",
-    u":/fonts/BricolageGrotesque-SemiBold.ttf", u":/fonts/BricolageGrotesque-Bold.ttf",
-    u":/fonts/Phosphor.ttf", u":/fonts/Phosphor-Fill.ttf",
+    u":/fonts/BricolageGrotesque-Regular.ttf",
+    u":/fonts/BricolageGrotesque-Medium.ttf",
+    u":/fonts/BricolageGrotesque-SemiBold.ttf",
+    u":/fonts/BricolageGrotesque-Bold.ttf",
+    u":/fonts/Phosphor.ttf",
+    u":/fonts/Phosphor-Fill.ttf",
 };
 } // namespace
 
@@ -45,9 +48,13 @@ QString Style::family() {
     return g_family.isEmpty() ? QGuiApplication::font().family() : g_family;
 }
 
-QString Style::mono() { return QFontDatabase::systemFont(QFontDatabase::FixedFont).family(); }
+QString Style::mono() {
+    return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+}
 
-QColor Style::hexColor(const QString& text) const { return colorFromHex(text).value_or(QColor()); }
+QColor Style::hexColor(const QString& text) const {
+    return colorFromHex(text).value_or(QColor());
+}
 
 Style::Style(QObject* parent) : QObject(parent) {
     if (Loc* loc = Loc::shared()) connect(loc, &Loc::langChanged, this, &Style::langChanged);
@@ -57,7 +64,9 @@ QString Style::stepperText(qint64 value, const QString& suffix) {
     return suffix.isEmpty() ? QString::number(value) : QString::number(value) + u' ' + suffix;
 }
 
-QString Style::lang() const { return langRawValue(currentLang()); }
+QString Style::lang() const {
+    return langRawValue(currentLang());
+}
 
 void Style::setLang(const QString& code) {
     if (Loc* loc = Loc::shared()) loc->setLangCode(code);
@@ -73,7 +82,9 @@ QVariantList Style::languages() {
 }
 
 ControlNames Style::controlNames() {
-    auto name = [](const char* en, const char* fr) { return pick(QString::fromUtf8(en), QString::fromUtf8(fr)); };
+    auto name = [](const char* en, const char* fr) {
+        return pick(QString::fromUtf8(en), QString::fromUtf8(fr));
+    };
     return {name("Remove", "Retirer"), name("Delete", "Supprimer"), name("Decrease", "Diminuer"),
             name("Increase", "Augmenter"), name("Close", "Fermer")};
 }

@@ -73,5 +73,9 @@ SymbolGlyph symbolGlyph(const QString& name) {
     return {QString(QChar(it->codePoint)), it->filled};
 }
 
-QString Symbols::outlineFamily() { return QStringLiteral("Phosphor"); }
-QString Symbols::filledFamily() { return QStringLiteral("Phosphor-Fill"); }
+QString Symbols::outlineFamily() {
+    return QStringLiteral("Phosphor");
+}
+QString Symbols::filledFamily() {
+    return QStringLiteral("Phosphor-Fill");
+}

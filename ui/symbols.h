@@ -7,7 +7,7 @@
 
 // A symbol of the interface as drawn from the icon fonts: one glyph in the outline or filled face.
 struct SymbolGlyph {
-    QString text;  // the glyph, one character
+    QString text; // the glyph, one character
     bool filled = false;
 };
 

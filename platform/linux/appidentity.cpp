@@ -41,7 +41,8 @@ void appendNew(QStringList& list, const QString& s) {
 // The unit name's fields between '-' separators, each unescaped.
 QStringList unitFields(QStringView body) {
     QStringList fields;
-    for (QStringView f : body.split(u'-')) fields.append(unescapeUnitName(f));
+    for (QStringView f : body.split(u'-'))
+        fields.append(unescapeUnitName(f));
     return fields;
 }
 
@@ -253,23 +254,69 @@ QStringList foreignAliases(const QStringList& ids) {
 const QSet<QString>& vitalIdentifiers() {
     static const QSet<QString> ids{
         // init, the user manager, the message bus, the login machinery
-        u"systemd"_s, u"init"_s, u"dbus-daemon"_s, u"dbus-broker"_s, u"dbus-broker-launch"_s, u"login"_s,
-        u"sshd"_s, u"gdm"_s, u"gdm-session-worker"_s, u"gdm-x-session"_s, u"gdm-wayland-session"_s, u"sddm"_s,
-        u"sddm-helper"_s, u"lightdm"_s,
+        u"systemd"_s,
+        u"init"_s,
+        u"dbus-daemon"_s,
+        u"dbus-broker"_s,
+        u"dbus-broker-launch"_s,
+        u"login"_s,
+        u"sshd"_s,
+        u"gdm"_s,
+        u"gdm-session-worker"_s,
+        u"gdm-x-session"_s,
+        u"gdm-wayland-session"_s,
+        u"sddm"_s,
+        u"sddm-helper"_s,
+        u"lightdm"_s,
         // X servers
-        u"x"_s, u"xorg"_s, u"xwayland"_s, u"xvfb"_s, u"xephyr"_s,
+        u"x"_s,
+        u"xorg"_s,
+        u"xwayland"_s,
+        u"xvfb"_s,
+        u"xephyr"_s,
         // GNOME
-        u"gnome-shell"_s, u"gnome-session"_s, u"gnome-session-binary"_s, u"gnome-session-ctl"_s, u"mutter"_s,
+        u"gnome-shell"_s,
+        u"gnome-session"_s,
+        u"gnome-session-binary"_s,
+        u"gnome-session-ctl"_s,
+        u"mutter"_s,
         // KDE Plasma
-        u"plasmashell"_s, u"kwin_wayland"_s, u"kwin_wayland_wrapper"_s, u"kwin_x11"_s, u"ksmserver"_s,
-        u"startplasma-wayland"_s, u"startplasma-x11"_s, u"plasma_session"_s,
+        u"plasmashell"_s,
+        u"kwin_wayland"_s,
+        u"kwin_wayland_wrapper"_s,
+        u"kwin_x11"_s,
+        u"ksmserver"_s,
+        u"startplasma-wayland"_s,
+        u"startplasma-x11"_s,
+        u"plasma_session"_s,
         // Xfce, Cinnamon, MATE, LXQt/LXDE, Budgie, Pantheon
-        u"xfce4-session"_s, u"xfwm4"_s, u"xfce4-panel"_s, u"xfdesktop"_s, u"cinnamon"_s, u"cinnamon-session"_s,
-        u"cinnamon-session-binary"_s, u"muffin"_s, u"mate-session"_s, u"marco"_s, u"mate-panel"_s,
-        u"lxqt-session"_s, u"lxqt-panel"_s, u"lxsession"_s, u"openbox"_s, u"budgie-wm"_s, u"budgie-panel"_s,
-        u"budgie-daemon"_s, u"gala"_s,
+        u"xfce4-session"_s,
+        u"xfwm4"_s,
+        u"xfce4-panel"_s,
+        u"xfdesktop"_s,
+        u"cinnamon"_s,
+        u"cinnamon-session"_s,
+        u"cinnamon-session-binary"_s,
+        u"muffin"_s,
+        u"mate-session"_s,
+        u"marco"_s,
+        u"mate-panel"_s,
+        u"lxqt-session"_s,
+        u"lxqt-panel"_s,
+        u"lxsession"_s,
+        u"openbox"_s,
+        u"budgie-wm"_s,
+        u"budgie-panel"_s,
+        u"budgie-daemon"_s,
+        u"gala"_s,
         // stand-alone Wayland compositors
-        u"sway"_s, u"hyprland"_s, u"wayfire"_s, u"weston"_s, u"labwc"_s, u"river"_s, u"niri"_s,
+        u"sway"_s,
+        u"hyprland"_s,
+        u"wayfire"_s,
+        u"weston"_s,
+        u"labwc"_s,
+        u"river"_s,
+        u"niri"_s,
     };
     return ids;
 }
@@ -308,10 +355,12 @@ QStringList defaultApplicationDirs() {
     QStringList data{home};
     const QStringList system = qEnvironmentVariable("XDG_DATA_DIRS").split(u':', Qt::SkipEmptyParts);
     data += system.isEmpty() ? QStringList{u"/usr/local/share"_s, u"/usr/share"_s} : system;
-    data += {home + u"/flatpak/exports/share"_s, u"/var/lib/flatpak/exports/share"_s, u"/var/lib/snapd/desktop"_s};
+    data += {home + u"/flatpak/exports/share"_s, u"/var/lib/flatpak/exports/share"_s,
+             u"/var/lib/snapd/desktop"_s};
     QStringList dirs;
     for (QString d : std::as_const(data)) {
-        while (d.size() > 1 && d.endsWith(u'/')) d.chop(1);
+        while (d.size() > 1 && d.endsWith(u'/'))
+            d.chop(1);
         appendNew(dirs, d + u"/applications"_s);
     }
     return dirs;
@@ -364,7 +413,8 @@ const DesktopEntry* DesktopIndex::find(const QString& id) const {
 }
 
 QList<RunningApp> group(QList<Process> processes, const DesktopIndex& desktop) {
-    std::sort(processes.begin(), processes.end(), [](const Process& a, const Process& b) { return a.pid < b.pid; });
+    std::sort(processes.begin(), processes.end(),
+              [](const Process& a, const Process& b) { return a.pid < b.pid; });
 
     struct Group {
         RunningApp app;
@@ -410,7 +460,8 @@ QList<RunningApp> group(QList<Process> processes, const DesktopIndex& desktop) {
         Group& g = groups[byKey.value(u"unit\n"_s + it.key())];
         auto take = [&](qsizetype i) {
             placed[i] = true;
-            for (const QString& id : ownIds(processes[i])) appendNew(g.app.identifiers, id);
+            for (const QString& id : ownIds(processes[i]))
+                appendNew(g.app.identifiers, id);
             if (g.app.pid == 0) {
                 g.app.pid = processes[i].pid;
                 g.exe = processes[i].exe;
@@ -426,7 +477,8 @@ QList<RunningApp> group(QList<Process> processes, const DesktopIndex& desktop) {
             for (qsizetype i : members) {
                 if (placed[i]) continue;
                 const QStringList own = withAliases(ownIds(processes[i]));
-                if (std::none_of(own.begin(), own.end(), [&](const QString& id) { return containsNoCase(names, id); }))
+                if (std::none_of(own.begin(), own.end(),
+                                 [&](const QString& id) { return containsNoCase(names, id); }))
                     continue;
                 take(i);
                 changed = true;
@@ -463,14 +515,16 @@ QList<RunningApp> group(QList<Process> processes, const DesktopIndex& desktop) {
             }
         }
         if (app.name.isEmpty()) app.name = g.exe.isEmpty() ? app.bundleID : g.exe;
-        for (const QString& alias : foreignAliases(app.identifiers)) appendNew(app.identifiers, alias);
+        for (const QString& alias : foreignAliases(app.identifiers))
+            appendNew(app.identifiers, alias);
     }
     std::sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
         return a.app.processes.value(0).pid < b.app.processes.value(0).pid;
     });
     QList<RunningApp> apps;
     apps.reserve(groups.size());
-    for (const Group& g : std::as_const(groups)) apps.append(g.app);
+    for (const Group& g : std::as_const(groups))
+        apps.append(g.app);
     return apps;
 }
 

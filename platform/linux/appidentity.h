@@ -61,7 +61,9 @@ struct ProcStat {
 };
 std::optional<ProcStat> parseStat(QByteArrayView text);
 // A zombie or dead process: still listed, already gone.
-inline bool isGone(const ProcStat& s) { return s.state == 'Z' || s.state == 'X' || s.state == 'x'; }
+inline bool isGone(const ProcStat& s) {
+    return s.state == 'Z' || s.state == 'X' || s.state == 'x';
+}
 
 // The program's file name of a process whose executable cannot be read (a program that makes
 // itself undumpable hides /proc/PID/exe and environ even from its own user), from the text of

@@ -86,7 +86,9 @@ AutostartLoginItem::AutostartLoginItem()
 AutostartLoginItem::AutostartLoginItem(QString autostartDir, QString executable)
     : m_dir(std::move(autostartDir)), m_executable(std::move(executable)) {}
 
-QString AutostartLoginItem::entryPath() const { return m_dir + u'/' + kEntryName; }
+QString AutostartLoginItem::entryPath() const {
+    return m_dir + u'/' + kEntryName;
+}
 
 bool AutostartLoginItem::isEnabled() const {
     QFile f(entryPath());

@@ -61,11 +61,15 @@ private:
         const QString op = m.value(u"op"_s).toString();
         if (op == u"setup") {
             QList<CalendarRoot> roots;
-            for (const QJsonValue& v : m.value(u"roots"_s).toArray()) roots << CalendarWire::rootFrom(v.toObject());
+            for (const QJsonValue& v : m.value(u"roots"_s).toArray())
+                roots << CalendarWire::rootFrom(v.toObject());
             m_store = std::make_unique<IcalCalendarStore>(m_defaults, roots);
             m_store->setSettleTime(m.value(u"settleMs"_s).toInt(500));
-            m_store->setOnFile([](const IcalCalendarStore::FileMark& f) { say({{u"file"_s, CalendarWire::fileJson(f)}}); });
-            for (const QJsonValue& v : m.value(u"skip"_s).toArray()) m_store->skipFile(CalendarWire::fileFrom(v.toObject()));
+            m_store->setOnFile([](const IcalCalendarStore::FileMark& f) {
+                say({{u"file"_s, CalendarWire::fileJson(f)}});
+            });
+            for (const QJsonValue& v : m.value(u"skip"_s).toArray())
+                m_store->skipFile(CalendarWire::fileFrom(v.toObject()));
             connect(m_store.get(), &CalendarStore::changed, this, [] { say({{u"changed"_s, true}}); });
             return;
         }
@@ -75,7 +79,8 @@ private:
         } else if (op == u"calendars") {
             m_scanned = true;
             QJsonArray out;
-            for (const StoreCalendar& c : m_store->calendars()) out.append(CalendarWire::calendarJson(c));
+            for (const StoreCalendar& c : m_store->calendars())
+                out.append(CalendarWire::calendarJson(c));
             say({{u"calendars"_s, out}});
         } else if (op == u"events") {
             // A reader started again after one was ended finds its calendars before reading them.
@@ -84,14 +89,16 @@ private:
                 m_scanned = true;
             }
             QStringList ids;
-            for (const QJsonValue& v : m.value(u"ids"_s).toArray()) ids << v.toString();
+            for (const QJsonValue& v : m.value(u"ids"_s).toArray())
+                ids << v.toString();
             const auto ms = [&](const char16_t* key) {
-                return QDateTime::fromMSecsSinceEpoch(m.value(QString::fromUtf16(key)).toString().toLongLong(),
-                                                      QTimeZone::utc());
+                return QDateTime::fromMSecsSinceEpoch(
+                    m.value(QString::fromUtf16(key)).toString().toLongLong(), QTimeZone::utc());
             };
             m_store->events(ids, ms(u"from"), ms(u"to"), [](const QList<StoreEvent>& events) {
                 QJsonArray out;
-                for (const StoreEvent& e : events) out.append(CalendarWire::eventJson(e));
+                for (const StoreEvent& e : events)
+                    out.append(CalendarWire::eventJson(e));
                 say({{u"events"_s, out}});
             });
         }

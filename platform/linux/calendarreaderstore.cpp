@@ -100,17 +100,20 @@ void CalendarReaderStore::openSettings() {
 void CalendarReaderStore::enqueue(Request r) const {
     m_queue.push_back(std::move(r));
     // Sent from the event loop: a caller never waits, and an answer never comes before the call returns.
-    QMetaObject::invokeMethod(const_cast<CalendarReaderStore*>(this), [this] { sendNext(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        const_cast<CalendarReaderStore*>(this), [this] { sendNext(); }, Qt::QueuedConnection);
 }
 
 void CalendarReaderStore::startReader() const {
     if (m_reader.state() != QProcess::NotRunning) return;
     m_reader.start(m_program, {});
     QJsonArray roots, skip;
-    for (const CalendarRoot& r : m_roots) roots.append(CalendarWire::rootJson(r));
-    for (const auto& f : m_skipped) skip.append(CalendarWire::fileJson(f));
-    m_reader.write(CalendarWire::line({{u"op"_s, u"setup"_s}, {u"roots"_s, roots}, {u"settleMs"_s, m_settleMs},
-                                       {u"skip"_s, skip}}));
+    for (const CalendarRoot& r : m_roots)
+        roots.append(CalendarWire::rootJson(r));
+    for (const auto& f : m_skipped)
+        skip.append(CalendarWire::fileJson(f));
+    m_reader.write(CalendarWire::line(
+        {{u"op"_s, u"setup"_s}, {u"roots"_s, roots}, {u"settleMs"_s, m_settleMs}, {u"skip"_s, skip}}));
 }
 
 void CalendarReaderStore::sendNext() const {
@@ -170,12 +173,14 @@ void CalendarReaderStore::handle(const QJsonObject& m) {
         if (list != m_calendarsJson) {
             m_calendarsJson = list;
             m_calendars.clear();
-            for (const QJsonValue& v : list) m_calendars << CalendarWire::calendarFrom(v.toObject());
+            for (const QJsonValue& v : list)
+                m_calendars << CalendarWire::calendarFrom(v.toObject());
             listChanged = true;
         }
     }
     QList<StoreEvent> events;
-    for (const QJsonValue& v : m.value(u"events"_s).toArray()) events << CalendarWire::eventFrom(v.toObject());
+    for (const QJsonValue& v : m.value(u"events"_s).toArray())
+        events << CalendarWire::eventFrom(v.toObject());
     sendNext();
     if (r.done) r.done(std::move(events));
     if (listChanged) emit changed();
@@ -206,7 +211,8 @@ void CalendarReaderStore::check() {
         return;
     }
     if (m_current) {
-        if (readerCpuMs() - m_currentCpuMs > m_budgetMs || m_currentWall.elapsed() > kFileWallMs) readerLost(true);
+        if (readerCpuMs() - m_currentCpuMs > m_budgetMs || m_currentWall.elapsed() > kFileWallMs)
+            readerLost(true);
     } else if (m_requestWall.elapsed() > kRequestWallMs) {
         readerLost(false);
     }

@@ -27,7 +27,9 @@ CalendarRoot rootFrom(const QJsonObject& o) {
 }
 
 QJsonObject calendarJson(const StoreCalendar& c) {
-    QJsonObject o{{u"id"_s, c.id}, {u"title"_s, c.title}, {u"source"_s, c.source},
+    QJsonObject o{{u"id"_s, c.id},
+                  {u"title"_s, c.title},
+                  {u"source"_s, c.source},
                   {u"skipped"_s, QJsonArray::fromStringList(c.skipped)}};
     if (c.color.isValid()) o.insert(u"color"_s, c.color.name(QColor::HexArgb));
     return o;
@@ -39,7 +41,8 @@ StoreCalendar calendarFrom(const QJsonObject& o) {
     c.title = o.value(u"title"_s).toString();
     c.source = o.value(u"source"_s).toString();
     if (o.contains(u"color"_s)) c.color = QColor(o.value(u"color"_s).toString());
-    for (const QJsonValue& v : o.value(u"skipped"_s).toArray()) c.skipped << v.toString();
+    for (const QJsonValue& v : o.value(u"skipped"_s).toArray())
+        c.skipped << v.toString();
     return c;
 }
 
@@ -53,8 +56,9 @@ QDateTime msFrom(const QJsonValue& v) {
 } // namespace
 
 QJsonObject eventJson(const StoreEvent& e) {
-    QJsonObject o{{u"id"_s, e.id},           {u"cal"_s, e.calendarId}, {u"title"_s, e.title},
-                  {u"start"_s, msText(e.start)}, {u"end"_s, msText(e.end)}, {u"part"_s, int(e.participation)}};
+    QJsonObject o{{u"id"_s, e.id},           {u"cal"_s, e.calendarId},
+                  {u"title"_s, e.title},     {u"start"_s, msText(e.start)},
+                  {u"end"_s, msText(e.end)}, {u"part"_s, int(e.participation)}};
     if (e.allDay) o.insert(u"allDay"_s, true);
     if (e.cancelled) o.insert(u"cancelled"_s, true);
     if (!e.url.isEmpty()) o.insert(u"url"_s, e.url.toString(QUrl::FullyEncoded));
@@ -73,7 +77,8 @@ StoreEvent eventFrom(const QJsonObject& o) {
     e.allDay = o.value(u"allDay"_s).toBool();
     e.cancelled = o.value(u"cancelled"_s).toBool();
     const int part = o.value(u"part"_s).toInt();
-    e.participation = part >= 0 && part <= int(Participation::declined) ? Participation(part) : Participation::none;
+    e.participation =
+        part >= 0 && part <= int(Participation::declined) ? Participation(part) : Participation::none;
     if (o.contains(u"url"_s)) e.url = QUrl(o.value(u"url"_s).toString(), QUrl::StrictMode);
     e.location = o.value(u"location"_s).toString();
     e.notes = o.value(u"notes"_s).toString();

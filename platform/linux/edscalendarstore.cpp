@@ -12,8 +12,8 @@
 #include <QDBusConnectionInterface>
 #include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QProcess>
+#include <QSet>
 #include <QStandardPaths>
 #include <QThreadPool>
 #include <QTimeZone>
@@ -27,7 +27,9 @@ const QString kAccessKey = u"mivra.calendarAccess"_s;
 // Bursts of registry and view notifications become one change signal.
 constexpr int kDebounceMs = 250;
 
-QString text(const char* s) { return s ? QString::fromUtf8(s) : QString(); }
+QString text(const char* s) {
+    return s ? QString::fromUtf8(s) : QString();
+}
 
 // Owns a reference returned by the library ("transfer full").
 template <class T> struct Owned {
@@ -109,7 +111,8 @@ StoreEvent toEvent(ICalComponent* comp, ICalTime* start, ICalTime* end, const Ex
 }
 
 QDateTime recurrenceOf(ICalComponent* comp) {
-    if (Owned<ICalProperty> p(i_cal_component_get_first_property(comp, I_CAL_RECURRENCEID_PROPERTY)); !p) return {};
+    if (Owned<ICalProperty> p(i_cal_component_get_first_property(comp, I_CAL_RECURRENCEID_PROPERTY)); !p)
+        return {};
     Owned<ICalTime> rid(i_cal_component_get_recurrenceid(comp));
     return instant(rid.p);
 }
@@ -120,7 +123,8 @@ bool isSeries(ICalComponent* comp) {
     return false;
 }
 
-gboolean addInstance(ICalComponent* comp, ICalTime* start, ICalTime* end, gpointer data, GCancellable*, GError**) {
+gboolean addInstance(ICalComponent* comp, ICalTime* start, ICalTime* end, gpointer data, GCancellable*,
+                     GError**) {
     auto* x = static_cast<Expansion*>(data);
     StoreEvent e = toEvent(comp, start, end, *x);
     if (!e.start.isValid()) return TRUE;
@@ -136,10 +140,12 @@ gboolean addInstance(ICalComponent* comp, ICalTime* start, ICalTime* end, gpoint
 // series without its moved or changed occurrences. Those are read by UID and put in place of the
 // occurrences they stand for.
 void applyDetached(ECalClient* client, Expansion& x, time_t from, time_t to, GCancellable* cancellable) {
-    const QDateTime windowStart = QDateTime::fromSecsSinceEpoch(from), windowEnd = QDateTime::fromSecsSinceEpoch(to);
+    const QDateTime windowStart = QDateTime::fromSecsSinceEpoch(from),
+                    windowEnd = QDateTime::fromSecsSinceEpoch(to);
     for (const QString& uid : std::as_const(x.series)) {
         GSList* objects = nullptr;
-        if (!e_cal_client_get_objects_for_uid_sync(client, uid.toUtf8().constData(), &objects, cancellable, nullptr))
+        if (!e_cal_client_get_objects_for_uid_sync(client, uid.toUtf8().constData(), &objects, cancellable,
+                                                   nullptr))
             continue;
         for (GSList* o = objects; o; o = o->next) {
             ICalComponent* comp = e_cal_component_get_icalcomponent(E_CAL_COMPONENT(o->data));
@@ -183,7 +189,9 @@ ICalTimezone* localZone() {
     return zone ? zone : i_cal_timezone_get_utc_timezone();
 }
 
-void listFree(GList* list) { g_list_free_full(list, g_object_unref); }
+void listFree(GList* list) {
+    g_list_free_full(list, g_object_unref);
+}
 
 } // namespace
 
@@ -197,7 +205,8 @@ struct EdsCalendarStore::Impl {
     }
     ~Impl() {
         g_cancellable_cancel(cancellable);
-        for (auto it = clients.begin(); it != clients.end(); ++it) release(it.value());
+        for (auto it = clients.begin(); it != clients.end(); ++it)
+            release(it.value());
         if (registry) {
             g_signal_handlers_disconnect_by_data(registry, this);
             g_object_unref(registry);
@@ -249,7 +258,8 @@ struct EdsCalendarStore::Impl {
         d->connecting = false;
         if (!registry) return; // no server: the store stays empty
         d->registry = registry;
-        for (const char* signal : {"source-added", "source-removed", "source-changed", "source-enabled", "source-disabled"})
+        for (const char* signal :
+             {"source-added", "source-removed", "source-changed", "source-enabled", "source-disabled"})
             g_signal_connect_swapped(registry, signal, G_CALLBACK(&Impl::sourcesChanged), d);
         d->readSources();
         emit d->q->changed();
@@ -267,8 +277,8 @@ struct EdsCalendarStore::Impl {
         GList* identities = e_source_registry_list_enabled(registry, E_SOURCE_EXTENSION_MAIL_IDENTITY);
         QStringList everyIdentity;
         for (GList* i = identities; i; i = i->next)
-            if (const char* a = e_source_mail_identity_get_address(
-                    E_SOURCE_MAIL_IDENTITY(e_source_get_extension(E_SOURCE(i->data), E_SOURCE_EXTENSION_MAIL_IDENTITY)));
+            if (const char* a = e_source_mail_identity_get_address(E_SOURCE_MAIL_IDENTITY(
+                    e_source_get_extension(E_SOURCE(i->data), E_SOURCE_EXTENSION_MAIL_IDENTITY)));
                 a && *a)
                 everyIdentity.append(normalisedAddress(text(a)));
 
@@ -280,7 +290,8 @@ struct EdsCalendarStore::Impl {
             c.title = text(e_source_get_display_name(source));
             gchar* color = e_source_selectable_dup_color(
                 E_SOURCE_SELECTABLE(e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR)));
-            if (color && QColor::isValidColorName(QLatin1StringView(color))) c.color = QColor::fromString(QLatin1StringView(color));
+            if (color && QColor::isValidColorName(QLatin1StringView(color)))
+                c.color = QColor::fromString(QLatin1StringView(color));
             g_free(color);
 
             QStringList own;
@@ -326,10 +337,11 @@ struct EdsCalendarStore::Impl {
         const char* accountUid = e_source_get_uid(account);
         for (GList* i = identities; i; i = i->next) {
             ESource* identity = E_SOURCE(i->data);
-            if (g_strcmp0(e_source_get_uid(identity), accountUid) != 0 && g_strcmp0(e_source_get_parent(identity), accountUid) != 0)
+            if (g_strcmp0(e_source_get_uid(identity), accountUid) != 0 &&
+                g_strcmp0(e_source_get_parent(identity), accountUid) != 0)
                 continue;
-            if (const char* a = e_source_mail_identity_get_address(
-                    E_SOURCE_MAIL_IDENTITY(e_source_get_extension(identity, E_SOURCE_EXTENSION_MAIL_IDENTITY)));
+            if (const char* a = e_source_mail_identity_get_address(E_SOURCE_MAIL_IDENTITY(
+                    e_source_get_extension(identity, E_SOURCE_EXTENSION_MAIL_IDENTITY)));
                 a && *a)
                 out.append(normalisedAddress(text(a)));
         }
@@ -369,8 +381,8 @@ struct EdsCalendarStore::Impl {
         }
         c.connecting = true;
         // -1: answer from the backend's cache at once rather than wait for it to go online.
-        e_cal_client_connect(source.p, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), cancellable, &Impl::clientReady,
-                             new std::pair<QPointer<EdsCalendarStore>, QString>(q, uid));
+        e_cal_client_connect(source.p, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), cancellable,
+                             &Impl::clientReady, new std::pair<QPointer<EdsCalendarStore>, QString>(q, uid));
     }
 
     static void clientReady(GObject*, GAsyncResult* result, gpointer data) {
@@ -398,7 +410,8 @@ struct EdsCalendarStore::Impl {
                               new std::pair<QPointer<EdsCalendarStore>, QString>(ctx->first, ctx->second));
         const auto waiting = std::exchange(it->waiting, {});
         ECalClient* ready = it->client;
-        for (const auto& use : waiting) use(ready);
+        for (const auto& use : waiting)
+            use(ready);
     }
 
     static void backendDied(Impl* d, EClient* client) {
@@ -446,7 +459,7 @@ struct EdsCalendarStore::Impl {
         g_object_ref(cancellable);
         GCancellable* cancel = cancellable;
         workers.start([guard = QPointer<EdsCalendarStore>(q), id, uid, client, cancel, from, to,
-                                              mine = addresses.value(uid)] {
+                       mine = addresses.value(uid)] {
             QList<StoreEvent> events = expand(client, uid, mine, from, to, cancel);
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
@@ -472,7 +485,8 @@ struct EdsCalendarStore::Impl {
         Request r = std::move(*it);
         requests.erase(it);
         QList<StoreEvent> all;
-        for (const QString& uid : r.ids) all += r.answers.value(uid);
+        for (const QString& uid : r.ids)
+            all += r.answers.value(uid);
         r.done(std::move(all));
     }
 };
@@ -487,9 +501,11 @@ bool EdsCalendarStore::serverAvailable() {
     if (!bus.isConnected() || !bus.interface()) return false;
     const QString registry = u"org.gnome.evolution.dataserver.Sources"_s;
     const auto has = [&](const QStringList& names) {
-        return std::any_of(names.begin(), names.end(), [&](const QString& n) { return n.startsWith(registry); });
+        return std::any_of(names.begin(), names.end(),
+                           [&](const QString& n) { return n.startsWith(registry); });
     };
-    return has(bus.interface()->registeredServiceNames().value()) || has(bus.interface()->activatableServiceNames().value());
+    return has(bus.interface()->registeredServiceNames().value()) ||
+           has(bus.interface()->activatableServiceNames().value());
 }
 
 bool EdsCalendarStore::openOnlineAccounts() {
@@ -506,7 +522,9 @@ void EdsCalendarStore::requestAccess(std::function<void(bool)> done) {
     done(true);
 }
 
-bool EdsCalendarStore::isConnected() const { return d->registry != nullptr; }
+bool EdsCalendarStore::isConnected() const {
+    return d->registry != nullptr;
+}
 
 bool EdsCalendarStore::isWatching() const {
     if (!d->registry || d->clients.empty()) return false;
@@ -557,4 +575,6 @@ void EdsCalendarStore::events(const QStringList& calendarIds, const QDateTime& f
     }
 }
 
-void EdsCalendarStore::openSettings() { openOnlineAccounts(); }
+void EdsCalendarStore::openSettings() {
+    openOnlineAccounts();
+}

@@ -33,9 +33,9 @@ void quietLibical() {
 // The zone a time is written in.
 struct Zone {
     enum Kind { floating, utc, vtimezone, system } kind = floating;
-    icaltimezone* ical = nullptr;            // a VTIMEZONE of the file
-    std::shared_ptr<icaltimezone> holder;    // keeps `ical` alive
-    QTimeZone qt;                            // the system's zone, or the local zone when floating
+    icaltimezone* ical = nullptr;         // a VTIMEZONE of the file
+    std::shared_ptr<icaltimezone> holder; // keeps `ical` alive
+    QTimeZone qt;                         // the system's zone, or the local zone when floating
 };
 
 QDate dateOf(const icaltimetype& t) {
@@ -55,9 +55,12 @@ std::optional<qint64> instantOf(const icaltimetype& t, const Zone& z, const QTim
         w.zone = nullptr;
         return static_cast<qint64>(icaltime_as_timet_with_zone(w, z.ical)) * 1000;
     }
-    case Zone::utc: return QDateTime(dateOf(t), timeOf(t), QTimeZone::utc()).toMSecsSinceEpoch();
-    case Zone::system: return QDateTime(dateOf(t), timeOf(t), z.qt).toMSecsSinceEpoch();
-    case Zone::floating: break;
+    case Zone::utc:
+        return QDateTime(dateOf(t), timeOf(t), QTimeZone::utc()).toMSecsSinceEpoch();
+    case Zone::system:
+        return QDateTime(dateOf(t), timeOf(t), z.qt).toMSecsSinceEpoch();
+    case Zone::floating:
+        break;
     }
     return QDateTime(dateOf(t), timeOf(t), local).toMSecsSinceEpoch();
 }
@@ -110,7 +113,8 @@ private:
                 if (icalcomponent* c = icaltimezone_get_component(inFile)) {
                     icaltimezone* own = icaltimezone_new();
                     if (own && icaltimezone_set_component(own, icalcomponent_new_clone(c))) {
-                        std::shared_ptr<icaltimezone> holder(own, [](icaltimezone* z) { icaltimezone_free(z, 1); });
+                        std::shared_ptr<icaltimezone> holder(
+                            own, [](icaltimezone* z) { icaltimezone_free(z, 1); });
                         return Zone{Zone::vtimezone, own, holder, {}};
                     }
                     if (own) icaltimezone_free(own, 1);
@@ -124,7 +128,8 @@ private:
             if (i + 1 < id.size()) names << id.mid(i + 1);
         for (const QString& name : names) {
             const QByteArray iana = name.toUtf8();
-            if (QTimeZone::isTimeZoneIdAvailable(iana)) return Zone{Zone::system, nullptr, nullptr, QTimeZone(iana)};
+            if (QTimeZone::isTimeZoneIdAvailable(iana))
+                return Zone{Zone::system, nullptr, nullptr, QTimeZone(iana)};
         }
         const QByteArray windows = QTimeZone::windowsIdToDefaultIanaId(id.toUtf8());
         if (!windows.isEmpty()) return Zone{Zone::system, nullptr, nullptr, QTimeZone(windows)};
@@ -154,20 +159,20 @@ QString addressOf(const char* value) {
 // ---------------------------------------------------------------------------------------------
 
 struct IcalRecurrence {
-    icaltimetype dtstart{};         // wall time, no zone
+    icaltimetype dtstart{}; // wall time, no zone
     Zone zone;
     qint64 durationMs = 0;
     bool hasRule = false;
-    icalrecurrencetype rule{};      // UNTIL already in dtstart's wall time
+    icalrecurrencetype rule{}; // UNTIL already in dtstart's wall time
     struct Extra {
         icaltimetype start;
         Zone zone;
-        qint64 endMs = -1;          // a PERIOD's own end
+        qint64 endMs = -1; // a PERIOD's own end
     };
     std::vector<Extra> rdates;
-    QSet<qint64> exdates;           // instants
-    QSet<QDate> exdateDays;         // dates, against the occurrence's own date
-    QSet<qint64> overridden;        // occurrences replaced by an event of their own
+    QSet<qint64> exdates;    // instants
+    QSet<QDate> exdateDays;  // dates, against the occurrence's own date
+    QSet<qint64> overridden; // occurrences replaced by an event of their own
     QTimeZone local;
 
     struct Occurrence {
@@ -202,7 +207,8 @@ void IcalRecurrence::expand(qint64 fromMs, qint64 toMs, std::vector<Occurrence>&
         out.push_back({start, end});
     };
 
-    if (const auto first = instantOf(dtstart, zone, local)) offer(*first, *first + durationMs, dateOf(dtstart));
+    if (const auto first = instantOf(dtstart, zone, local))
+        offer(*first, *first + durationMs, dateOf(dtstart));
 
     if (hasRule) {
         if (icalrecur_iterator* it = icalrecur_iterator_new(rule, dtstart)) {
@@ -239,7 +245,8 @@ void IcalRecurrence::expand(qint64 fromMs, qint64 toMs, std::vector<Occurrence>&
         const auto start = instantOf(r.start, r.zone, local);
         if (start) offer(*start, r.endMs >= 0 ? r.endMs : *start + durationMs, dateOf(r.start));
     }
-    std::sort(out.begin(), out.end(), [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
+    std::sort(out.begin(), out.end(),
+              [](const Occurrence& a, const Occurrence& b) { return a.start < b.start; });
 }
 
 IcalEvent::IcalEvent() = default;
@@ -253,19 +260,23 @@ Participation IcalEvent::participationOf(const QStringList& owners) const {
     return Participation::none;
 }
 
-void IcalEvent::occurrences(qint64 fromMs, qint64 toMs, const std::function<void(qint64, qint64)>& out) const {
+void IcalEvent::occurrences(qint64 fromMs, qint64 toMs,
+                            const std::function<void(qint64, qint64)>& out) const {
     if (recurrence) {
         std::vector<IcalRecurrence::Occurrence> found;
         recurrence->occurrences(fromMs, toMs, found);
-        for (const auto& o : found) out(o.start, o.end);
-    } else if ((endMs > fromMs && startMs < toMs) || (endMs == startMs && startMs >= fromMs && startMs < toMs)) {
+        for (const auto& o : found)
+            out(o.start, o.end);
+    } else if ((endMs > fromMs && startMs < toMs) ||
+               (endMs == startMs && startMs >= fromMs && startMs < toMs)) {
         out(startMs, endMs);
     }
 }
 
 void IcalFile::occurrences(qint64 fromMs, qint64 toMs,
                            const std::function<void(const IcalEvent&, qint64, qint64)>& out) const {
-    for (const IcalEvent& e : events) e.occurrences(fromMs, toMs, [&](qint64 s, qint64 end) { out(e, s, end); });
+    for (const IcalEvent& e : events)
+        e.occurrences(fromMs, toMs, [&](qint64 s, qint64 end) { out(e, s, end); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -292,7 +303,8 @@ struct Reader {
             const icaltimetype t = icalproperty_get_dtend(p);
             endMs = instantOf(t, zones.zoneOf(p, t), zones.local());
         } else if (icalproperty* d = icalcomponent_get_first_property(c, ICAL_DURATION_PROPERTY)) {
-            endMs = *startMs + static_cast<qint64>(icaldurationtype_as_int(icalproperty_get_duration(d))) * 1000;
+            endMs =
+                *startMs + static_cast<qint64>(icaldurationtype_as_int(icalproperty_get_duration(d))) * 1000;
         }
         if (!endMs) endMs = e.allDay ? *startMs + kDayMs : *startMs;
         e.endMs = std::max(*endMs, *startMs);
@@ -300,12 +312,24 @@ struct Reader {
         for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_ANY_PROPERTY); p;
              p = icalcomponent_get_next_property(c, ICAL_ANY_PROPERTY)) {
             switch (icalproperty_isa(p)) {
-            case ICAL_UID_PROPERTY: e.uid = text(icalproperty_get_uid(p)); break;
-            case ICAL_SUMMARY_PROPERTY: e.title = text(icalproperty_get_summary(p)); break;
-            case ICAL_LOCATION_PROPERTY: e.location = text(icalproperty_get_location(p)); break;
-            case ICAL_DESCRIPTION_PROPERTY: e.notes = text(icalproperty_get_description(p)); break;
-            case ICAL_URL_PROPERTY: e.url = QUrl(text(icalproperty_get_url(p)).trimmed()); break;
-            case ICAL_STATUS_PROPERTY: e.cancelled = icalproperty_get_status(p) == ICAL_STATUS_CANCELLED; break;
+            case ICAL_UID_PROPERTY:
+                e.uid = text(icalproperty_get_uid(p));
+                break;
+            case ICAL_SUMMARY_PROPERTY:
+                e.title = text(icalproperty_get_summary(p));
+                break;
+            case ICAL_LOCATION_PROPERTY:
+                e.location = text(icalproperty_get_location(p));
+                break;
+            case ICAL_DESCRIPTION_PROPERTY:
+                e.notes = text(icalproperty_get_description(p));
+                break;
+            case ICAL_URL_PROPERTY:
+                e.url = QUrl(text(icalproperty_get_url(p)).trimmed());
+                break;
+            case ICAL_STATUS_PROPERTY:
+                e.cancelled = icalproperty_get_status(p) == ICAL_STATUS_CANCELLED;
+                break;
             case ICAL_ATTENDEE_PROPERTY: {
                 IcalAttendee a;
                 a.address = addressOf(icalproperty_get_attendee(p));
@@ -320,7 +344,8 @@ struct Reader {
                     *recurrenceId = instantOf(t, zones.zoneOf(p, t), zones.local());
                 }
                 break;
-            default: break;
+            default:
+                break;
             }
         }
 
@@ -338,8 +363,8 @@ struct Reader {
                 r.rscale = nullptr; // only the Gregorian calendar
                 if (r.freq != ICAL_NO_RECURRENCE) {
                     if (!icaltime_is_null_time(r.until) && icaltime_is_utc(r.until) && !r.until.is_date) {
-                        const auto untilMs = instantOf(r.until, Zone{Zone::utc, nullptr, nullptr, QTimeZone::utc()},
-                                                       zones.local());
+                        const auto untilMs = instantOf(
+                            r.until, Zone{Zone::utc, nullptr, nullptr, QTimeZone::utc()}, zones.local());
                         if (untilMs) r.until = wallOf(*untilMs, zone, zones.local());
                     }
                     r.until.zone = nullptr;
@@ -373,8 +398,10 @@ struct Reader {
                  p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
                 const icaltimetype t = icalproperty_get_exdate(p);
                 if (icaltime_is_null_time(t)) continue;
-                if (t.is_date) rec->exdateDays.insert(dateOf(t));
-                else if (auto ms = instantOf(t, zones.zoneOf(p, t), zones.local())) rec->exdates.insert(*ms);
+                if (t.is_date)
+                    rec->exdateDays.insert(dateOf(t));
+                else if (auto ms = instantOf(t, zones.zoneOf(p, t), zones.local()))
+                    rec->exdates.insert(*ms);
             }
         }
         if (repeats) e.recurrence = std::move(rec);
@@ -411,8 +438,10 @@ struct Reader {
             std::optional<qint64> recurrenceId;
             std::optional<IcalEvent> e = readEvent(c, &recurrenceId);
             if (!e) continue;
-            if (recurrenceId && !e->uid.isEmpty()) overrides.push_back({std::move(*e), *recurrenceId});
-            else file.events.push_back(std::move(*e));
+            if (recurrenceId && !e->uid.isEmpty())
+                overrides.push_back({std::move(*e), *recurrenceId});
+            else
+                file.events.push_back(std::move(*e));
         }
         QHash<QString, IcalRecurrence*> series;
         for (const IcalEvent& e : file.events)
@@ -437,7 +466,9 @@ IcalFile parseIcal(const QByteArray& data, const QTimeZone& local) {
         r.readCalendar(vcal);
     };
     switch (icalcomponent_isa(root)) {
-    case ICAL_VCALENDAR_COMPONENT: read(root); break;
+    case ICAL_VCALENDAR_COMPONENT:
+        read(root);
+        break;
     case ICAL_XROOT_COMPONENT:
         for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
              c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
@@ -451,7 +482,8 @@ IcalFile parseIcal(const QByteArray& data, const QTimeZone& local) {
         read(vcal);
         break;
     }
-    default: break;
+    default:
+        break;
     }
     icalcomponent_free(root);
     icalerror_clear_errno();

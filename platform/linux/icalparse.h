@@ -35,7 +35,7 @@ struct IcalEvent {
     bool allDay = false;
     bool cancelled = false;
     QList<IcalAttendee> attendees;
-    qint64 startMs = 0, endMs = 0; // of the event, or of a series' first occurrence
+    qint64 startMs = 0, endMs = 0;              // of the event, or of a series' first occurrence
     std::shared_ptr<IcalRecurrence> recurrence; // null unless the event repeats
 
     IcalEvent();
@@ -45,7 +45,8 @@ struct IcalEvent {
 
     // The event's occurrences overlapping [fromMs, toMs), in time order: itself, or its series
     // expanded without its excluded and overridden dates.
-    void occurrences(qint64 fromMs, qint64 toMs, const std::function<void(qint64 startMs, qint64 endMs)>& out) const;
+    void occurrences(qint64 fromMs, qint64 toMs,
+                     const std::function<void(qint64 startMs, qint64 endMs)>& out) const;
 
     // How the first of the `owners` among the attendees answered; none when none of them is listed.
     Participation participationOf(const QStringList& owners) const;

@@ -25,8 +25,8 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <strings.h>
+#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 
@@ -59,7 +59,8 @@ bool openRegular(QFile& f, const QString& path) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return false;
     }
@@ -105,7 +106,8 @@ struct Listing {
 Listing list(const QString& path) {
     Listing out;
     const QDir dir(path);
-    for (const QFileInfo& fi : dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QFileInfo& fi :
+         dir.entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
         if (fi.fileName().startsWith(u'.')) continue;
         (fi.isDir() ? out.folders : out.files) << fi.fileName();
     }
@@ -126,8 +128,10 @@ bool isCollection(const QString& path) {
             hasItem = true;
             break;
         }
-        if (e->d_type == DT_DIR) hasFolder = true;
-        else if (e->d_type == DT_UNKNOWN && QFileInfo(path + u'/' + name).isDir()) hasFolder = true;
+        if (e->d_type == DT_DIR)
+            hasFolder = true;
+        else if (e->d_type == DT_UNKNOWN && QFileInfo(path + u'/' + name).isDir())
+            hasFolder = true;
     }
     ::closedir(dir);
     return hasItem || !hasFolder;
@@ -139,8 +143,10 @@ void evolutionSource(const QString& uid, QString& title, QColor& color) {
     QFile f;
     if (!openRegular(f, dir + (uid == u"system"_s ? u"system-calendar"_s : uid) + u".source"_s)) return;
     for (const QString& line : QString::fromUtf8(f.read(256 * 1024)).split(u'\n')) {
-        if (line.startsWith(u"DisplayName="_s) && title.isEmpty()) title = line.mid(12).trimmed();
-        else if (line.startsWith(u"Color="_s) && !color.isValid()) color = colorFrom(line.mid(6));
+        if (line.startsWith(u"DisplayName="_s) && title.isEmpty())
+            title = line.mid(12).trimmed();
+        else if (line.startsWith(u"Color="_s) && !color.isValid())
+            color = colorFrom(line.mid(6));
     }
 }
 } // namespace
@@ -150,7 +156,7 @@ struct IcalCalendarStore::Impl {
         qint64 size = -1;
         qint64 mtimeNs = -1;
         std::shared_ptr<const IcalFile> content;
-        quint64 seen = 0; // the scan that last found the file
+        quint64 seen = 0;     // the scan that last found the file
         bool skipped = false; // left unread: too large, or it went over its budget before
     };
     struct NameHash {
@@ -165,7 +171,7 @@ struct IcalCalendarStore::Impl {
         QString folderTitle;
         bool evolution = false;
         QStringList owners;
-        FileMap files;             // by file name as the file system spells it
+        FileMap files; // by file name as the file system spells it
         quint64 generation = 0;
         // Checking every item's size and time is skipped while the folder itself did not change,
         // nothing was told by the watcher and the last check is recent.
@@ -252,7 +258,8 @@ struct IcalCalendarStore::Impl {
             }
             FileEntry& e = it->second;
             e.seen = generation;
-            const QString path = cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+            const QString path =
+                cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
             const bool skip = skipped(path, st.st_size, mtime);
             if (!e.content || e.size != st.st_size || e.mtimeNs != mtime || skip != e.skipped) {
                 e.size = st.st_size;
@@ -292,8 +299,10 @@ struct IcalCalendarStore::Impl {
 
     void index(Cal& cal) {
         std::vector<const std::string*> names;
-        for (const auto& [name, entry] : cal.files) names.push_back(&name);
-        std::sort(names.begin(), names.end(), [](const std::string* a, const std::string* b) { return *a < *b; });
+        for (const auto& [name, entry] : cal.files)
+            names.push_back(&name);
+        std::sort(names.begin(), names.end(),
+                  [](const std::string* a, const std::string* b) { return *a < *b; });
         cal.singles.clear();
         cal.series.clear();
         cal.longest = 0;
@@ -314,7 +323,8 @@ struct IcalCalendarStore::Impl {
     }
 
     // One calendar found by the scan; an earlier one with the same identifier keeps its files.
-    Cal& found(std::map<QString, Cal>& next, const QString& id, const QString& folder, const QString& plainFile) {
+    Cal& found(std::map<QString, Cal>& next, const QString& id, const QString& folder,
+               const QString& plainFile) {
         auto old = cals.find(id);
         Cal cal;
         if (old != cals.end() && old->second.folder == folder && old->second.plainFile == plainFile)
@@ -357,7 +367,8 @@ struct IcalCalendarStore::Impl {
                 for (const QString& name : top.folders) {
                     const QString folder = root.path + u'/' + name;
                     if (!QFileInfo::exists(folder + u"/calendar.ics"_s)) continue;
-                    Cal& cal = found(next, root.key + u':' + name + u"/calendar.ics"_s, folder, u"calendar.ics"_s);
+                    Cal& cal =
+                        found(next, root.key + u':' + name + u"/calendar.ics"_s, folder, u"calendar.ics"_s);
                     cal.evolution = true;
                     describePlain(cal, name, root.source);
                 }
@@ -370,18 +381,19 @@ struct IcalCalendarStore::Impl {
                     continue;
                 }
                 for (const QString& sub : list(folder).folders)
-                    describeCollection(found(next, root.key + u':' + name + u'/' + sub, folder + u'/' + sub, {}),
-                                       sub, name);
+                    describeCollection(
+                        found(next, root.key + u':' + name + u'/' + sub, folder + u'/' + sub, {}), sub, name);
             }
             for (const QString& name : top.files) {
                 if (!isIcsName(name)) continue;
-                describePlain(found(next, root.key + u':' + name, root.path, name), QFileInfo(name).completeBaseName(),
-                              root.source);
+                describePlain(found(next, root.key + u':' + name, root.path, name),
+                              QFileInfo(name).completeBaseName(), root.source);
             }
         }
         for (auto& [_, cal] : next) {
             cal.owners = ownerFile(cal.folder + u"/owner"_s);
-            if (cal.owners.isEmpty() && looksLikeAddress(cal.info.title)) cal.owners = {cal.info.title.toLower()};
+            if (cal.owners.isEmpty() && looksLikeAddress(cal.info.title))
+                cal.owners = {cal.info.title.toLower()};
         }
         cals = std::move(next);
         watch();
@@ -392,16 +404,20 @@ struct IcalCalendarStore::Impl {
         QSet<QString> wanted;
         for (const CalendarRoot& root : roots) {
             QString p = root.path;
-            while (!QFileInfo(p).isDir() && p.count(u'/') > 1 && p != QDir::homePath()) p = QFileInfo(p).path();
+            while (!QFileInfo(p).isDir() && p.count(u'/') > 1 && p != QDir::homePath())
+                p = QFileInfo(p).path();
             if (QFileInfo(p).isDir()) wanted.insert(p);
         }
         for (const auto& [_, cal] : cals) {
             wanted.insert(cal.folder);
-            if (cal.plainFile.isEmpty()) wanted.insert(QFileInfo(cal.folder).path()); // an account
-            else wanted.insert(cal.folder + u'/' + cal.plainFile);
+            if (cal.plainFile.isEmpty())
+                wanted.insert(QFileInfo(cal.folder).path()); // an account
+            else
+                wanted.insert(cal.folder + u'/' + cal.plainFile);
         }
         QSet<QString> have;
-        for (const QString& p : watcher.files() + watcher.directories()) have.insert(p);
+        for (const QString& p : watcher.files() + watcher.directories())
+            have.insert(p);
         QStringList add, remove;
         for (const QString& p : wanted)
             if (!have.contains(p) && QFileInfo::exists(p)) add << p;
@@ -435,7 +451,8 @@ IcalCalendarStore::IcalCalendarStore(Defaults& defaults, QList<CalendarRoot> roo
         emit changed();
     });
     const auto changedOnDisk = [this] {
-        for (auto& [_, cal] : d->cals) cal.dirty = true;
+        for (auto& [_, cal] : d->cals)
+            cal.dirty = true;
         if (!d->firstChange.isValid()) d->firstChange.start();
         // Quiet folders are told after the settle time; a stream of changes at the latest after
         // kMaxSettleMs, so a sync tool writing for minutes still shows its progress.
@@ -537,9 +554,11 @@ void IcalCalendarStore::events(const QStringList& calendarIds, const QDateTime& 
             // A series is expanded by the calendar library: the file it came from is told first.
             if (d->onFile && s.file != told) {
                 told = s.file;
-                d->onFile({cal.folder + u'/' + QFile::decodeName(QByteArray::fromStdString(*s.file)), s.size, s.mtimeNs});
+                d->onFile({cal.folder + u'/' + QFile::decodeName(QByteArray::fromStdString(*s.file)), s.size,
+                           s.mtimeNs});
             }
-            s.event->occurrences(fromMs, toMs, [&](qint64 start, qint64 end) { emitOne(*s.event, start, end); });
+            s.event->occurrences(fromMs, toMs,
+                                 [&](qint64 start, qint64 end) { emitOne(*s.event, start, end); });
         }
     }
     done(std::move(out));

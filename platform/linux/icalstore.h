@@ -62,7 +62,9 @@ public:
         qint64 size = 0;
         qint64 mtimeNs = 0;
         bool operator==(const FileMark&) const = default;
-        friend size_t qHash(const FileMark& f, size_t seed = 0) { return qHashMulti(seed, f.path, f.size, f.mtimeNs); }
+        friend size_t qHash(const FileMark& f, size_t seed = 0) {
+            return qHashMulti(seed, f.path, f.size, f.mtimeNs);
+        }
     };
     // Told before the calendar library reads a file or expands the series of one.
     void setOnFile(std::function<void(const FileMark&)> told);

@@ -19,6 +19,7 @@ QString LinuxPlatform::dataDirectory() {
 }
 
 Platform LinuxPlatform::view() {
-    return Platform{clock, defaults, notifier, sound, workspace, runner, *calendarStore, RootLayout::linuxLayout(), dataDirectory(),
-                    &sleepWatch};
+    return Platform{clock,           defaults,   notifier,       sound,
+                    workspace,       runner,     *calendarStore, RootLayout::linuxLayout(),
+                    dataDirectory(), &sleepWatch};
 }

@@ -10,7 +10,8 @@
 class LogindSleepWatch final : public SleepWatch {
     Q_OBJECT
 public:
-    explicit LogindSleepWatch(const QDBusConnection& bus = QDBusConnection::systemBus(), QObject* parent = nullptr);
+    explicit LogindSleepWatch(const QDBusConnection& bus = QDBusConnection::systemBus(),
+                              QObject* parent = nullptr);
     bool watching() const override { return m_watching; }
 
 private slots:

@@ -39,7 +39,8 @@ QString serverCopyOf(const QString& filesId) {
 }
 
 QList<StoreEvent> renamed(QList<StoreEvent> events, QString (*rename)(const QString&)) {
-    for (StoreEvent& e : events) e.calendarId = rename(e.calendarId);
+    for (StoreEvent& e : events)
+        e.calendarId = rename(e.calendarId);
     return events;
 }
 } // namespace
@@ -50,20 +51,27 @@ MergedCalendarStore::MergedCalendarStore(CalendarStore& files, CalendarStore& se
     connect(&m_server, &CalendarStore::changed, this, &CalendarStore::changed);
 }
 
-QString MergedCalendarStore::serverId(const QString& id) { return kServerPrefix + id; }
+QString MergedCalendarStore::serverId(const QString& id) {
+    return kServerPrefix + id;
+}
 
 QString MergedCalendarStore::filesId(const QString& id) {
     return id.startsWith(kServerPrefix) || id.startsWith(kFilesPrefix) ? kFilesPrefix + id : id;
 }
 
-CalendarAccess MergedCalendarStore::authorizationStatus() const { return m_files.authorizationStatus(); }
+CalendarAccess MergedCalendarStore::authorizationStatus() const {
+    return m_files.authorizationStatus();
+}
 
-void MergedCalendarStore::requestAccess(std::function<void(bool)> done) { m_files.requestAccess(std::move(done)); }
+void MergedCalendarStore::requestAccess(std::function<void(bool)> done) {
+    m_files.requestAccess(std::move(done));
+}
 
 QList<StoreCalendar> MergedCalendarStore::calendars() const {
     const QList<StoreCalendar> server = m_server.calendars();
     QSet<QString> served;
-    for (const StoreCalendar& c : server) served.insert(c.id);
+    for (const StoreCalendar& c : server)
+        served.insert(c.id);
     QList<StoreCalendar> all;
     for (StoreCalendar c : m_files.calendars()) {
         if (const QString copy = serverCopyOf(c.id); !copy.isEmpty() && served.contains(copy)) continue;
@@ -80,16 +88,21 @@ QList<StoreCalendar> MergedCalendarStore::calendars() const {
 void MergedCalendarStore::events(const QStringList& calendarIds, const QDateTime& from, const QDateTime& to,
                                  std::function<void(QList<StoreEvent>)> done) {
     QSet<QString> served;
-    for (const StoreCalendar& c : m_server.calendars()) served.insert(c.id);
+    for (const StoreCalendar& c : m_server.calendars())
+        served.insert(c.id);
     QStringList files, server;
     for (const QString& id : calendarIds) {
         QString inner;
         switch (sideOf(id, &inner)) {
         case Side::files:
-            if (const QString copy = serverCopyOf(inner); copy.isEmpty() || !served.contains(copy)) files.append(inner);
+            if (const QString copy = serverCopyOf(inner); copy.isEmpty() || !served.contains(copy))
+                files.append(inner);
             break;
-        case Side::server: server.append(inner); break;
-        case Side::unknown: break;
+        case Side::server:
+            server.append(inner);
+            break;
+        case Side::unknown:
+            break;
         }
     }
     // Either store may answer at once or later, in either order; the last answer delivers.

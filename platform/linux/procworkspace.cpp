@@ -31,7 +31,8 @@ constexpr int kLaunchRetryMs = 30;
 constexpr qint64 kSettleMs = 1000;
 
 qint64 monotonicMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -71,7 +72,8 @@ QString exeName(const QByteArray& link) {
 // its command line and command name say; empty for kernel threads and vanished processes.
 QString programOf(const QString& procDir, const std::optional<ProcStat>& stat, const QByteArray& link) {
     QString name = exeName(link);
-    if (name.isEmpty() && stat) name = programName(readFile(procDir + u"/cmdline"_s, kMaxSmallFile), stat->comm);
+    if (name.isEmpty() && stat)
+        name = programName(readFile(procDir + u"/cmdline"_s, kMaxSmallFile), stat->comm);
     return name;
 }
 QString programOf(const QString& procDir, const std::optional<ProcStat>& stat) {
@@ -142,7 +144,8 @@ bool ProcWorkspace::refreshDesktop() {
 }
 
 void ProcWorkspace::refreshOwnCgroup() {
-    m_ownCgroup = cgroupPath(readFile(m_procRoot + u'/' + QString::number(m_ownPid) + u"/cgroup"_s, kMaxSmallFile));
+    m_ownCgroup =
+        cgroupPath(readFile(m_procRoot + u'/' + QString::number(m_ownPid) + u"/cgroup"_s, kMaxSmallFile));
 }
 
 bool ProcWorkspace::isOwnCgroup(const QString& cgroup) const {
@@ -169,7 +172,8 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
     if (DIR* d = ::opendir(QFile::encodeName(m_procRoot).constData())) {
         while (const dirent* e = ::readdir(d)) {
             const QByteArrayView name(e->d_name);
-            if (name.isEmpty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            if (name.isEmpty() ||
+                !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
                 continue;
             bool ok = false;
             const qint64 pid = name.toLongLong(&ok);
@@ -184,7 +188,8 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
                 // now, a launched process has been moved into its unit, a login has changed its
                 // user), and whenever it runs another program or has ended, leaving a zombie.
                 const bool settle = !it->settled && now - it->learnedMs >= kSettleMs;
-                if (settle || (it->own && exeLink(m_procRoot + u'/' + QString::fromLatin1(name)) != it->exeLink)) {
+                if (settle ||
+                    (it->own && exeLink(m_procRoot + u'/' + QString::fromLatin1(name)) != it->exeLink)) {
                     Known again = learn(pid);
                     changed = changed || again.process || it->process;
                     again.learnedMs = it->learnedMs;
@@ -224,7 +229,8 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
 
 QList<qint64> ProcWorkspace::cgroupProcs(const QString& cgroup) const {
     if (!isSafeCgroupPath(cgroup)) return {};
-    for (const QString& base : QStringList{m_cgroupRoot, m_cgroupRoot + u"/unified"_s, m_cgroupRoot + u"/systemd"_s}) {
+    for (const QString& base :
+         QStringList{m_cgroupRoot, m_cgroupRoot + u"/unified"_s, m_cgroupRoot + u"/systemd"_s}) {
         const QString file = base + cgroup + u"/cgroup.procs"_s;
         if (QFileInfo::exists(file)) return parsePidList(readFile(file, kMaxEnviron));
     }
@@ -253,11 +259,13 @@ QList<qint64> ProcWorkspace::liveTargets(const RunningApp& app) const {
         if (started != 0 && s->started != started) return;
         targets.append(pid);
     };
-    for (const AppProcess& p : app.processes) consider(p.pid, p.started);
+    for (const AppProcess& p : app.processes)
+        consider(p.pid, p.started);
     if (app.processes.isEmpty() && app.pid > 0) consider(app.pid, 0);
     // The whole unit, including what it started since the list was taken; never this application's.
     if (!app.cgroup.isEmpty() && !isOwnCgroup(app.cgroup))
-        for (qint64 pid : cgroupProcs(app.cgroup)) consider(pid, 0);
+        for (qint64 pid : cgroupProcs(app.cgroup))
+            consider(pid, 0);
     return targets;
 }
 
@@ -273,7 +281,8 @@ bool ProcWorkspace::terminate(const RunningApp& app) {
 
 void ProcWorkspace::forceTerminate(const RunningApp& app) {
     refreshOwnCgroup();
-    for (qint64 pid : liveTargets(app)) ::kill(pid_t(pid), SIGKILL);
+    for (qint64 pid : liveTargets(app))
+        ::kill(pid_t(pid), SIGKILL);
 }
 
 bool ProcWorkspace::isTerminated(const RunningApp& app) {
@@ -342,7 +351,8 @@ void ProcWorkspace::readLaunchEvents() {
                 const QString name = QFile::decodeName(ev->name);
                 if (name.contains(u'/') || unitOf(name).kind == Unit::None) continue;
                 const QString events = m_sliceDir + u'/' + name + u"/cgroup.events"_s;
-                const int w = ::inotify_add_watch(m_inotify, QFile::encodeName(events).constData(), IN_MODIFY);
+                const int w =
+                    ::inotify_add_watch(m_inotify, QFile::encodeName(events).constData(), IN_MODIFY);
                 if (w < 0) continue; // gone already, or no cgroup.events: the sweep will see it
                 m_pending.insert(w, m_slicePath + u'/' + name);
                 toCheck.append(w); // it may hold its process already
@@ -387,7 +397,8 @@ void ProcWorkspace::announceLaunch(const QString& cgroup, int attempt) {
         }
     }
     if ((processes.isEmpty() || unsettled) && attempt < kLaunchRetries) {
-        QTimer::singleShot(kLaunchRetryMs, this, [this, cgroup, attempt] { announceLaunch(cgroup, attempt + 1); });
+        QTimer::singleShot(kLaunchRetryMs, this,
+                           [this, cgroup, attempt] { announceLaunch(cgroup, attempt + 1); });
         return;
     }
     if (processes.isEmpty()) return;

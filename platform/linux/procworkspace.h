@@ -48,12 +48,12 @@ public:
 private:
     // What a sweep knows about one process id.
     struct Known {
-        bool own = false;        // the user's: its executable link is checked on every sweep
-        bool settled = false;    // learned again after its start-up was over
-        qint64 learnedMs = 0;    // when it was first learned (monotonic clock)
-        QByteArray exeLink;      // the executable link as last read (empty: unreadable)
+        bool own = false;     // the user's: its executable link is checked on every sweep
+        bool settled = false; // learned again after its start-up was over
+        qint64 learnedMs = 0; // when it was first learned (monotonic clock)
+        QByteArray exeLink;   // the executable link as last read (empty: unreadable)
         std::optional<AppIdentity::Process> process; // none: not an application (gone, a kernel thread)
-        quint64 sweep = 0;       // the last sweep that saw it
+        quint64 sweep = 0;                           // the last sweep that saw it
     };
     Known learn(qint64 pid) const;
     qint64 lastPid() const;
@@ -84,10 +84,10 @@ private:
 
     QHash<qint64, Known> m_known;
     quint64 m_sweeps = 0;
-    qint64 m_lastPid = -1;     // the last process id the system handed out, at the last sweep
-    QString m_knownOwnCgroup;  // this process's control group when the known processes were learned
-    QList<RunningApp> m_apps;  // what the known processes make up
-    quint64 m_desktopGen = 0;  // counts reloads of the desktop entries
+    qint64 m_lastPid = -1;    // the last process id the system handed out, at the last sweep
+    QString m_knownOwnCgroup; // this process's control group when the known processes were learned
+    QList<RunningApp> m_apps; // what the known processes make up
+    quint64 m_desktopGen = 0; // counts reloads of the desktop entries
     quint64 m_appsDesktopGen = 0;
 
     int m_inotify = -1;

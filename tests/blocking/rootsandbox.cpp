@@ -20,8 +20,10 @@ namespace {
 struct Mount {
     QString inside, folder;
 };
-const Mount mounts[] = {{u"/var/lib"_s, u"var-lib"_s}, {u"/var/log"_s, u"var-log"_s},
-                        {u"/usr/local"_s, u"usr-local"_s}, {u"/etc"_s, u"etc"_s}};
+const Mount mounts[] = {{u"/var/lib"_s, u"var-lib"_s},
+                        {u"/var/log"_s, u"var-log"_s},
+                        {u"/usr/local"_s, u"usr-local"_s},
+                        {u"/etc"_s, u"etc"_s}};
 } // namespace
 
 QString RootSandbox::unavailable() {
@@ -55,7 +57,8 @@ RootSandbox::RootSandbox(bool hostsMounted) : m_hostsMounted(hostsMounted) {
     write(pkexecStub(),
           read(pkexecStub()) + "[ \"$1\" = --disable-internal-agent ] && shift\nPKEXEC_UID=$(cat '" + s +
               "/pkexec-uid' 2>/dev/null || echo 4242)\nexport PKEXEC_UID PATH='" + s +
-              "/stubs':\"$PATH\"\n[ -f '" + s + "/tamper' ] && bash '" + s + "/tamper'\numask 077\nexec \"$@\"\n",
+              "/stubs':\"$PATH\"\n[ -f '" + s + "/tamper' ] && bash '" + s +
+              "/tamper'\numask 077\nexec \"$@\"\n",
           0755);
 
     QByteArray inside = "#!/bin/bash\nset -e\nmount -t overlay overlay -o lowerdir=/etc,upperdir='" + s +
@@ -67,7 +70,8 @@ RootSandbox::RootSandbox(bool hostsMounted) : m_hostsMounted(hostsMounted) {
     inside += "export PATH='" + s + "/stubs':\"$PATH\"\nset +e\nexec \"$@\"\n";
     write(path() + u"/inside"_s, inside, 0755);
     write(path() + u"/enter"_s,
-          "#!/bin/sh\nexec unshare --mount --propagation private /bin/bash '" + s + "/inside' \"$@\"\n", 0755);
+          "#!/bin/sh\nexec unshare --mount --propagation private /bin/bash '" + s + "/inside' \"$@\"\n",
+          0755);
     write(sandboxedPkexec(), "#!/bin/sh\nexec '" + s + "/enter' pkexec \"$@\"\n", 0755);
 }
 
@@ -75,8 +79,9 @@ void RootSandbox::addStub(const QString& tool) const {
     // Records its call on one line, then exits with the status set for it, if any.
     const QByteArray s = path().toUtf8(), t = tool.toUtf8();
     write(path() + u"/stubs/"_s + tool,
-          "#!/bin/sh\nprintf '%s\\n' \"$(printf '%s' \"" + t + " $*\" | tr '\\n' ' ')\" >> '" + s + "/calls.log'\nif [ -f '" + s + "/status." +
-              t + "' ]; then exit \"$(cat '" + s + "/status." + t + "')\"; fi\n",
+          "#!/bin/sh\nprintf '%s\\n' \"$(printf '%s' \"" + t + " $*\" | tr '\\n' ' ')\" >> '" + s +
+              "/calls.log'\nif [ -f '" + s + "/status." + t + "' ]; then exit \"$(cat '" + s + "/status." +
+              t + "')\"; fi\n",
           0755);
 }
 
@@ -111,4 +116,6 @@ bool RootSandbox::write(const QString& path, const QByteArray& bytes, int mode) 
     return writeFile(path, bytes) && ::chmod(QFile::encodeName(path).constData(), mode) == 0;
 }
 
-QByteArray RootSandbox::read(const QString& path) { return readFile(path); }
+QByteArray RootSandbox::read(const QString& path) {
+    return readFile(path);
+}

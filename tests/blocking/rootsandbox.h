@@ -41,7 +41,9 @@ public:
     }
     void addStub(const QString& tool) const;
     // The user id the pkexec stub reports as PKEXEC_UID.
-    void setPkexecUid(int uid) const { write(path() + QStringLiteral("/pkexec-uid"), QByteArray::number(uid)); }
+    void setPkexecUid(int uid) const {
+        write(path() + QStringLiteral("/pkexec-uid"), QByteArray::number(uid));
+    }
     // Shell run inside the namespace after the prompt and before the privileged command: what
     // another process of the user could do in that moment.
     void setTamper(const QByteArray& shell) const { write(path() + QStringLiteral("/tamper"), shell); }

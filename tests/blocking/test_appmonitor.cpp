@@ -29,10 +29,12 @@ struct AppMonitorTest : ::testing::Test {
 // Held when known by any blocked identifier, whatever the case; never the desktop or this application,
 // even under another name (the wrapper is blocked by its main identifier, but it is also Mivra).
 TEST_F(AppMonitorTest, HoldsWhatTheLockupNamesButNeverTheDesktopOrItself) {
-    ws.apps = {fakeApp(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s), fakeApp(2, u"com.example.Notes"_s, u"Notes"_s),
+    ws.apps = {fakeApp(1, u"com.tinyspeck.slackmacgap"_s, u"Slack"_s),
+               fakeApp(2, u"com.example.Notes"_s, u"Notes"_s),
                fakeApp(3, u"com.discordapp.Discord"_s, u"Discord"_s, {u"discord"_s}),
                fakeApp(4, u""_s, u"Nameless"_s), // no identifier at all: never held
-               fakeApp(5, u"org.Example.Unnamed"_s), fakeApp(6, u"com.apple.dock"_s, u"Dock"_s),
+               fakeApp(5, u"org.Example.Unnamed"_s),
+               fakeApp(6, u"com.apple.dock"_s, u"Dock"_s),
                fakeApp(7, u"org.example.wrapper"_s, u"Wrapper"_s, {u"Mivra"_s})};
     monitor.start(blockedApps({u"Com.Tinyspeck.SlackMacGap"_s, u"DISCORD"_s, u""_s, u"org.example.unnamed"_s,
                                u"COM.APPLE.DOCK"_s, u"App.Oriflan.Mivra"_s, u"org.example.wrapper"_s}));

@@ -61,11 +61,13 @@ TEST_F(BlockerFile, WritesTheRedirectTheExpiryAndTheSitesLineByLine) {
     // trailing dots); none that would read as a directive, break a line or name no host. The file
     // is rewritten in place: the root side watches this very file.
     const ino_t inode = ino();
-    blocker.apply({u"b.com:8080"_s, u"b.com:8080"_s, u"café.fr"_s, u"#redirect 10.0.0.1"_s, u"evil.com\n#expires 0"_s,
-                   u"tab\tbed.com"_s, u"cr\r.com"_s, u"sep\u2028.com"_s, u"reddit.com."_s, u"user@host.org"_s,
-                   u"Two words.com"_s, u"fine.org"_s},
+    blocker.apply({u"b.com:8080"_s, u"b.com:8080"_s, u"café.fr"_s, u"#redirect 10.0.0.1"_s,
+                   u"evil.com\n#expires 0"_s, u"tab\tbed.com"_s, u"cr\r.com"_s, u"sep\u2028.com"_s,
+                   u"reddit.com."_s, u"user@host.org"_s, u"Two words.com"_s, u"fine.org"_s},
                   std::nullopt, true);
-    EXPECT_EQ(file(), QByteArray("#redirect 127.0.0.1\nb.com\nb.com\nxn--caf-dma.fr\nreddit.com\nhost.org\nfine.org\n"));
+    EXPECT_EQ(
+        file(),
+        QByteArray("#redirect 127.0.0.1\nb.com\nb.com\nxn--caf-dma.fr\nreddit.com\nhost.org\nfine.org\n"));
     EXPECT_EQ(ino(), inode);
 }
 
@@ -75,19 +77,31 @@ TEST_F(BlockerFile, TheVersionFileDecidesWhetherTheHelperIsThere) {
         bool installed;
     };
     const QList<Case> cases = {
-        {QByteArray("3\n"), true},      {QByteArray("3 \n\n"), true},  {QByteArray("+3"), true},
-        {QByteArray("\t 12\r\n"), true}, {QByteArray("2"), false},      {QByteArray("3a"), false},
-        {QByteArray(""), false},         {QByteArray("-3"), false},     {QByteArray("3.0"), false},
-        {QByteArray("+"), false},        {QByteArray("99999999999999999999"), false},
-        {QByteArray("\xff" "3"), false}, {std::nullopt, false},
+        {QByteArray("3\n"), true},
+        {QByteArray("3 \n\n"), true},
+        {QByteArray("+3"), true},
+        {QByteArray("\t 12\r\n"), true},
+        {QByteArray("2"), false},
+        {QByteArray("3a"), false},
+        {QByteArray(""), false},
+        {QByteArray("-3"), false},
+        {QByteArray("3.0"), false},
+        {QByteArray("+"), false},
+        {QByteArray("99999999999999999999"), false},
+        {QByteArray("\xff"
+                    "3"),
+         false},
+        {std::nullopt, false},
     };
     QSignalSpy spy(&blocker, &Blocker::installedChanged);
     bool last = false;
     int changes = 0;
     for (const Case& c : cases) {
         QFile::remove(layout.versionFile());
-        if (c.bytes) install(*c.bytes);
-        else blocker.refresh();
+        if (c.bytes)
+            install(*c.bytes);
+        else
+            blocker.refresh();
         EXPECT_EQ(blocker.installed(), c.installed) << (c.bytes ? c.bytes->constData() : "(missing)");
         if (blocker.installed() != last) ++changes;
         last = blocker.installed();

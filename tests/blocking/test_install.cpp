@@ -4,8 +4,8 @@
 #include "blocking/blocker.h"
 #include "blocking/rootside.h"
 #include "engine/loc.h"
-#include "mivractl/helpercmd.h"
 #include "fakes/fakes.h"
+#include "mivractl/helpercmd.h"
 #include "platform/linux/pkexecrunner.h"
 #include "rootsandbox.h"
 
@@ -14,8 +14,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -23,8 +23,8 @@
 #include <atomic>
 #include <future>
 #include <memory>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -246,11 +246,13 @@ TEST_F(InstallFlow, TheHelperStateFollowsWhoInstalledItAndWhetherItsUnitsAreEnab
     const RootLayout l = layout();
     const QStringList units = [] {
         QStringList names;
-        for (const RootFile& f : RootSide(RootPlatform::Linux, RootLayout::linuxLayout()).jobFiles()) names << f.name;
+        for (const RootFile& f : RootSide(RootPlatform::Linux, RootLayout::linuxLayout()).jobFiles())
+            names << f.name;
         return names;
     }();
     auto unitsIn = [&](const QString& folder) {
-        for (const QString& u : units) RootSandbox::write(folder + u'/' + u, "[Unit]\n");
+        for (const QString& u : units)
+            RootSandbox::write(folder + u'/' + u, "[Unit]\n");
     };
     auto enableFrom = [&](const QString& folder) {
         for (const EnabledUnit& u : enabledHelperUnits()) {
@@ -268,19 +270,40 @@ TEST_F(InstallFlow, TheHelperStateFollowsWhoInstalledItAndWhetherItsUnitsAreEnab
         QString ctlLine;
     } cases[] = {
         {"no helper", [] {}, false, false, 3, u"helper: not installed"_s},
-        {"an old helper", [&] { version("2\n"); unitsIn(l.jobDirectory); }, false, false, 3, u"helper: not installed"_s},
-        {"installed by the application", [&] { version("3\n"); unitsIn(l.jobDirectory); enableFrom(l.jobDirectory); },
+        {"an old helper",
+         [&] {
+             version("2\n");
+             unitsIn(l.jobDirectory);
+         },
+         false, false, 3, u"helper: not installed"_s},
+        {"installed by the application",
+         [&] {
+             version("3\n");
+             unitsIn(l.jobDirectory);
+             enableFrom(l.jobDirectory);
+         },
          true, false, 0, u"helper: installed by Mivra, units enabled"_s},
-        {"installed by the package", [&] { version("3\n"); unitsIn(l.packageUnitDirectory); enableFrom(l.packageUnitDirectory); },
+        {"installed by the package",
+         [&] {
+             version("3\n");
+             unitsIn(l.packageUnitDirectory);
+             enableFrom(l.packageUnitDirectory);
+         },
          true, true, 0, u"helper: installed by the mivra package, units enabled"_s},
-        {"the package's units disabled by hand", [&] { version("3\n"); unitsIn(l.packageUnitDirectory); },
+        {"the package's units disabled by hand",
+         [&] {
+             version("3\n");
+             unitsIn(l.packageUnitDirectory);
+         },
          false, true, 1, u"helper: installed by the mivra package, units disabled"_s},
-        {"the package's units, one left enabled", [&] {
+        {"the package's units, one left enabled",
+         [&] {
              version("3\n");
              unitsIn(l.packageUnitDirectory);
              enableFrom(l.packageUnitDirectory);
              QFile::remove(l.enableDirectory + u"/timers.target.wants/app.oriflan.mivra.sweep.timer"_s);
-         }, false, true, 1, u"helper: installed by the mivra package, units disabled"_s},
+         },
+         false, true, 1, u"helper: installed by the mivra package, units disabled"_s},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -310,7 +333,8 @@ TEST_F(InstallFlow, TheHelperStateFollowsWhoInstalledItAndWhetherItsUnitsAreEnab
             EXPECT_EQ(fakeRunner.scripts, QStringList{l.claimProgram()});
         } else {
             EXPECT_FALSE(granted);
-            EXPECT_TRUE(blocker->lastErrorText().contains(u"systemctl enable --now app.oriflan.mivra.lockup.path"_s));
+            EXPECT_TRUE(
+                blocker->lastErrorText().contains(u"systemctl enable --now app.oriflan.mivra.lockup.path"_s));
             EXPECT_EQ(fakeRunner.scripts, QStringList());
         }
         EXPECT_FALSE(QFileInfo::exists(staging())) << "nothing is staged for a packaged helper";
@@ -390,7 +414,8 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
     // start again last.
     EXPECT_LT(at(u"systemctl stop app.oriflan.mivra.lockup.path app.oriflan.mivra.sweep.timer"_s),
               at(u"systemctl daemon-reload"_s));
-    EXPECT_EQ(at(u"systemctl enable --now"_s), sb->calls().size() - 1) << str(sb->calls().join(u"\n"_s).toUtf8());
+    EXPECT_EQ(at(u"systemctl enable --now"_s), sb->calls().size() - 1)
+        << str(sb->calls().join(u"\n"_s).toUtf8());
     // The units pass systemd's own checks, and the daemon's sandbox keeps its exposure low.
     if (!QStandardPaths::findExecutable(u"systemd-analyze"_s).isEmpty()) {
         QString units;
@@ -399,8 +424,8 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
         const auto verify = sb->run(u"systemd-analyze verify"_s + units);
         EXPECT_EQ(verify.status, 0) << str(verify.err);
         EXPECT_FALSE(verify.err.contains("app.oriflan.mivra")) << str(verify.err);
-        const auto security = sb->run(u"systemd-analyze security --offline=true --threshold=25 "_s + lx.jobDirectory +
-                                      u"/app.oriflan.mivra.blockpage.service"_s);
+        const auto security = sb->run(u"systemd-analyze security --offline=true --threshold=25 "_s +
+                                      lx.jobDirectory + u"/app.oriflan.mivra.blockpage.service"_s);
         EXPECT_EQ(security.status, 0) << str(security.out);
     }
 
@@ -422,9 +447,11 @@ TEST_F(InstallTest, InstallTwiceThenRemoveWhileBlocking) {
         QByteArray original, blocked;
     } removals[] = {
         {"every line ends with LF", mine + "10.0.0.1 x.com mine.lan\n",
-         mine + "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" + marked("@B\n127.0.0.1 x.com\n@E\n")},
+         mine + "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" +
+             marked("@B\n127.0.0.1 x.com\n@E\n")},
         {"the last line has no LF", mine + "10.0.0.1 x.com mine.lan",
-         mine + "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" + marked("@B\n127.0.0.1 x.com\n@E")},
+         mine + "#mivra-held 10.0.0.1 x.com mine.lan\n10.0.0.1 mine.lan #mivra-part\n" +
+             marked("@B\n127.0.0.1 x.com\n@E")},
     };
     for (const auto& r : removals) {
         SCOPED_TRACE(r.name);
@@ -462,10 +489,11 @@ TEST_F(InstallTest, RootInstallsOnlyWhatWasStagedWhenThePersonAuthorised) {
     } cases[] = {
         {"the applier rewritten", "echo 'id > /var/lib/owned' >> '" + stage + "/lockup-apply.sh'", false,
          "is not the file Mivra staged"},
-        {"the daemon a link to a root-only file", "ln -sf /var/lib/secret '" + stage + "/mivra-blockpage'", false,
-         "is not a regular file"},
-        {"a unit swapped for a pipe", "rm '" + stage + "/app.oriflan.mivra.sweep.timer'; mkfifo '" + stage +
-                                          "/app.oriflan.mivra.sweep.timer'",
+        {"the daemon a link to a root-only file", "ln -sf /var/lib/secret '" + stage + "/mivra-blockpage'",
+         false, "is not a regular file"},
+        {"a unit swapped for a pipe",
+         "rm '" + stage + "/app.oriflan.mivra.sweep.timer'; mkfifo '" + stage +
+             "/app.oriflan.mivra.sweep.timer'",
          false, "is not a regular file"},
         {"the daemon gone", "rm '" + stage + "/mivra-blockpage'", false, ""},
         {"the staged run.sh rewritten", "echo 'id > /var/lib/owned' > '" + stage + "/run.sh'", true, ""},
@@ -478,12 +506,16 @@ TEST_F(InstallTest, RootInstallsOnlyWhatWasStagedWhenThePersonAuthorised) {
         sb->setTamper(c.tamper);
         makeBlocker(*real);
         EXPECT_EQ(installs(), c.ok);
-        EXPECT_TRUE(blocker->lastErrorText().contains(QString::fromUtf8(c.err))) << blocker->lastErrorText().toStdString();
+        EXPECT_TRUE(blocker->lastErrorText().contains(QString::fromUtf8(c.err)))
+            << blocker->lastErrorText().toStdString();
         EXPECT_EQ(QFileInfo::exists(out(lx.applier())), c.ok);
         EXPECT_FALSE(QFileInfo::exists(out(u"/var/lib/owned"_s)));
         EXPECT_EQ(RootSandbox::read(out(u"/var/lib/secret"_s)), "root only\n");
         EXPECT_EQ(owner(u"/var/lib/secret"_s), 0u);
-        if (c.ok) { EXPECT_TRUE(QFileInfo(out(lx.lockupFile())).isFile() && !QFileInfo(out(lx.lockupFile())).isSymLink()); }
+        if (c.ok) {
+            EXPECT_TRUE(QFileInfo(out(lx.lockupFile())).isFile() &&
+                        !QFileInfo(out(lx.lockupFile())).isSymLink());
+        }
     }
 }
 
@@ -501,13 +533,17 @@ TEST_F(InstallTest, AnInstalledHelperHandsItsLockupToTheFirstUserWhoAsks) {
         return PrivilegedResult{true, {}, 0, {}};
     };
     run(true);
-    EXPECT_EQ(script, RootSide(RootPlatform::Linux, lx).claimScript().replace(lx.stateDirectory,
-                                                                           dir.path() + u"/pkg/state"_s).toUtf8());
+    EXPECT_EQ(script, RootSide(RootPlatform::Linux, lx)
+                          .claimScript()
+                          .replace(lx.stateDirectory, dir.path() + u"/pkg/state"_s)
+                          .toUtf8());
     // Run for real: the file becomes the user's, and a link there is not followed.
     sb->run(u"mkdir -p /var/lib/mivra; ln -s /var/lib/secret /var/lib/mivra/lockup.conf"_s);
     RootSandbox::write(sb->outside(u"/var/lib/secret"_s), "root only\n", 0600);
     sb->setPkexecUid(4545);
-    EXPECT_EQ(real->runScript(staging() + u"/run.sh"_s, RootSide(RootPlatform::Linux, lx).claimScript()).exitCode, 0);
+    EXPECT_EQ(
+        real->runScript(staging() + u"/run.sh"_s, RootSide(RootPlatform::Linux, lx).claimScript()).exitCode,
+        0);
     EXPECT_EQ(owner(lx.lockupFile()), 4545u);
     EXPECT_EQ(mode(lx.lockupFile()), 0644u);
     EXPECT_EQ(owner(u"/var/lib/secret"_s), 0u);
@@ -518,7 +554,8 @@ TEST_F(InstallTest, AFailingInstallNeverEndsWith126Or127) {
     ASSERT_TRUE(installs()) << blocker->lastErrorText().toStdString();
     StagedDigests digests;
     for (const QString& name : QDir(staging()).entryList(QDir::Files))
-        digests[name] = QCryptographicHash::hash(RootSandbox::read(staging() + u'/' + name), QCryptographicHash::Sha256);
+        digests[name] =
+            QCryptographicHash::hash(RootSandbox::read(staging() + u'/' + name), QCryptographicHash::Sha256);
     const QString script = RootSide(RootPlatform::Linux, lx).installScript(staging(), digests);
     for (int status : {126, 127, 3}) {
         SCOPED_TRACE(status);

@@ -24,7 +24,8 @@ struct Policy : ::testing::Test {
         if (expires) {
             b = page ? "#redirect 127.0.0.1\n" : "#redirect 0.0.0.0\n";
             b += "#expires " + QByteArray::number(*expires) + '\n';
-            for (const QString& s : (l ? *l : e->lockups()[0]).sites) b += s.toUtf8() + '\n';
+            for (const QString& s : (l ? *l : e->lockups()[0]).sites)
+                b += s.toUtf8() + '\n';
         }
         EXPECT_EQ(rig.lockupFile(), b);
         EXPECT_EQ(appsBlocked(), apps);
@@ -40,8 +41,8 @@ TEST_F(Policy, ATakeBlocksTheLockupInEffectUntilItsEndPlusFiveSeconds) {
     blocks(none, false);
     e->rollOrResume();
     blocks(end(), true);
-    EXPECT_EQ(e->appMonitor().blocked(),
-              (QSet<QString>{u"com.tinyspeck.slackmacgap"_s, u"com.hnc.discord"_s, u"com.apple.mobilesms"_s}));
+    EXPECT_EQ(e->appMonitor().blocked(), (QSet<QString>{u"com.tinyspeck.slackmacgap"_s, u"com.hnc.discord"_s,
+                                                        u"com.apple.mobilesms"_s}));
 
     // A take that runs as the clock does keeps the expiry written at its start.
     mark();
@@ -63,19 +64,26 @@ TEST_F(Policy, TheWrittenExpiryAlwaysCoversTheTake) {
     struct Step {
         const char* what;
         std::function<void()> act;
-        int ticks; // ticks after the act, each a second later
+        int ticks;           // ticks after the act, each a second later
         bool atOnce = false; // covered already before the next tick
     };
     const QList<Step> steps = {
         {"paused past its planned end", [&] { e->pause(); }, 1600},
         {"resumed", [&] { e->rollOrResume(); }, 40},
         {"suspended for an hour (the countdown stood still)", [&] { rig.clock.advance(3600); }, 5},
-        {"suspended for an hour, and the session says it woke", [&] {
+        {"suspended for an hour, and the session says it woke",
+         [&] {
              rig.clock.advance(3600);
              rig.sleepWatch.wake();
-         }, 5, true},
+         },
+         5, true},
         {"the clock put back a day", [&] { rig.clock.advance(-86400); }, 5},
-        {"paused with seconds left", [&] { rig.liveTicks(int(e->remaining()) - 3); e->pause(); }, 100},
+        {"paused with seconds left",
+         [&] {
+             rig.liveTicks(int(e->remaining()) - 3);
+             e->pause();
+         },
+         100},
     };
     for (const Step& s : steps) {
         s.act();
@@ -92,7 +100,8 @@ TEST_F(Policy, TheWrittenExpiryAlwaysCoversTheTake) {
     }
     EXPECT_TRUE(appsBlocked());
     e->rollOrResume();
-    while (e->phase() == Phase::rolling) rig.liveTicks(1);
+    while (e->phase() == Phase::rolling)
+        rig.liveTicks(1);
     blocks(none, false);
 }
 
@@ -100,7 +109,7 @@ TEST_F(Policy, TheLockupInEffectIsTheChosenOneElseTheFirst) {
     const Lockup second = e->lockups()[1];
     e->selectLockup(second.id);
     e->rollOrResume();
-    blocks(end(), false, &second); // the second seed has no apps
+    blocks(end(), false, &second);        // the second seed has no apps
     e->selectLockup(QUuid::createUuid()); // names no lockup
     blocks(end(), true);
     e->setLockups({});

@@ -56,8 +56,8 @@ protected:
         SKIP_WITHOUT_SANDBOX();
         sb = std::make_unique<RootSandbox>(GetParam());
         QDir().mkpath(sb->outside(lx.libexecDirectory));
-        RootSandbox::write(sb->outside(lx.applier()), RootSide(RootPlatform::Linux, lx).applierScript().toUtf8(),
-                           0755);
+        RootSandbox::write(sb->outside(lx.applier()),
+                           RootSide(RootPlatform::Linux, lx).applierScript().toUtf8(), 0755);
         QDir().mkpath(sb->outside(lx.stateDirectory));
     }
     // Sets the inputs; a missing lockup file is nullopt. The hosts file is not the usual 0644 root:root.
@@ -91,22 +91,25 @@ TEST_P(ApplierTest, FollowsTheLockupFileInEveryCaseHostileOnesIncluded) {
         QByteArray hostsAfter;
         bool flagAfter;
         QStringList calls;
-        QString setup = {}; // run before the applier, in the namespace
+        QString setup = {};         // run before the applier, in the namespace
         const char* said = nullptr; // what the run must say in the log
     } cases[] = {
-        {"an old block in the middle moves to the end", "a\n@B\n0.0.0.0 old.com\n@E\nb\n", to + "x.com\ny.com\n",
-         false, "a\nb\n@B\n127.0.0.1 x.com\n127.0.0.1 y.com\n@E\n", true, F},
-        {"two blocks both go when the lockup is empty", "a\n@B\n1\n@E\nb\n@B\n2\n@E\nc\n", "", true, "a\nb\nc\n",
-         false, FS},
-        {"an expiry in the past ends the block", ax, to + "#expires 1000000000\nx.com\n", true, "a\n", false, FS},
+        {"an old block in the middle moves to the end", "a\n@B\n0.0.0.0 old.com\n@E\nb\n",
+         to + "x.com\ny.com\n", false, "a\nb\n@B\n127.0.0.1 x.com\n127.0.0.1 y.com\n@E\n", true, F},
+        {"two blocks both go when the lockup is empty", "a\n@B\n1\n@E\nb\n@B\n2\n@E\nc\n", "", true,
+         "a\nb\nc\n", false, FS},
+        {"an expiry in the past ends the block", ax, to + "#expires 1000000000\nx.com\n", true, "a\n", false,
+         FS},
         {"no expiry keeps the block", "a\n", to + "x.com\n", false, ax, true, F},
-        {"an expiry in the future keeps the block", "a\n", to + "#expires 99999999999\nx.com\n", false, ax, true, F},
+        {"an expiry in the future keeps the block", "a\n", to + "#expires 99999999999\nx.com\n", false, ax,
+         true, F},
         {"a garbled expiry counts as none", "a\n", "#expires 12x\nx.com\n#expires \n", false, az, false, F},
-        {"a huge expiry is simply far away", "a\n", "#expires 99999999999999999999999999\nx.com", false, az, false, F},
-        {"redirect 0.0.0.0 writes the block and lowers the flag", "a\n", "#redirect 0.0.0.0\nx.com\n", true, az,
-         false, FS},
-        {"comments and blank lines are skipped, trailing spaces kept", "a\n", to + "# a note\n\nx.com  \n#other\n",
-         false, "a\n@B\n127.0.0.1 x.com  \n@E\n", true, F},
+        {"a huge expiry is simply far away", "a\n", "#expires 99999999999999999999999999\nx.com", false, az,
+         false, F},
+        {"redirect 0.0.0.0 writes the block and lowers the flag", "a\n", "#redirect 0.0.0.0\nx.com\n", true,
+         az, false, FS},
+        {"comments and blank lines are skipped, trailing spaces kept", "a\n",
+         to + "# a note\n\nx.com  \n#other\n", false, "a\n@B\n127.0.0.1 x.com  \n@E\n", true, F},
         {"a later directive overrides an earlier one, last line without LF", "a\n",
          "#redirect 0.0.0.0\n#expires 1000000000\nx.com\n#redirect 127.0.0.1\n#expires 0\ny.com", false,
          "a\n@B\n127.0.0.1 x.com\n127.0.0.1 y.com\n@E\n", true, F},
@@ -116,39 +119,46 @@ TEST_P(ApplierTest, FollowsTheLockupFileInEveryCaseHostileOnesIncluded) {
         {"nothing to change touches nothing", "a\n", "", false, "a\n", false, N},
         {"a steady block is not rewritten", ax, to + "x.com\n", true, ax, true, N},
         // Hostile lockup files: the user writes them, root follows them.
-        {"another redirect address counts as 0.0.0.0", "a\n", "#redirect 6.6.6.6\nx.com\n", false, az, false, F},
-        {"a redirect with more after it counts as 0.0.0.0", "a\n", "#redirect 127.0.0.1 6.6.6.6\nx.com\n", false,
-         az, false, F},
+        {"another redirect address counts as 0.0.0.0", "a\n", "#redirect 6.6.6.6\nx.com\n", false, az, false,
+         F},
+        {"a redirect with more after it counts as 0.0.0.0", "a\n", "#redirect 127.0.0.1 6.6.6.6\nx.com\n",
+         false, az, false, F},
         {"host lines with control characters are dropped", "a\n",
-         to + "x.com\ntab\t6.6.6.6\nesc\x1b[0m.com\ndel\x7f.com\nnul" + '\0' + ".com\ncr.com\r\nbell\a.com\n", false,
-         ax, true, F},
-        {"lines ended by CR LF hold a control character: nothing is taken", "a\n", "#redirect 127.0.0.1\r\nx.com\r\n",
-         false, "a\n", false, N},
-        {"lines longer than a host name are dropped", "a\n", to + name255 + "\n" + name256 + "\n" + huge, false,
-         "a\n@B\n127.0.0.1 " + name255 + "\n@E\n", true, F},
+         to + "x.com\ntab\t6.6.6.6\nesc\x1b[0m.com\ndel\x7f.com\nnul" + '\0' + ".com\ncr.com\r\nbell\a.com\n",
+         false, ax, true, F},
+        {"lines ended by CR LF hold a control character: nothing is taken", "a\n",
+         "#redirect 127.0.0.1\r\nx.com\r\n", false, "a\n", false, N},
+        {"lines longer than a host name are dropped", "a\n", to + name255 + "\n" + name256 + "\n" + huge,
+         false, "a\n@B\n127.0.0.1 " + name255 + "\n@E\n", true, F},
         {"non-ASCII host names pass as they are", "a\n", to + "bücher.example\n", false,
          "a\n@B\n127.0.0.1 bücher.example\n@E\n", true, F},
         {"a lockup that is a link is not followed", ax, std::nullopt, true, "a\n", false, FS,
          u"printf '#redirect 127.0.0.1\\nsecret.com\\n' > /var/lib/secret; ln -s /var/lib/secret $C"_s},
-        {"a lockup that is a pipe is not waited for", "a\n", std::nullopt, false, "a\n", false, N, u"mkfifo $C"_s},
+        {"a lockup that is a pipe is not waited for", "a\n", std::nullopt, false, "a\n", false, N,
+         u"mkfifo $C"_s},
         {"only the first 4 MiB of the lockup are read", "a\n", std::nullopt, false, ax, true, F,
          u"{ printf '#redirect 127.0.0.1\\nx.com\\n'; head -c 4194304 /dev/zero | tr '\\0' '#'; printf '\\nlate.com\\n'; } > $C"_s,
          "only the host names in its first 4194304 bytes are applied"},
         // The user's own lines for blocked names would win over the block: they are held while it is
         // in force, and back byte for byte when it ends.
-        {"the user's lines for blocked names are held", "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n# 9.9.9.9 x.com\n",
-         to + "x.com\n", false,
-         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 keep.org other.org #mivra-part\n"
+        {"the user's lines for blocked names are held",
+         "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n# 9.9.9.9 x.com\n", to + "x.com\n",
+         false,
+         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 "
+         "keep.org other.org #mivra-part\n"
          "# 9.9.9.9 x.com\n@B\n127.0.0.1 x.com\n@E\n",
          true, F},
         {"held lines come back as they were when the block ends",
-         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 keep.org other.org #mivra-part\n"
+         "a\n#mivra-held 1.2.3.4 x.com\n#mivra-held 5.6.7.8\tkeep.org X.COM  other.org # mine\n5.6.7.8 "
+         "keep.org other.org #mivra-part\n"
          "@B\n127.0.0.1 x.com\n@E\n",
          "", true, "a\n1.2.3.4 x.com\n5.6.7.8\tkeep.org X.COM  other.org # mine\n", false, FS},
-        {"held lines follow the block as it changes", "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 y.com #mivra-part\n@B\n127.0.0.1 x.com\n@E\n",
-         to + "y.com\n", true, "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 x.com #mivra-part\n@B\n127.0.0.1 y.com\n@E\n", true, F},
-        {"a lockup written during the run is applied before it ends", "a\n", to + "first.com\n", false, ax, true,
-         F + F, uR"sh(mkdir -p /var/lib/hook
+        {"held lines follow the block as it changes",
+         "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 y.com #mivra-part\n@B\n127.0.0.1 x.com\n@E\n",
+         to + "y.com\n", true,
+         "a\n#mivra-held 1.2.3.4 x.com y.com\n1.2.3.4 x.com #mivra-part\n@B\n127.0.0.1 y.com\n@E\n", true, F},
+        {"a lockup written during the run is applied before it ends", "a\n", to + "first.com\n", false, ax,
+         true, F + F, uR"sh(mkdir -p /var/lib/hook
 cat > /var/lib/hook/nscd <<'X'
 #!/bin/sh
 [ -e /var/lib/hook/done ] || { : > /var/lib/hook/done; printf '#redirect 127.0.0.1\nx.com\n' > "$C"; }
@@ -159,10 +169,12 @@ chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
          u": > /etc/.mivra-hosts.AbCdEf"_s},
         // A hosts file whose last line has no line end: the block goes after that line, and the
         // file is the same bytes again once the block ends.
-        {"a last line without LF is held and the block ends without LF", "a\n5.6.7.8 x.com keep.org", to + "x.com\n",
-         false, "a\n#mivra-held 5.6.7.8 x.com keep.org\n5.6.7.8 keep.org #mivra-part\n@B\n127.0.0.1 x.com\n@E", true, F},
-        {"a block applied and lifted leaves a last line without LF as it was", "a\nb", to + "x.com\n", false, "a\nb",
-         false, F + FS, u"/bin/bash "_s + lx.applier() + u"; : > $C"_s},
+        {"a last line without LF is held and the block ends without LF", "a\n5.6.7.8 x.com keep.org",
+         to + "x.com\n", false,
+         "a\n#mivra-held 5.6.7.8 x.com keep.org\n5.6.7.8 keep.org #mivra-part\n@B\n127.0.0.1 x.com\n@E", true,
+         F},
+        {"a block applied and lifted leaves a last line without LF as it was", "a\nb", to + "x.com\n", false,
+         "a\nb", false, F + FS, u"/bin/bash "_s + lx.applier() + u"; : > $C"_s},
         {"a last line without LF and no block: nothing is touched", "a", "", false, "a", false, N},
     };
     for (const auto& c : cases) {
@@ -181,10 +193,10 @@ chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
         const struct stat after = statOf(sb->outside(lx.hostsFile));
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_gid, before.st_gid);
-        EXPECT_EQ(QDir(sb->outside(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden), QStringList());
+        EXPECT_EQ(QDir(sb->outside(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden),
+                  QStringList());
     }
 }
-
 
 // Whatever stops the rewrite half-way, the hosts file is never left cut short, nor flushed.
 TEST_P(ApplierTest, AFailedRewriteLeavesTheHostsFileAsItWas) {
@@ -208,8 +220,10 @@ TEST_P(ApplierTest, AFailedRewriteLeavesTheHostsFileAsItWas) {
              u"@F@"_s, s + u"/full"_s),
          "previous content is back"},
         {false, "a full disk beside the hosts file",
-         u"mount -t tmpfs -o size=16k tmpfs /etc; cat /var/lib/orig > /etc/hosts; dd if=/dev/zero of=/etc/f bs=4k 2>/dev/null"_s, ""},
-        {GetParam(), "an awk that dies half-way", u"ln -s "_s + s + u"/stubs/awk-dying "_s + s + u"/stubs/awk"_s, ""},
+         u"mount -t tmpfs -o size=16k tmpfs /etc; cat /var/lib/orig > /etc/hosts; dd if=/dev/zero of=/etc/f bs=4k 2>/dev/null"_s,
+         ""},
+        {GetParam(), "an awk that dies half-way",
+         u"ln -s "_s + s + u"/stubs/awk-dying "_s + s + u"/stubs/awk"_s, ""},
     };
     for (const auto& c : cases) {
         if (c.mounted != GetParam()) continue;
@@ -232,14 +246,16 @@ TEST_P(ApplierTest, AFailedRewriteLeavesTheHostsFileAsItWas) {
 // The end state is the last lockup's. MIVRA_STRESS_ROUNDS sets the rounds (1,000 for the full run).
 TEST_P(ApplierTest, ConcurrentAndKilledRunsNeverExposeAPartialHostsFile) {
     const int rounds = qEnvironmentVariableIntValue("MIVRA_STRESS_ROUNDS") > 0
-                           ? qEnvironmentVariableIntValue("MIVRA_STRESS_ROUNDS") : 25;
+                           ? qEnvironmentVariableIntValue("MIVRA_STRESS_ROUNDS")
+                           : 25;
     QByteArray kept;
     for (int i = 0; i < 35000; ++i)
         kept += "10." + QByteArray::number(i / 250 % 250) + '.' + QByteArray::number(i % 250) + ".1 h" +
                 QByteArray::number(i) + ".lan\n";
     // Three lockups: none, 100 sites to the page, 40 to nowhere.
     QList<QByteArray> confs{""}, blocks{""};
-    for (const auto& [n, to] : {std::pair{100, QByteArray("127.0.0.1")}, std::pair{40, QByteArray("0.0.0.0")}}) {
+    for (const auto& [n, to] :
+         {std::pair{100, QByteArray("127.0.0.1")}, std::pair{40, QByteArray("0.0.0.0")}}) {
         QByteArray conf = "#redirect " + to + '\n', block = RootSide::beginMarker.toUtf8() + '\n';
         for (int i = 0; i < n; ++i) {
             conf += "site" + QByteArray::number(i) + ".example\n";
@@ -282,7 +298,9 @@ for round in $(seq 1 @N@); do
     wait
 done
 bash $A
-)"_s.replace(u"@A@"_s, lx.applier()).replace(u"@C@"_s, lx.lockupFile()).replace(u"@N@"_s, QString::number(rounds));
+)"_s.replace(u"@A@"_s, lx.applier())
+                               .replace(u"@C@"_s, lx.lockupFile())
+                               .replace(u"@N@"_s, QString::number(rounds));
     const auto r = sb->run(script);
     stop = true;
     reader.join();
@@ -291,7 +309,8 @@ bash $A
     EXPECT_EQ(bad.load(), 0) << str(firstBad);
     const QByteArray last = RootSandbox::read(sb->outside(lx.lockupFile()));
     EXPECT_EQ(hosts(), kept + blocks[confs.indexOf(last)]);
-    EXPECT_EQ(QDir(sb->outside(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(sb->outside(u"/etc"_s)).entryList({u".mivra*"_s}, QDir::Files | QDir::Hidden),
+              QStringList());
 }
 
 // A block that starts or grows cuts the blocking user's open connections to the newly blocked
@@ -525,7 +544,8 @@ TEST(RootSideText, MacOsTextsInstallAndRemove) {
         QStringList paths;
         bool labelled = false;
         while (!xml.atEnd())
-            if (xml.readNext() == QXmlStreamReader::StartElement && (xml.name() == u"key" || xml.name() == u"string")) {
+            if (xml.readNext() == QXmlStreamReader::StartElement &&
+                (xml.name() == u"key" || xml.name() == u"string")) {
                 const QString text = xml.readElementText();
                 labelled = labelled || text + u".plist"_s == jobs[i].name;
                 if (text.startsWith(sb.path())) paths << text;

@@ -4,8 +4,8 @@
 
 #include "client.h"
 
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -131,7 +131,8 @@ TEST(Binary, ServesAsNobodyWithNoRootGroupAndNoCapabilityOrNotAtAll) {
     const uid_t uid = nobody->pw_uid;
     const gid_t gid = nobody->pw_gid;
     if (!reachableBy(uid, gid))
-        GTEST_SKIP() << "nobody cannot execute " << MIVRA_BLOCKPAGE_EXE << " (a folder on the way is private)";
+        GTEST_SKIP() << "nobody cannot execute " << MIVRA_BLOCKPAGE_EXE
+                     << " (a folder on the way is private)";
     const std::string cannotDrop = "mivra-blockpage: cannot give up root: Operation not permitted\n";
     const struct {
         Start as;

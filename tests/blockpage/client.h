@@ -24,7 +24,8 @@ namespace blockpage::test {
 // A blocking TCP connection to 127.0.0.1:port, or -1.
 inline int connectTo(std::uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    sockaddr_in addr{
+        .sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         close(fd);
         return -1;
@@ -81,7 +82,8 @@ struct Reply {
 inline Reply splitReply(const std::string& raw) {
     std::size_t end = raw.find("\r\n\r\n"), field = raw.find("\r\nContent-Length: ");
     if (end == std::string::npos) return {};
-    return {raw.substr(0, end + 4), raw.substr(end + 4), field < end ? std::stol(raw.substr(field + 18)) : -1};
+    return {raw.substr(0, end + 4), raw.substr(end + 4),
+            field < end ? std::stol(raw.substr(field + 18)) : -1};
 }
 
 // Whether a raw answer is the page, whole, with this host in its host box.

@@ -27,11 +27,20 @@ struct Texts {
     std::array<std::string, 5> quotes;
 };
 
-const Texts kEn{"en", "Closed Set" DASH "Mivra", "CLOSED SET", "Cut. Not now.", "is locked up while you" RSQUO "re rolling.", "",
-                {"Camera" RSQUO "s running. Stay in the shot.", "The cut is made in the moments you don" RSQUO "t look away.",
+const Texts kEn{"en",
+                "Closed Set" DASH "Mivra",
+                "CLOSED SET",
+                "Cut. Not now.",
+                "is locked up while you" RSQUO "re rolling.",
+                "",
+                {"Camera" RSQUO "s running. Stay in the shot.",
+                 "The cut is made in the moments you don" RSQUO "t look away.",
                  "Roll sound. Roll camera. Roll yourself back to the work.", "You called action. Mean it.",
                  "Nobody great ever wandered off-set mid-take."}};
-const Texts kFr{"fr", "Plateau fermé" DASH "Mivra", "PLATEAU FERMÉ", "Coupez. Pas maintenant.",
+const Texts kFr{"fr",
+                "Plateau fermé" DASH "Mivra",
+                "PLATEAU FERMÉ",
+                "Coupez. Pas maintenant.",
                 "est verrouillé pendant que tu tournes.",
                 "Mivra" DASH "fait dans l'Oriflan. Le plateau rouvre à ton prochain réglage ou emballage.",
                 {"La caméra tourne. Reste dans le cadre.",
@@ -46,14 +55,20 @@ std::string styleOf(const std::string& page) {
 
 // The page line by line, with the style sheet taken from the page under test (checked on its own).
 std::string expectedPage(const Texts& t, int quote, const std::string& host, const std::string& style) {
-    return "<!DOCTYPE html>\n<html lang=\"" + t.lang + "\"><head>\n<meta charset=\"utf-8\">\n"
-           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" + t.title +
-           "</title>\n<style>\n" + style + "\n</style></head>\n<body>\n"
-           "  <div class=\"slate\">\n    <div class=\"clapper\">" CLAPPER "</div>\n    <div class=\"tag\">" + t.tag +
-           "</div>\n    <h1>" + t.headline + "</h1>\n    <p class=\"quote\">" + t.quotes[quote] + "</p>\n"
+    return "<!DOCTYPE html>\n<html lang=\"" + t.lang +
+           "\"><head>\n<meta charset=\"utf-8\">\n"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
+           t.title + "</title>\n<style>\n" + style +
+           "\n</style></head>\n<body>\n"
+           "  <div class=\"slate\">\n    <div class=\"clapper\">" CLAPPER "</div>\n    <div class=\"tag\">" +
+           t.tag + "</div>\n    <h1>" + t.headline + "</h1>\n    <p class=\"quote\">" + t.quotes[quote] +
+           "</p>\n"
            "    <div class=\"bars\"><i></i><i></i><i></i><i></i><i></i><i></i></div>\n"
-           "    <div class=\"host\"><b>" + host + "</b> " + t.hostText + "</div>\n"
-           "    <div class=\"foot\">" + t.footer + "</div>\n  </div>\n</body></html>";
+           "    <div class=\"host\"><b>" +
+           host + "</b> " + t.hostText +
+           "</div>\n"
+           "    <div class=\"foot\">" +
+           t.footer + "</div>\n  </div>\n</body></html>";
 }
 
 Reply answer(std::string_view request, std::int64_t when = 0) {
@@ -107,16 +122,18 @@ TEST(Response, ByteExactInBothLanguagesForEveryQuote) {
     const struct {
         const Texts& texts;
         std::string request, host;
-    } langs[] = {{kEn, "GET / HTTP/1.1\r\nHost: Example.COM:8080\r\nAccept-Language: en-GB\r\n\r\n", "Example.COM:8080"},
+    } langs[] = {{kEn, "GET / HTTP/1.1\r\nHost: Example.COM:8080\r\nAccept-Language: en-GB\r\n\r\n",
+                  "Example.COM:8080"},
                  {kFr, "GET / HTTP/1.1\r\n\r\n", "Ce site"}};
     for (int q = 0; q < 5; ++q)
         for (const auto& l : langs) {
             Reply r = answer(l.request, (1'000'000 + q) * 60 + 17); // minute 1,000,000 is a multiple of 5
             const std::string page = expectedPage(l.texts, q, l.host, styleOf(r.body));
             EXPECT_EQ(r.body, page) << l.texts.lang << q;
-            EXPECT_EQ(r.head, "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                                  std::to_string(page.size()) + // bytes, not characters
-                                  "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n");
+            EXPECT_EQ(r.head,
+                      "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                          std::to_string(page.size()) + // bytes, not characters
+                          "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n");
         }
     EXPECT_NE(answer("Accept-Language: en").body.find("<b>That site</b>"), std::string::npos);
     // A clock before 1970 still picks a quote (the last one, a minute before).
@@ -129,7 +146,8 @@ TEST(Response, HostIsEscapedSoItCannotInjectMarkup) {
         EXPECT_EQ(r.body.find("<script"), std::string::npos) << host;
         EXPECT_EQ(std::size_t(r.contentLength), r.body.size()) << host;
     }
-    EXPECT_NE(answer("Host: a&b<c>d\"e'f\r\n").body.find("<b>a&amp;b&lt;c&gt;d&quot;e&#39;f</b>"), std::string::npos);
+    EXPECT_NE(answer("Host: a&b<c>d\"e'f\r\n").body.find("<b>a&amp;b&lt;c&gt;d&quot;e&#39;f</b>"),
+              std::string::npos);
 }
 
 TEST(StyleSheet, EveryColourTokenIsDefinedAndNothingIsFetched) {

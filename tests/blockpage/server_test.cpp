@@ -17,11 +17,13 @@ namespace {
 
 TEST(LiveServer, AnswersAnyBytesAndEmptyConnections) {
     LiveServer server;
-    std::string en = exchange(server.port(), "GET /x HTTP/1.1\r\nHost: Mixed.Case.test:81\r\nAccept-Language: en\r\n\r\n");
+    std::string en =
+        exchange(server.port(), "GET /x HTTP/1.1\r\nHost: Mixed.Case.test:81\r\nAccept-Language: en\r\n\r\n");
     EXPECT_TRUE(isPageFor(en, "Mixed.Case.test:81"));
     EXPECT_NE(en.find("<html lang=\"en\">"), std::string::npos);
     // Not HTTP at all (a TLS greeting): still the page, status 200.
-    EXPECT_TRUE(isPageFor(exchange(server.port(), std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)), "Ce site"));
+    EXPECT_TRUE(isPageFor(
+        exchange(server.port(), std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11)), "Ce site"));
     // Nothing at all before the end of the stream.
     Sockets c{{connectTo(server.port())}};
     shutdown(c[0], SHUT_WR);
@@ -46,9 +48,12 @@ TEST(LiveServer, ConcurrentClientsEachGetTheirOwnHost) {
     Sockets clients;
     auto host = [](int i) { return "client-" + std::to_string(i) + ".test"; };
     // All connected before any sends, so the server holds them all at once.
-    for (int i = 0; i < 100; ++i) clients.fds.push_back(connectTo(server.port()));
-    for (int i = 99; i >= 0; --i) ASSERT_TRUE(sendAll(clients[i], "GET / HTTP/1.1\r\nHost: " + host(i) + "\r\n\r\n"));
-    for (int i = 0; i < 100; ++i) EXPECT_TRUE(isPageFor(readToEnd(clients[i]), host(i))) << i;
+    for (int i = 0; i < 100; ++i)
+        clients.fds.push_back(connectTo(server.port()));
+    for (int i = 99; i >= 0; --i)
+        ASSERT_TRUE(sendAll(clients[i], "GET / HTTP/1.1\r\nHost: " + host(i) + "\r\n\r\n"));
+    for (int i = 0; i < 100; ++i)
+        EXPECT_TRUE(isPageFor(readToEnd(clients[i]), host(i))) << i;
 }
 
 TEST(LiveServer, AtTheCapTheOldestHeldConnectionMakesRoomForANewClient) {
@@ -71,7 +76,8 @@ TEST(LiveServer, AtTheCapTheOldestHeldConnectionMakesRoomForANewClient) {
         // Each newcomer past the eighth cost the oldest its wait: it has the page and is closed. The
         // seven newest are still held, unanswered.
         for (int i = 0; i < 12; ++i)
-            EXPECT_TRUE(i <= 4 ? isPageFor(readToEnd(held[i], 1000), "Ce site") : staysQuiet(held[i], 50)) << i;
+            EXPECT_TRUE(i <= 4 ? isPageFor(readToEnd(held[i], 1000), "Ce site") : staysQuiet(held[i], 50))
+                << i;
     }
 }
 
@@ -83,9 +89,11 @@ TEST(LiveServer, RequestStillArrivingAfterTheReadGetsThePageWithoutReset) {
         std::string host;
     } cases[] = {
         {"longer than one read: most of it is unread when the page goes out",
-         {"GET / HTTP/1.1\r\nHost: big.test\r\nCookie: " + std::string(30000, 'c') + "\r\n\r\n"}, "big.test"},
+         {"GET / HTTP/1.1\r\nHost: big.test\r\nCookie: " + std::string(30000, 'c') + "\r\n\r\n"},
+         "big.test"},
         {"written line by line: only the first read counts, so no host is known",
-         {"GET / HTTP/1.1\r\n", "Host: split.test\r\n", "\r\n"}, "Ce site"},
+         {"GET / HTTP/1.1\r\n", "Host: split.test\r\n", "\r\n"},
+         "Ce site"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

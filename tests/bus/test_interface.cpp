@@ -45,9 +45,11 @@ struct Interface : ::testing::Test {
     Recorder recorder;
 
     void SetUp() override {
-        if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus (run through dbus-run-session)";
         fresh();
-        ASSERT_TRUE(QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivra"_s).registerService(kService));
+        ASSERT_TRUE(
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivra"_s).registerService(kService));
         ASSERT_TRUE(client().connect(kService, kPath, kProps, u"PropertiesChanged"_s, &recorder,
                                      SLOT(changed(QString, QVariantMap, QStringList))));
         settle();
@@ -74,8 +76,8 @@ struct Interface : ::testing::Test {
     static QDBusConnection client() { return QDBusConnection::sessionBus(); }
     // Lets queued flushes run and their signals travel.
     static void settle() { QTest::qWait(50); }
-    static QDBusMessage call(const QString& method, const QVariantList& args = {}, const QString& iface = kIface,
-                             QDBusConnection c = client()) {
+    static QDBusMessage call(const QString& method, const QVariantList& args = {},
+                             const QString& iface = kIface, QDBusConnection c = client()) {
         QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, iface, method);
         m.setArguments(args);
         const QDBusMessage reply = c.call(m, QDBus::BlockWithGui);
@@ -103,7 +105,8 @@ TEST_F(Interface, ATakeStartedFromTheBusCountsDownOneAnnouncementPerSecond) {
     EXPECT_FALSE(recorder.changes[0].contains(u"TakesToday"_s)) << "only what changed is announced";
 
     recorder.changes.clear();
-    for (int i = 0; i < 3; ++i) tick();
+    for (int i = 0; i < 3; ++i)
+        tick();
     ASSERT_EQ(recorder.changes.size(), 3);
     for (const QVariantMap& c : recorder.changes)
         EXPECT_EQ(c.keys(), (QStringList{u"ClockText"_s, u"Remaining"_s, u"StatusTitle"_s}));
@@ -112,7 +115,8 @@ TEST_F(Interface, ATakeStartedFromTheBusCountsDownOneAnnouncementPerSecond) {
 
     // Another connection reads every property, the same values.
     const QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"other"_s);
-    const QVariantMap all = qdbus_cast<QVariantMap>(call(u"GetAll"_s, {kIface}, kProps, other).arguments().value(0));
+    const QVariantMap all =
+        qdbus_cast<QVariantMap>(call(u"GetAll"_s, {kIface}, kProps, other).arguments().value(0));
     QDBusConnection::disconnectFromBus(u"other"_s);
     EXPECT_EQ(all.keys(), bus->snapshot().keys());
     EXPECT_EQ(all.value(u"Remaining"_s).toLongLong(), 1497);
@@ -121,7 +125,8 @@ TEST_F(Interface, ATakeStartedFromTheBusCountsDownOneAnnouncementPerSecond) {
     // A paused clock says nothing however often the engine ticks or the shell asks.
     call(u"Pause"_s);
     recorder.changes.clear();
-    for (int i = 0; i < 3; ++i) tick();
+    for (int i = 0; i < 3; ++i)
+        tick();
     bus->refresh();
     bus->refresh();
     settle();
@@ -208,7 +213,9 @@ TEST_F(Interface, TheInstalledDescriptionMatchesTheLiveObject) {
         QString interface, method;
         while (!r.atEnd()) {
             if (r.readNext() != QXmlStreamReader::StartElement) continue;
-            auto a = [&r](const char* key) { return r.attributes().value(QLatin1StringView(key)).toString(); };
+            auto a = [&r](const char* key) {
+                return r.attributes().value(QLatin1StringView(key)).toString();
+            };
             if (r.name() == u"interface") interface = a("name");
             if (interface != kIface || r.name() == u"annotation" || r.name() == u"interface") continue;
             if (r.name() != u"arg") method = r.name() == u"method" ? a("name") : QString();
@@ -222,8 +229,8 @@ TEST_F(Interface, TheInstalledDescriptionMatchesTheLiveObject) {
     QFile file(QStringLiteral(MIVRA_INTERFACE_XML));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList installed = members(QString::fromUtf8(file.readAll()));
-    const QStringList served =
-        members(call(u"Introspect"_s, {}, u"org.freedesktop.DBus.Introspectable"_s).arguments().value(0).toString());
+    const QStringList served = members(
+        call(u"Introspect"_s, {}, u"org.freedesktop.DBus.Introspectable"_s).arguments().value(0).toString());
     EXPECT_FALSE(installed.isEmpty());
     EXPECT_EQ(served, installed);
 }
@@ -253,7 +260,8 @@ struct StatusItem : ::testing::Test {
     std::unique_ptr<StatusNotifierItem> item;
 
     void SetUp() override {
-        if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus (run through dbus-run-session)";
         loc = std::make_unique<Loc>(defaults, QStringList{u"en-US"_s});
         registerStatusNotifierTypes();
     }
@@ -283,8 +291,8 @@ struct StatusItem : ::testing::Test {
     static QDBusConnection host() { return QDBusConnection::sessionBus(); }
     QDBusMessage call(const QString& iface, const QString& method, const QVariantList& args) {
         const bool menu = iface == u"com.canonical.dbusmenu";
-        QDBusMessage m = QDBusMessage::createMethodCall(item->serviceName(), menu ? u"/MenuBar"_s : u"/StatusNotifierItem"_s,
-                                                        iface, method);
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            item->serviceName(), menu ? u"/MenuBar"_s : u"/StatusNotifierItem"_s, iface, method);
         m.setArguments(args);
         const QDBusMessage reply = host().call(m, QDBus::BlockWithGui);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
@@ -293,7 +301,10 @@ struct StatusItem : ::testing::Test {
     }
     QVariant property(const QString& name) {
         return call(u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {u"org.kde.StatusNotifierItem"_s, name})
-            .arguments().value(0).value<QDBusVariant>().variant();
+            .arguments()
+            .value(0)
+            .value<QDBusVariant>()
+            .variant();
     }
     MenuLayout layout(uint* revision = nullptr) {
         const QDBusMessage reply = call(u"com.canonical.dbusmenu"_s, u"GetLayout"_s, {0, -1, QStringList{}});
@@ -354,8 +365,9 @@ TEST_F(StatusItem, TheLabelFollowsTheTitleAndTheIconAndMenuAnswerClicks) {
     EXPECT_EQ(menu.children[0].properties.value(u"label"_s).toString(), u"Open Mivra"_s);
     EXPECT_EQ(menu.children[1].properties.value(u"label"_s).toString(), u"Quit Mivra"_s);
     // Each entry clicked once, then Quit hovered: a hover is no click.
-    const std::pair<int, QString> events[] = {
-        {menu.children[0].id, u"clicked"_s}, {menu.children[1].id, u"clicked"_s}, {menu.children[1].id, u"hovered"_s}};
+    const std::pair<int, QString> events[] = {{menu.children[0].id, u"clicked"_s},
+                                              {menu.children[1].id, u"clicked"_s},
+                                              {menu.children[1].id, u"hovered"_s}};
     for (const auto& [id, event] : events)
         call(u"com.canonical.dbusmenu"_s, u"Event"_s, {id, event, QVariant::fromValue(QDBusVariant(0)), 0u});
     EXPECT_EQ(opens, 1);
@@ -364,7 +376,8 @@ TEST_F(StatusItem, TheLabelFollowsTheTitleAndTheIconAndMenuAnswerClicks) {
     // The menu follows the interface language, with a new revision that tells hosts to reload.
     loc->setLang(Lang::fr);
     uint revision = 0;
-    EXPECT_EQ(layout(&revision).children.value(1).properties.value(u"label"_s).toString(), u"Quitter Mivra"_s);
+    EXPECT_EQ(layout(&revision).children.value(1).properties.value(u"label"_s).toString(),
+              u"Quitter Mivra"_s);
     EXPECT_GT(revision, 1u);
 }
 

@@ -27,13 +27,15 @@ struct Mivractl : ::testing::Test {
     QProcess host;
 
     void SetUp() override {
-        if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+        if (!QDBusConnection::sessionBus().isConnected())
+            GTEST_SKIP() << "no session bus (run through dbus-run-session)";
     }
     void TearDown() override {
         host.terminate();
         host.waitForFinished(5000);
         // The next test starts with no Mivra on the bus.
-        for (int i = 0; i < 100 && up(); ++i) QTest::qWait(20);
+        for (int i = 0; i < 100 && up(); ++i)
+            QTest::qWait(20);
     }
     static bool up() {
         return QDBusConnection::sessionBus().interface()->isServiceRegistered(u"app.oriflan.mivra"_s).value();
@@ -50,7 +52,8 @@ struct Mivractl : ::testing::Test {
         for (const char* key : {"HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
             const QString dir = config.path() + u'/' + QString::fromLatin1(key);
             QDir().mkpath(dir);
-            QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(dir,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
             e.insert(QString::fromLatin1(key), dir);
         }
         e.insert(u"LANG"_s, u"en_US.UTF-8"_s);
@@ -80,9 +83,11 @@ TEST_F(Mivractl, UsageHelpAndEveryCommandWhenMivraIsNotRunning) {
     const CtlRun help = ctl({u"--help"_s});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.startsWith(u"Usage: mivractl COMMAND"_s));
-    for (const QStringList& wrong : QList<QStringList>{{}, {u"rol"_s}, {u"status"_s, u"--yaml"_s}, {u"roll"_s, u"now"_s}})
+    for (const QStringList& wrong :
+         QList<QStringList>{{}, {u"rol"_s}, {u"status"_s, u"--yaml"_s}, {u"roll"_s, u"now"_s}})
         EXPECT_EQ(ctl(wrong).status, 2) << wrong.join(u' ').toStdString();
-    for (const char* command : {"status", "roll", "pause", "cut", "skip", "open-set", "close-set", "show", "quit"}) {
+    for (const char* command :
+         {"status", "roll", "pause", "cut", "skip", "open-set", "close-set", "show", "quit"}) {
         const CtlRun r = ctl({QString::fromLatin1(command)});
         EXPECT_EQ(r.status, 3) << command;
         EXPECT_EQ(r.err, u"mivractl: Mivra isn't running."_s) << command;
@@ -169,7 +174,8 @@ TEST_F(Mivractl, TheApplicationItselfAnswersAndLeavesWhenAsked) {
     e.insert(u"QT_QUICK_BACKEND"_s, u"software"_s);
     host.setProcessEnvironment(e);
     host.start(QStringLiteral(MIVRA_APP), {});
-    for (int i = 0; i < 500 && !up(); ++i) QTest::qWait(20);
+    for (int i = 0; i < 500 && !up(); ++i)
+        QTest::qWait(20);
     ASSERT_TRUE(up());
     EXPECT_TRUE(ctl({u"status"_s}).out.startsWith(u"standby 25:00"_s));
     EXPECT_EQ(ctl({u"roll"_s}).status, 0);
@@ -187,7 +193,8 @@ TEST_F(Mivractl, TheApplicationItselfAnswersAndLeavesWhenAsked) {
     for (const bool locked : {false, true}) {
         SCOPED_TRACE(locked ? "locked" : "open");
         host.start(QStringLiteral(MIVRA_APP), {});
-        for (int i = 0; i < 500 && !up(); ++i) QTest::qWait(20);
+        for (int i = 0; i < 500 && !up(); ++i)
+            QTest::qWait(20);
         ASSERT_TRUE(up());
         if (locked) {
             callMivra(u"SetPendingLock"_s, {u"timer"_s});
@@ -198,7 +205,8 @@ TEST_F(Mivractl, TheApplicationItselfAnswersAndLeavesWhenAsked) {
             EXPECT_TRUE(host.waitForFinished(10000));
             EXPECT_EQ(host.exitStatus(), QProcess::NormalExit);
             EXPECT_EQ(host.exitCode(), 0);
-            for (int i = 0; i < 100 && up(); ++i) QTest::qWait(20);
+            for (int i = 0; i < 100 && up(); ++i)
+                QTest::qWait(20);
             continue;
         }
         EXPECT_EQ(ctl({u"quit"_s}).status, 1);
@@ -244,7 +252,8 @@ TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {
     }
     EXPECT_EQ(clocks, (QStringList{u"25:00"_s, u"24:59"_s, u"24:58"_s, u"24:57"_s}));
     // The same text in another phase is no new line for the plain form.
-    for (const QString& clock : {u"24:59"_s, u"24:58"_s, u"24:57"_s}) EXPECT_EQ(nextPlain(), clock);
+    for (const QString& clock : {u"24:59"_s, u"24:58"_s, u"24:57"_s})
+        EXPECT_EQ(nextPlain(), clock);
 
     callMivra(u"Pause"_s);
     QTest::qWait(150);
@@ -268,7 +277,8 @@ TEST_F(Mivractl, WatchPrintsALinePerChangeAndNoneBetween) {
 // Help, version and wrong usage are answered at once, with no display and no Mivra running.
 TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
     QProcessEnvironment e = env();
-    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) e.remove(QString::fromLatin1(key));
+    for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        e.remove(QString::fromLatin1(key));
     const struct {
         const char* program;
         QStringList args;
@@ -286,7 +296,8 @@ TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
         {MIVRACTL, {u"helper"_s, u"install"_s}, 2, {}, u"mivractl: unknown command"_s},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(QString(QString::fromLatin1(c.program).section(u'/', -1) + u' ' + c.args.join(u' ')).toStdString());
+        SCOPED_TRACE(QString(QString::fromLatin1(c.program).section(u'/', -1) + u' ' + c.args.join(u' '))
+                         .toStdString());
         QProcess p;
         p.setProcessEnvironment(e);
         p.start(QString::fromLatin1(c.program), c.args);
@@ -305,7 +316,8 @@ TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
 // With the session service file in place, only `show` starts Mivra.
 using MivractlActivation = Mivractl;
 TEST_F(MivractlActivation, OnlyShowStartsMivra) {
-    if (qEnvironmentVariableIsEmpty("MIVRA_BUS_ACTIVATES")) GTEST_SKIP() << "needs the bus with Mivra's service file";
+    if (qEnvironmentVariableIsEmpty("MIVRA_BUS_ACTIVATES"))
+        GTEST_SKIP() << "needs the bus with Mivra's service file";
     for (const char* command : {"status", "roll", "quit"}) {
         EXPECT_EQ(ctl({QString::fromLatin1(command)}).status, 3) << command;
         EXPECT_FALSE(up()) << command;

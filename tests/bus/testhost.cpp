@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
 
     BusHooks hooks;
     hooks.statusTitle = [&engine]() -> QString {
-        return engine.phase() == Phase::standby && !engine.running() ? QString() : u" "_s + engine.clockText();
+        return engine.phase() == Phase::standby && !engine.running() ? QString()
+                                                                     : u" "_s + engine.clockText();
     };
     hooks.showPopover = [](std::optional<QPoint>) { std::puts("popover"); };
     hooks.quit = [] { QCoreApplication::quit(); };

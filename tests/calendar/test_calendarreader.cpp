@@ -18,10 +18,14 @@ namespace {
 QByteArray calendar(const QByteArray& body) {
     return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Mivra//Tests//EN\r\n" + body + "END:VCALENDAR\r\n";
 }
-QByteArray event(const char* uid, const QByteArray& title, const QDateTime& start, const QByteArray& extra = {}) {
-    const auto utc = [](const QDateTime& t) { return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s).toLatin1(); };
-    return "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) + "\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:" + utc(start) +
-           "\r\nDTEND:" + utc(start.addSecs(3600)) + "\r\nSUMMARY:" + title + "\r\n" + extra + "END:VEVENT\r\n";
+QByteArray event(const char* uid, const QByteArray& title, const QDateTime& start,
+                 const QByteArray& extra = {}) {
+    const auto utc = [](const QDateTime& t) {
+        return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s).toLatin1();
+    };
+    return "BEGIN:VEVENT\r\nUID:" + QByteArray(uid) +
+           "\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:" + utc(start) + "\r\nDTEND:" + utc(start.addSecs(3600)) +
+           "\r\nSUMMARY:" + title + "\r\n" + extra + "END:VEVENT\r\n";
 }
 
 struct Reader {
@@ -48,7 +52,8 @@ struct Reader {
     QList<StoreEvent> events(const QStringList& ids) {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         std::optional<QList<StoreEvent>> out;
-        store.events(ids, now.addSecs(-3600), now.addDays(14), [&](QList<StoreEvent> e) { out = std::move(e); });
+        store.events(ids, now.addSecs(-3600), now.addDays(14),
+                     [&](QList<StoreEvent> e) { out = std::move(e); });
         EXPECT_FALSE(out) << "the caller never waits for the reader";
         EXPECT_TRUE(waitUntil([&] { return out.has_value(); }, 120000));
         return out.value_or(QList<StoreEvent>{});
@@ -57,7 +62,8 @@ struct Reader {
 
 QStringList titles(const QList<StoreEvent>& events) {
     QStringList out;
-    for (const StoreEvent& e : events) out << e.title;
+    for (const StoreEvent& e : events)
+        out << e.title;
     out.sort();
     return out;
 }
@@ -76,7 +82,8 @@ TEST(CalendarReader, HostileFilesAreSkippedRememberedAndTheRestIsRead) {
               calendar("BEGIN:VTIMEZONE\r\nTZID:Evil\r\nBEGIN:STANDARD\r\nDTSTART:00010101T000000\r\n"
                        "RRULE:FREQ=SECONDLY\r\nTZOFFSETFROM:+0000\r\nTZOFFSETTO:+0100\r\nEND:STANDARD\r\n"
                        "END:VTIMEZONE\r\nBEGIN:VEVENT\r\nUID:zone\r\nDTSTAMP:20260101T000000Z\r\n"
-                       "DTSTART;TZID=Evil:" + soon.toString(u"yyyyMMdd'T'HHmmss"_s).toLatin1() +
+                       "DTSTART;TZID=Evil:" +
+                       soon.toString(u"yyyyMMdd'T'HHmmss"_s).toLatin1() +
                        "\r\nSUMMARY:Zoned\r\nEND:VEVENT\r\n"));
     // Beyond the size limit: never read, whatever it holds.
     {
@@ -98,7 +105,8 @@ TEST(CalendarReader, HostileFilesAreSkippedRememberedAndTheRestIsRead) {
 
     EXPECT_EQ(titles(reader.events({list[0].id})), QStringList{u"Good meeting"_s});
     QStringList skipped;
-    for (const auto& f : store.skippedFiles()) skipped << QFileInfo(f.path).fileName();
+    for (const auto& f : store.skippedFiles())
+        skipped << QFileInfo(f.path).fileName();
     skipped.sort();
     EXPECT_EQ(skipped, (QStringList{u"never.ics"_s, u"zone.ics"_s}));
     list = reader.calendars();
@@ -112,7 +120,8 @@ TEST(CalendarReader, HostileFilesAreSkippedRememberedAndTheRestIsRead) {
     // A skipped file that changes is another file: it is read again.
     writeFile(work + u"/.never.tmp"_s, calendar(event("never", "Fixed", soon)));
     ASSERT_EQ(::rename(QFile::encodeName(work + u"/.never.tmp"_s).constData(),
-                       QFile::encodeName(work + u"/never.ics"_s).constData()), 0);
+                       QFile::encodeName(work + u"/never.ics"_s).constData()),
+              0);
     EXPECT_TRUE(waitUntil([&] {
         return titles(reader.events({list[0].id})) == QStringList{u"Fixed"_s, u"Good meeting"_s};
     }));
@@ -121,7 +130,8 @@ TEST(CalendarReader, HostileFilesAreSkippedRememberedAndTheRestIsRead) {
 TEST(CalendarReader, AMissingReaderAnswersWithNothing) {
     QTemporaryDir dir;
     MemoryDefaults defaults;
-    CalendarReaderStore store(defaults, {{dir.path(), u"t"_s, u"Tests"_s, false}}, dir.path() + u"/no-reader"_s);
+    CalendarReaderStore store(defaults, {{dir.path(), u"t"_s, u"Tests"_s, false}},
+                              dir.path() + u"/no-reader"_s);
     Reader reader{store};
     EXPECT_TRUE(reader.calendars().isEmpty());
     EXPECT_TRUE(reader.events({u"t:x"_s}).isEmpty());

@@ -27,13 +27,20 @@ struct CalendarRig : ::testing::Test {
     }
     StoreEvent meeting(const QString& id, qint64 startSecs, const QString& cal = u"work"_s) {
         const QDateTime start = rig.clock.now().addSecs(startSecs);
-        return {.id = id, .calendarId = cal, .title = id, .start = start, .end = start.addSecs(1800),
-                .url = {}, .location = {}, .notes = {}};
+        return {.id = id,
+                .calendarId = cal,
+                .title = id,
+                .start = start,
+                .end = start.addSecs(1800),
+                .url = {},
+                .location = {},
+                .notes = {}};
     }
     void refresh() { e->calendar().refreshEvents(); }
     QStringList bodies() const {
         QStringList out;
-        for (const auto& p : rig.notifier.posts) out << p.body;
+        for (const auto& p : rig.notifier.posts)
+            out << p.body;
         return out;
     }
 };
@@ -67,10 +74,16 @@ TEST_F(CalendarRig, StartUpConfiguresFromSettingsAndRefreshes) {
 
 TEST_F(CalendarRig, LeadTimeEdgesAndSwitches) {
     // An empty body: no warning. No join link, no hint.
-    struct Case { const char* name; qint64 leadMin, startSecs; QString body; bool calendarOn = true, warningsOn = true; QString notes = {}; };
+    struct Case {
+        const char* name;
+        qint64 leadMin, startSecs;
+        QString body;
+        bool calendarOn = true, warningsOn = true;
+        QString notes = {};
+    };
     const QList<Case> cases{
-        {"4 min 10 s gives 5, with the hint", 5, 250, u"Starts in 5 min. Join link's in the slate."_s, true, true,
-         u"https://acme.zoom.us/j/1"_s},
+        {"4 min 10 s gives 5, with the hint", 5, 250, u"Starts in 5 min. Join link's in the slate."_s, true,
+         true, u"https://acme.zoom.us/j/1"_s},
         {"lead 0 acts as 1, too early", 0, 61, {}},
         {"lead 0 acts as 1", 0, 60, u"Starts in 1 min."_s},
         {"negative lead acts as 1", -5, 45, u"Starts in 1 min."_s},
@@ -151,8 +164,14 @@ TEST_F(CalendarRig, LockedTakeStillGetsTheWarningAndGoesOn) {
 
 namespace {
 ScheduleBlock block(QList<int> weekdays, int hour, int minute, qint64 duration = 50) {
-    return {.id = QUuid::createUuid(), .weekdays = std::move(weekdays), .startHour = hour, .startMinute = minute,
-            .durationMin = duration, .lockupID = {}, .lockGate = false, .lockKind = LockKind::none};
+    return {.id = QUuid::createUuid(),
+            .weekdays = std::move(weekdays),
+            .startHour = hour,
+            .startMinute = minute,
+            .durationMin = duration,
+            .lockupID = {},
+            .lockGate = false,
+            .lockKind = LockKind::none};
 }
 
 struct Schedules : CalendarRig {
@@ -209,12 +228,28 @@ TEST_F(Schedules, FirstMatchWinsAndOthersNeverFire) {
 
 TEST_F(Schedules, BarredWhileBusyAndFiresWhenTheBarLiftsInTime) {
     e->setSchedules({block({2}, 8, 30, 50)});
-    e->editSettings([](Settings& s) { s.allowanceEnabled = true; s.focusMin = 25; });
-    struct Bar { const char* name; std::function<void()> raise, lift; };
+    e->editSettings([](Settings& s) {
+        s.allowanceEnabled = true;
+        s.focusMin = 25;
+    });
+    struct Bar {
+        const char* name;
+        std::function<void()> raise, lift;
+    };
     const QList<Bar> bars{
         {"a running take", [&] { e->rollOrResume(); }, [&] { e->cutTake(std::nullopt); }},
-        {"a paused take", [&] { e->rollOrResume(); e->pause(); }, [&] { e->cutTake(std::nullopt); }},
-        {"a setup", [&] { e->startTake(0, false); e->tick(); }, [&] { e->skipBreak(); }},
+        {"a paused take",
+         [&] {
+             e->rollOrResume();
+             e->pause();
+         },
+         [&] { e->cutTake(std::nullopt); }},
+        {"a setup",
+         [&] {
+             e->startTake(0, false);
+             e->tick();
+         },
+         [&] { e->skipBreak(); }},
         {"the open set", [&] { e->openSet(); }, [&] { e->closeSet(); }},
     };
     QDate monday(2026, 3, 2);
@@ -249,8 +284,10 @@ TEST_F(Schedules, GateAndLockupOfTheBlock) {
     EXPECT_FALSE(e->gateLocked());
     EXPECT_EQ(e->lockupInEffect()->id, other);
     // The switch persists: it is in the settings file and outlives the take.
-    EXPECT_TRUE(rig.readData(u"settings.json"_s).contains(other.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
-    while (e->phase() == Phase::rolling) e->tick();
+    EXPECT_TRUE(
+        rig.readData(u"settings.json"_s).contains(other.toString(QUuid::WithoutBraces).toUpper().toUtf8()));
+    while (e->phase() == Phase::rolling)
+        e->tick();
     EXPECT_EQ(e->settings().activeLockupID, other);
 
     e->skipBreak();

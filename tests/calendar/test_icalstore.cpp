@@ -11,8 +11,8 @@
 #include <QDirIterator>
 
 #include <QSignalSpy>
-#include <QTest>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,8 @@ struct Store : ::testing::Test {
     QList<StoreEvent> fetch(const QDateTime& from, const QDateTime& to, QStringList ids = {}) {
         const QList<StoreCalendar> calendars = store->calendars(); // as the service asks first
         if (ids.isEmpty())
-            for (const StoreCalendar& c : calendars) ids << c.id;
+            for (const StoreCalendar& c : calendars)
+                ids << c.id;
         std::optional<QList<StoreEvent>> out;
         store->events(ids, from, to, [&](QList<StoreEvent> events) { out = std::move(events); });
         EXPECT_TRUE(out) << "answered at once";
@@ -68,15 +69,18 @@ struct Store : ::testing::Test {
             if (e.id == uid) found << e.start;
         std::sort(found.begin(), found.end());
         QStringList out;
-        for (const QDateTime& t : found) out << t.toUTC().toString(u"MM-dd HH:mm"_s);
+        for (const QDateTime& t : found)
+            out << t.toUTC().toString(u"MM-dd HH:mm"_s);
         return out;
     }
     static const StoreEvent* byTitle(const QList<StoreEvent>& events, const QString& title) {
-        auto it = std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.title == title; });
+        auto it =
+            std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.title == title; });
         return it == events.end() ? nullptr : &*it;
     }
     static const StoreEvent* byStart(const QList<StoreEvent>& events, const QDateTime& start) {
-        auto it = std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.start == start; });
+        auto it =
+            std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.start == start; });
         return it == events.end() ? nullptr : &*it;
     }
 };
@@ -85,9 +89,11 @@ struct Store : ::testing::Test {
 TEST_F(Store, FindsCollectionsAccountsAndPlainFiles) {
     QStringList got;
     for (const StoreCalendar& c : store->calendars())
-        got << c.id + u'|' + c.title + u'|' + c.source + u'|' + (c.color.isValid() ? c.color.name().toUpper() : QString());
+        got << c.id + u'|' + c.title + u'|' + c.source + u'|' +
+                   (c.color.isValid() ? c.color.name().toUpper() : QString());
     EXPECT_EQ(got, (QStringList{u"t:acct/team|Team|acct|"_s, u"t:work|Work|Tests|#1BADF8"_s,
-                                u"t:Shared.ics|shared.person@example.net|Tests|#FF9500"_s, u"t:holidays.ics|holidays|Tests|"_s,
+                                u"t:Shared.ics|shared.person@example.net|Tests|#FF9500"_s,
+                                u"t:holidays.ics|holidays|Tests|"_s,
                                 u"e:system/calendar.ics|system|Evolution|"_s}));
 }
 
@@ -95,15 +101,17 @@ TEST_F(Store, ExpandsSeriesWithExceptionsZonesAndExtraDates) {
     const QList<StoreEvent> events = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 4, 20, 0, 0));
     // Weekly in a zone of the file: one date excluded, one moved, 15:00 local on both sides of the
     // spring change, and the last one allowed by UNTIL.
-    EXPECT_EQ(starts(events, u"weekly-1"_s), (QStringList{u"03-04 14:00"_s, u"03-19 15:00"_s, u"03-25 14:00"_s,
-                                                          u"04-08 13:00"_s, u"04-15 13:00"_s}));
+    EXPECT_EQ(starts(events, u"weekly-1"_s),
+              (QStringList{u"03-04 14:00"_s, u"03-19 15:00"_s, u"03-25 14:00"_s, u"04-08 13:00"_s,
+                           u"04-15 13:00"_s}));
     ASSERT_TRUE(byTitle(events, u"Team weekly (moved)"_s));
     EXPECT_EQ(byTitle(events, u"Team weekly (moved)"_s)->end, utcTime(2026, 3, 19, 16, 0));
     // A zone of the system's database, across the American change; the first of three is before
     // the window.
     EXPECT_EQ(starts(events, u"ny-1"_s), (QStringList{u"03-09 13:00"_s, u"03-16 13:00"_s}));
     // Floating times are local, the extra dates too; a period keeps its own end.
-    EXPECT_EQ(starts(events, u"lunch-1"_s), (QStringList{u"03-04 11:30"_s, u"03-06 11:30"_s, u"03-10 11:30"_s}));
+    EXPECT_EQ(starts(events, u"lunch-1"_s),
+              (QStringList{u"03-04 11:30"_s, u"03-06 11:30"_s, u"03-10 11:30"_s}));
     EXPECT_EQ(byStart(events, utcTime(2026, 3, 10, 11, 30))->end, utcTime(2026, 3, 10, 13, 0));
     // A daily floating series keeps its local hour after the change.
     const QStringList daily = starts(events, u"daily-1"_s);
@@ -127,7 +135,9 @@ TEST_F(Store, ExpandsSeriesWithExceptionsZonesAndExtraDates) {
     EXPECT_TRUE(byTitle(events, QString())->id.isEmpty());
     EXPECT_TRUE(byTitle(events, u"Dentist"_s));
     // The draft beside the items and the text file are not read.
-    EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const StoreEvent& e) { return e.title == u"Design review"_s; }), 1);
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const StoreEvent& e) { return e.title == u"Design review"_s; }),
+              1);
 }
 
 TEST_F(Store, TheServiceFindsTheCurrentAndNextMeeting) {
@@ -172,18 +182,25 @@ TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
         writeFile(root() + u"/work/"_s + QString::fromLatin1(name),
                   "BEGIN:VCALENDAR\nBEGIN:VEVENT\n" + event + "END:VEVENT\nEND:VCALENDAR\n");
     };
-    writeFile(root() + u"/work/garbage.ics"_s, "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:nonsense\nRRULE:FREQ=\n");
+    writeFile(root() + u"/work/garbage.ics"_s,
+              "BEGIN:VCALENDAR\nBEGIN:VEVENT\nDTSTART:nonsense\nRRULE:FREQ=\n");
     static const char binary[] = "\0\xff\xfe BEGIN:VEVENT";
     writeFile(root() + u"/work/binary.ics"_s, QByteArray(binary, sizeof binary - 1));
     writeFile(root() + u"/work/empty.ics"_s, "");
-    item("storm.ics", "UID:storm\nSUMMARY:Storm\nDTSTART:20200101T000000Z\nDTEND:20200101T000001Z\nRRULE:FREQ=SECONDLY\n");
-    item("huge-count.ics", "UID:count\nSUMMARY:Count\nDTSTART:19000101T090000Z\nRRULE:FREQ=DAILY;COUNT=2000000000\n");
+    item("storm.ics",
+         "UID:storm\nSUMMARY:Storm\nDTSTART:20200101T000000Z\nDTEND:20200101T000001Z\nRRULE:FREQ=SECONDLY\n");
+    item("huge-count.ics",
+         "UID:count\nSUMMARY:Count\nDTSTART:19000101T090000Z\nRRULE:FREQ=DAILY;COUNT=2000000000\n");
     item("backwards.ics", "UID:back\nSUMMARY:Backwards\nDTSTART:20260304T120000Z\nDTEND:20260304T110000Z\n");
-    item("lone.ics", "UID:x\nRECURRENCE-ID:20260304T100000Z\nSUMMARY:Lone\nDTSTART:20260304T110000Z\nDURATION:PT30M\n");
-    const QList<StoreEvent> events = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 5, 8, 0), {u"t:work"_s});
+    item("lone.ics",
+         "UID:x\nRECURRENCE-ID:20260304T100000Z\nSUMMARY:Lone\nDTSTART:20260304T110000Z\nDURATION:PT30M\n");
+    const QList<StoreEvent> events =
+        fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 5, 8, 0), {u"t:work"_s});
     EXPECT_TRUE(byTitle(events, u"Daily sync"_s)); // the good items are still there
     // A series gives a bounded number of occurrences.
-    EXPECT_LE(std::count_if(events.begin(), events.end(), [](const StoreEvent& e) { return e.id == u"storm"_s; }), 1000);
+    EXPECT_LE(
+        std::count_if(events.begin(), events.end(), [](const StoreEvent& e) { return e.id == u"storm"_s; }),
+        1000);
     const StoreEvent* back = byTitle(events, u"Backwards"_s);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->end, back->start);
@@ -194,8 +211,11 @@ TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
 
 TEST_F(Store, AccessIsTheStoredConsentAndSettingsOpenTheDropFolder) {
     EXPECT_EQ(store->authorizationStatus(), CalendarAccess::notDetermined);
-    for (const auto& [stored, status] : QList<QPair<QVariant, CalendarAccess>>{{2, CalendarAccess::denied}, {u"3"_s, CalendarAccess::fullAccess},
-                                                    {99, CalendarAccess::notDetermined}, {u"x"_s, CalendarAccess::notDetermined}}) {
+    for (const auto& [stored, status] :
+         QList<QPair<QVariant, CalendarAccess>>{{2, CalendarAccess::denied},
+                                                {u"3"_s, CalendarAccess::fullAccess},
+                                                {99, CalendarAccess::notDetermined},
+                                                {u"x"_s, CalendarAccess::notDetermined}}) {
         defaults.setValue(u"mivra.calendarAccess"_s, stored);
         EXPECT_EQ(store->authorizationStatus(), status) << qPrintable(stored.toString());
     }
@@ -208,7 +228,10 @@ TEST_F(Store, AccessIsTheStoredConsentAndSettingsOpenTheDropFolder) {
     IcalCalendarStore fresh(defaults, {{drop, u"d"_s, u"Mivra"_s, false}});
     fresh.setSettleTime(50);
     QList<QUrl> urls;
-    fresh.openFolder = [&](const QUrl& u) { urls << u; return true; };
+    fresh.openFolder = [&](const QUrl& u) {
+        urls << u;
+        return true;
+    };
     EXPECT_TRUE(fresh.calendars().isEmpty());
     QSignalSpy changed(&fresh, &CalendarStore::changed);
     fresh.openSettings();
@@ -225,7 +248,8 @@ TEST_F(Store, ABurstOfWritesIsToldOnce) {
     store->calendars(); // starts watching the calendars found
     QSignalSpy changed(store.get(), &CalendarStore::changed);
     for (int i = 0; i < 300; ++i)
-        writeFile(root() + u"/work/sync-"_s + QString::number(i) + u".ics"_s, readFile(root() + u"/work/coffee.ics"_s));
+        writeFile(root() + u"/work/sync-"_s + QString::number(i) + u".ics"_s,
+                  readFile(root() + u"/work/coffee.ics"_s));
     ASSERT_TRUE(changed.wait(3000));
     QTest::qWait(400);
     EXPECT_EQ(changed.count(), 1);
@@ -250,7 +274,9 @@ TEST(IcalParse, TheUsersAnswerIsReadAsEveryStoreReadsIt) {
         SCOPED_TRACE(c.partstat);
         const QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:a\r\n"
                                 "DTSTART:20260302T090000Z\r\nDTEND:20260302T100000Z\r\n"
-                                "ATTENDEE;PARTSTAT=" + QByteArray(c.partstat) + ":mailto:me@example.org\r\n"
+                                "ATTENDEE;PARTSTAT=" +
+                                QByteArray(c.partstat) +
+                                ":mailto:me@example.org\r\n"
                                 "END:VEVENT\r\nEND:VCALENDAR\r\n";
         const IcalFile file = parseIcal(text, QTimeZone::utc());
         ASSERT_EQ(file.events.size(), 1u);

@@ -34,30 +34,71 @@ struct LangScope {
 } // namespace
 
 TEST(JoinLink, CandidatesAreWalkedForAListedHost) {
-    struct Case { const char* name; QUrl eventUrl; QString location, notes; std::optional<QUrl> expected; };
+    struct Case {
+        const char* name;
+        QUrl eventUrl;
+        QString location, notes;
+        std::optional<QUrl> expected;
+    };
     const QList<Case> cases{
-        {"a listed host only in the notes beats the event's unlisted URL", url(u"https://meet.example.org/room"),
-         {}, u"Dial in: https://acme.zoom.us/j/123?pwd=x."_s, url(u"https://acme.zoom.us/j/123?pwd=x")},
-        {"the location comes before the notes", {}, u"https://meet.google.com/abc-defg-hij"_s,
-         u"or https://teams.microsoft.com/l/meetup"_s, url(u"https://meet.google.com/abc-defg-hij")},
-        {"a look-alike host without the dot is no match", url(u"https://example.org/page"), {},
-         u"https://notzoom.us/j/1 https://zoom.us.evil.example/j/2"_s, url(u"https://example.org/page")},
-        {"no listed host: the event's own URL wins", url(u"https://intranet.example/call"),
-         u"Room 4 https://map.example/4"_s, {}, url(u"https://intranet.example/call")},
-        {"no listed host and no URL: the first link found", {}, u"see www.example.com/room, thanks"_s, {},
+        {"a listed host only in the notes beats the event's unlisted URL",
+         url(u"https://meet.example.org/room"),
+         {},
+         u"Dial in: https://acme.zoom.us/j/123?pwd=x."_s,
+         url(u"https://acme.zoom.us/j/123?pwd=x")},
+        {"the location comes before the notes",
+         {},
+         u"https://meet.google.com/abc-defg-hij"_s,
+         u"or https://teams.microsoft.com/l/meetup"_s,
+         url(u"https://meet.google.com/abc-defg-hij")},
+        {"a look-alike host without the dot is no match",
+         url(u"https://example.org/page"),
+         {},
+         u"https://notzoom.us/j/1 https://zoom.us.evil.example/j/2"_s,
+         url(u"https://example.org/page")},
+        {"no listed host: the event's own URL wins",
+         url(u"https://intranet.example/call"),
+         u"Room 4 https://map.example/4"_s,
+         {},
+         url(u"https://intranet.example/call")},
+        {"no listed host and no URL: the first link found",
+         {},
+         u"see www.example.com/room, thanks"_s,
+         {},
          url(u"http://www.example.com/room")},
-        {"a bare host with a path is a link", {}, u"(meet.google.com/xyz-abcd-efg)"_s, {},
+        {"a bare host with a path is a link",
+         {},
+         u"(meet.google.com/xyz-abcd-efg)"_s,
+         {},
          url(u"http://meet.google.com/xyz-abcd-efg")},
-        {"hosts compare in lower case", url(u"https://ACME.Zoom.US/j/9"), {}, {}, url(u"https://acme.zoom.us/j/9")},
+        {"hosts compare in lower case",
+         url(u"https://ACME.Zoom.US/j/9"),
+         {},
+         {},
+         url(u"https://acme.zoom.us/j/9")},
         {"a non-web URL is no candidate", url(u"mailto:team@example.com"), u"Room 101"_s,
          u"ftp://files.example/x"_s, std::nullopt},
         {"no candidate, no link", {}, {}, u"Also www."_s, std::nullopt},
-        {"brackets and punctuation stay out", {}, {}, u"Call (https://a.example/x)."_s, url(u"https://a.example/x")},
-        {"balanced brackets stay in", {}, {}, u"https://b.example/wiki/Foo_(bar), then"_s,
+        {"brackets and punctuation stay out",
+         {},
+         {},
+         u"Call (https://a.example/x)."_s,
+         url(u"https://a.example/x")},
+        {"balanced brackets stay in",
+         {},
+         {},
+         u"https://b.example/wiki/Foo_(bar), then"_s,
          url(u"https://b.example/wiki/Foo_(bar)")},
-        {"a closing mark stays out", {}, {}, u"see https://c.example/?q=1!"_s, url(u"https://c.example/?q=1")},
-        {"links in markup are found between the quotes", {}, {},
-         u"<a href=\"https://teams.live.com/meet/42\">Join</a>"_s, url(u"https://teams.live.com/meet/42")},
+        {"a closing mark stays out",
+         {},
+         {},
+         u"see https://c.example/?q=1!"_s,
+         url(u"https://c.example/?q=1")},
+        {"links in markup are found between the quotes",
+         {},
+         {},
+         u"<a href=\"https://teams.live.com/meet/42\">Join</a>"_s,
+         url(u"https://teams.live.com/meet/42")},
     };
     for (const Case& c : cases) {
         const auto got = detectJoinURL(c.eventUrl, c.location, c.notes);
@@ -81,8 +122,16 @@ TEST(EventTexts, LongAndShortFormsInBothLanguages) {
     const QTimeZone paris("Europe/Paris");
     // Saturday 7 March 2026, 10:00 in Paris.
     const QDateTime now(QDate(2026, 3, 7), QTime(10, 0), paris);
-    struct Case { const char* name; QDateTime start; qint64 lengthMin; Lang lang; QString longText, shortText; };
-    const auto at = [&](int days, int h, int m) { return QDateTime(now.date().addDays(days), QTime(h, m), paris); };
+    struct Case {
+        const char* name;
+        QDateTime start;
+        qint64 lengthMin;
+        Lang lang;
+        QString longText, shortText;
+    };
+    const auto at = [&](int days, int h, int m) {
+        return QDateTime(now.date().addDays(days), QTime(h, m), paris);
+    };
     const QList<Case> cases{
         {"45 seconds", now.addSecs(45), 30, Lang::en, u"in 1 min"_s, u"in 1m"_s},
         {"31 seconds", now.addSecs(31), 30, Lang::en, u"in 1 min"_s, u"in 1m"_s},
@@ -98,8 +147,8 @@ TEST(EventTexts, LongAndShortFormsInBothLanguages) {
         {"tomorrow, French", at(1, 9, 5), 30, Lang::fr, u"demain à 9:05 AM"_s, u"dem 9:05am"_s},
         {"Tuesday, three days ahead", at(3, 9, 5), 30, Lang::en, u"Tue at 9:05 AM"_s, u"Tue 9:05am"_s},
         {"Tuesday, French", at(3, 9, 5), 30, Lang::fr, u"Tue à 9:05 AM"_s, u"Tue 9:05am"_s},
-        {"just after midnight, given in UTC", QDateTime(QDate(2026, 3, 7), QTime(23, 30), QTimeZone::utc()), 30,
-         Lang::en, u"tomorrow at 12:30 AM"_s, u"tmw 12:30am"_s},
+        {"just after midnight, given in UTC", QDateTime(QDate(2026, 3, 7), QTime(23, 30), QTimeZone::utc()),
+         30, Lang::en, u"tomorrow at 12:30 AM"_s, u"tmw 12:30am"_s},
     };
     for (const Case& c : cases) {
         LangScope lang(c.lang);
@@ -111,18 +160,29 @@ TEST(EventTexts, LongAndShortFormsInBothLanguages) {
 
 TEST(EventTexts, StatusLabelCutsLongTitles) {
     const QDateTime now(QDate(2026, 3, 2), QTime(10, 0), QTimeZone::utc());
-    struct Case { QString title; bool withTitle; int maxLength; qint64 startMin; Lang lang; QString label; };
+    struct Case {
+        QString title;
+        bool withTitle;
+        int maxLength;
+        qint64 startMin;
+        Lang lang;
+        QString label;
+    };
     const QList<Case> cases{
-        {u"Quarterly planning review"_s, true, 18, 10, Lang::en, u"Quarterly plannin… · in 10m"_s}, // 25 characters
+        {u"Quarterly planning review"_s, true, 18, 10, Lang::en,
+         u"Quarterly plannin… · in 10m"_s}, // 25 characters
         {u"Quarterly planning review"_s, false, 18, 10, Lang::en, u"in 10m"_s},
         {u"Exactly eighteen c"_s, true, 18, 10, Lang::en, u"Exactly eighteen c · in 10m"_s},
-        {u"𝄞𝄞𝄞𝄞"_s, true, 3, 10, Lang::en, u"𝄞𝄞… · in 10m"_s}, // outside the basic plane: counted once, never split
+        {u"𝄞𝄞𝄞𝄞"_s, true, 3, 10, Lang::en,
+         u"𝄞𝄞… · in 10m"_s}, // outside the basic plane: counted once, never split
         {u"Long"_s, true, 0, 10, Lang::en, u"L… · in 10m"_s},
         {u"Long"_s, true, 18, -5, Lang::fr, u"Long · là"_s}, // in progress reads "now"
     };
     for (const Case& c : cases) {
         LangScope lang(c.lang);
-        EXPECT_EQ(upcoming(now.addSecs(c.startMin * 60), 30, c.title).statusLabel(c.withTitle, c.maxLength, now), c.label);
+        EXPECT_EQ(
+            upcoming(now.addSecs(c.startMin * 60), 30, c.title).statusLabel(c.withTitle, c.maxLength, now),
+            c.label);
     }
 }
 
@@ -144,8 +204,14 @@ struct Service : ::testing::Test {
     QDateTime now() const { return clock.now(); }
     StoreEvent event(const QString& id, qint64 startMin, qint64 lengthMin, const QString& cal = u"work"_s) {
         const QDateTime start = now().addSecs(startMin * 60);
-        return {.id = id, .calendarId = cal, .title = id, .start = start, .end = start.addSecs(lengthMin * 60),
-                .url = {}, .location = {}, .notes = {}};
+        return {.id = id,
+                .calendarId = cal,
+                .title = id,
+                .start = start,
+                .end = start.addSecs(lengthMin * 60),
+                .url = {},
+                .location = {},
+                .notes = {}};
     }
     QString currentId() const { return service->currentEvent() ? service->currentEvent()->id : QString(); }
     QString nextId() const { return service->nextEvent() ? service->nextEvent()->id : QString(); }
@@ -154,8 +220,9 @@ struct Service : ::testing::Test {
 
 TEST_F(Service, CurrentAndNextOfTheUnmutedCalendars) {
     // All-day, cancelled and declined events are left out on the fixture calendars.
-    store.eventList = {event(u"later-start"_s, -10, 60), event(u"ended"_s, -30, 30), event(u"long-running"_s, -90, 120),
-                       event(u"next"_s, 20, 30), event(u"muted"_s, 1, 10, u"home"_s)};
+    store.eventList = {event(u"later-start"_s, -10, 60), event(u"ended"_s, -30, 30),
+                       event(u"long-running"_s, -90, 120), event(u"next"_s, 20, 30),
+                       event(u"muted"_s, 1, 10, u"home"_s)};
     service->configure(true, {u"home"_s});
     EXPECT_EQ(currentId(), u"long-running"_s); // started 90 minutes ago, still on, started first
     EXPECT_EQ(nextId(), u"next"_s);
@@ -211,8 +278,8 @@ TEST_F(Service, PublishesOnlyChangesButTellsEveryTime) {
 
 TEST_F(Service, WithoutAccessNothingIsFetchedUntilTheConsentArrivesOnALaterTurn) {
     store.eventList = {event(u"a"_s, 10, 30)};
-    for (CalendarAccess status : {CalendarAccess::notDetermined, CalendarAccess::restricted, CalendarAccess::denied,
-                                  CalendarAccess::writeOnly}) {
+    for (CalendarAccess status : {CalendarAccess::notDetermined, CalendarAccess::restricted,
+                                  CalendarAccess::denied, CalendarAccess::writeOnly}) {
         store.status = status;
         CalendarService s(store, clock);
         s.configure(true, {});
@@ -291,7 +358,8 @@ TEST_F(Service, CalendarsSortBySourceThenTitleIgnoringCase) {
                           {u"5"_s, u"Chores"_s, QColor(), u"calendars"_s}};
     service->configure(true, {u"3"_s});
     QStringList order;
-    for (const CalendarInfo& c : service->allCalendars()) order << c.id;
+    for (const CalendarInfo& c : service->allCalendars())
+        order << c.id;
     EXPECT_EQ(order, (QStringList{u"5"_s, u"3"_s, u"4"_s, u"2"_s, u"1"_s})); // muted ones listed too
     EXPECT_EQ(service->allCalendars()[1].colorHex, u"#FF0000"_s);
     service->openPrivacySettings();

@@ -35,7 +35,9 @@ bool onBus(const QString& prefix) {
     return std::any_of(names.begin(), names.end(), [&](const QString& n) { return n.startsWith(prefix); });
 }
 
-QString stamp(const QDateTime& t) { return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s); }
+QString stamp(const QDateTime& t) {
+    return t.toUTC().toString(u"yyyyMMdd'T'HHmmss'Z'"_s);
+}
 
 // The running server and a writing client of its own, shared by the tests in order.
 struct Server {
@@ -76,7 +78,8 @@ struct Server {
         ESource* account = e_source_new_with_uid(kAccount, nullptr, nullptr);
         e_source_set_display_name(account, "Studio account");
         e_source_mail_identity_set_address(
-            E_SOURCE_MAIL_IDENTITY(e_source_get_extension(account, E_SOURCE_EXTENSION_MAIL_IDENTITY)), "me@example.org");
+            E_SOURCE_MAIL_IDENTITY(e_source_get_extension(account, E_SOURCE_EXTENSION_MAIL_IDENTITY)),
+            "me@example.org");
         if (!commit(account)) return fail(error);
         ESource* source = e_source_new_with_uid(kCalendar, nullptr, nullptr);
         e_source_set_display_name(source, "Rushes");
@@ -86,9 +89,11 @@ struct Server {
         e_source_selectable_set_color(cal, "#1badf8");
         if (!commit(source)) return fail(error);
         source = nullptr;
-        waitUntil([&] { return (source = e_source_registry_ref_source(registry, kCalendar)) != nullptr; }, 5000);
+        waitUntil([&] { return (source = e_source_registry_ref_source(registry, kCalendar)) != nullptr; },
+                  5000);
         if (!source) return fail(nullptr);
-        writer = E_CAL_CLIENT(e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error));
+        writer = E_CAL_CLIENT(
+            e_cal_client_connect_sync(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), nullptr, &error));
         g_object_unref(source);
         if (!writer) return fail(error);
     }
@@ -103,19 +108,20 @@ struct Server {
         ASSERT_TRUE(comp) << vevent.toStdString();
         GError* error = nullptr;
         const bool ok = detached == E_CAL_OBJ_MOD_THIS
-                            ? e_cal_client_modify_object_sync(writer, comp, E_CAL_OBJ_MOD_THIS, E_CAL_OPERATION_FLAG_NONE,
-                                                              nullptr, &error)
-                            : e_cal_client_create_object_sync(writer, comp, E_CAL_OPERATION_FLAG_NONE, nullptr, nullptr,
-                                                              &error);
+                            ? e_cal_client_modify_object_sync(writer, comp, E_CAL_OBJ_MOD_THIS,
+                                                              E_CAL_OPERATION_FLAG_NONE, nullptr, &error)
+                            : e_cal_client_create_object_sync(writer, comp, E_CAL_OPERATION_FLAG_NONE,
+                                                              nullptr, nullptr, &error);
         g_object_unref(comp);
         EXPECT_TRUE(ok) << (error ? error->message : "");
         g_clear_error(&error);
     }
 
-    QString event(const QString& uid, const QString& summary, int fromMin, int toMin, const QString& extra = {}) {
+    QString event(const QString& uid, const QString& summary, int fromMin, int toMin,
+                  const QString& extra = {}) {
         return u"BEGIN:VEVENT\r\nUID:"_s + uid + u"\r\nSUMMARY:"_s + summary + u"\r\nDTSTART:"_s +
-               stamp(now.addSecs(fromMin * 60)) + u"\r\nDTEND:"_s + stamp(now.addSecs(toMin * 60)) + u"\r\n"_s + extra +
-               u"END:VEVENT\r\n"_s;
+               stamp(now.addSecs(fromMin * 60)) + u"\r\nDTEND:"_s + stamp(now.addSecs(toMin * 60)) +
+               u"\r\n"_s + extra + u"END:VEVENT\r\n"_s;
     }
 
     void stop() {
@@ -136,7 +142,8 @@ Server* server = nullptr;
 
 // Before the server runs: not offered, and a store made anyway answers at once, empty.
 TEST(NoServer, NotOfferedAndAStoreMadeAnywayAnswersEmpty) {
-    if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus (run through dbus-run-session)";
     EXPECT_FALSE(EdsCalendarStore::serverAvailable());
     MemoryDefaults defaults;
     EdsCalendarStore store(defaults);
@@ -155,28 +162,36 @@ struct ServerStore : ::testing::Test {
         server = new Server;
         server->start();
         if (!server->problem.isEmpty()) return;
-        const struct { const char16_t *uid, *summary; int from, to; const char16_t* extra; } items[] = {
+        const struct {
+            const char16_t *uid, *summary;
+            int from, to;
+            const char16_t* extra;
+        } items[] = {
             {u"standup", u"Standup", -10, 20,
              u"URL:https://meet.google.com/abc-defg-hij\r\nLOCATION:Stage 4\r\n"
              u"ATTENDEE;PARTSTAT=ACCEPTED:mailto:me@example.org\r\n"},
             {u"review", u"Review", 40, 70, u"DESCRIPTION:Notes on the cut\r\n"},
             {u"dropped", u"Dropped", 20, 30, u"STATUS:CANCELLED\r\n"},
             {u"declined", u"Declined", 25, 35,
-             u"ATTENDEE;PARTSTAT=ACCEPTED:mailto:someone@example.org\r\nATTENDEE;PARTSTAT=DECLINED:mailto:ME@Example.org\r\n"},
+             u"ATTENDEE;PARTSTAT=ACCEPTED:mailto:someone@example.org\r\nATTENDEE;PARTSTAT=DECLINED:mailto:ME@"
+             u"Example.org\r\n"},
         };
         for (const auto& i : items)
-            server->add(server->event(QString::fromUtf16(i.uid), QString::fromUtf16(i.summary), i.from, i.to, QString::fromUtf16(i.extra)));
+            server->add(server->event(QString::fromUtf16(i.uid), QString::fromUtf16(i.summary), i.from, i.to,
+                                      QString::fromUtf16(i.extra)));
         // A daily series of five; the second moved an hour later, the third removed.
         const QDateTime first = server->now.addSecs(3 * 3600);
-        server->add(server->event(u"daily"_s, u"Dailies"_s, 180, 210,
-                                  u"RRULE:FREQ=DAILY;COUNT=5\r\nEXDATE:"_s + stamp(first.addDays(2)) + u"\r\n"_s));
+        server->add(
+            server->event(u"daily"_s, u"Dailies"_s, 180, 210,
+                          u"RRULE:FREQ=DAILY;COUNT=5\r\nEXDATE:"_s + stamp(first.addDays(2)) + u"\r\n"_s));
         server->add(server->event(u"daily"_s, u"Dailies (moved)"_s, 180 + 1440 + 60, 210 + 1440 + 60,
                                   u"RECURRENCE-ID:"_s + stamp(first.addDays(1)) + u"\r\n"_s),
                     E_CAL_OBJ_MOD_THIS);
     }
     static void TearDownTestSuite() { delete std::exchange(server, nullptr); }
     void SetUp() override {
-        if (!server) GTEST_SKIP() << "no calendar server here (" << kRegistry.toStdString() << ") or no session bus";
+        if (!server)
+            GTEST_SKIP() << "no calendar server here (" << kRegistry.toStdString() << ") or no session bus";
         ASSERT_TRUE(server->problem.isEmpty()) << server->problem.toStdString();
         defaults.setValue(u"mivra.calendarAccess"_s, 3);
         clock.set(server->now);
@@ -186,9 +201,14 @@ struct ServerStore : ::testing::Test {
     // The files store's one meeting, `minutes` ahead.
     void filesMeetingIn(int minutes) {
         const QDateTime start = server->now.addSecs(minutes * 60);
-        files.eventList = {
-            {.id = u"f1"_s, .calendarId = u"home"_s, .title = u"From files"_s, .start = start, .end = start.addSecs(600),
-                .url = {}, .location = {}, .notes = {}}};
+        files.eventList = {{.id = u"f1"_s,
+                            .calendarId = u"home"_s,
+                            .title = u"From files"_s,
+                            .start = start,
+                            .end = start.addSecs(600),
+                            .url = {},
+                            .location = {},
+                            .notes = {}}};
     }
 
     // The store's calendars once the registry is connected.
@@ -199,12 +219,14 @@ struct ServerStore : ::testing::Test {
     }
     QList<StoreEvent> fetch(CalendarStore& store, const QStringList& ids) {
         std::optional<QList<StoreEvent>> got;
-        store.events(ids, server->now.addSecs(-3600), server->now.addDays(14), [&](QList<StoreEvent> e) { got = e; });
+        store.events(ids, server->now.addSecs(-3600), server->now.addDays(14),
+                     [&](QList<StoreEvent> e) { got = e; });
         EXPECT_TRUE(waitUntil([&] { return got.has_value(); }, EdsCalendarStore::answerTimeoutMs() + 30000));
         return got.value_or(QList<StoreEvent>{});
     }
     static const StoreEvent* find(const QList<StoreEvent>& events, const QString& title) {
-        auto it = std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.title == title; });
+        auto it =
+            std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.title == title; });
         return it == events.end() ? nullptr : &*it;
     }
 
@@ -219,7 +241,8 @@ TEST_F(ServerStore, ReadsCalendarsAndOccurrencesWithTheirDetails) {
     EXPECT_TRUE(EdsCalendarStore::serverAvailable());
     EXPECT_TRUE(store.calendars().isEmpty()) << "nothing is at hand before the registry answers";
     const QList<StoreCalendar> all = calendars(store);
-    auto it = std::find_if(all.begin(), all.end(), [](const StoreCalendar& c) { return c.id == QLatin1StringView(kCalendar); });
+    auto it = std::find_if(all.begin(), all.end(),
+                           [](const StoreCalendar& c) { return c.id == QLatin1StringView(kCalendar); });
     ASSERT_NE(it, all.end());
     EXPECT_EQ(it->title, u"Rushes"_s);
     EXPECT_EQ(it->source, u"Studio account"_s);
@@ -250,7 +273,8 @@ TEST_F(ServerStore, ReadsCalendarsAndOccurrencesWithTheirDetails) {
         if (e.id == u"daily"_s) starts.append(e.start);
     std::sort(starts.begin(), starts.end());
     const QDateTime first = QDateTime::fromSecsSinceEpoch(server->now.addSecs(3 * 3600).toSecsSinceEpoch());
-    EXPECT_EQ(starts, (QList<QDateTime>{first, first.addDays(1).addSecs(3600), first.addDays(3), first.addDays(4)}));
+    EXPECT_EQ(starts,
+              (QList<QDateTime>{first, first.addDays(1).addSecs(3600), first.addDays(3), first.addDays(4)}));
     EXPECT_TRUE(find(events, u"Dailies (moved)"_s));
 }
 
@@ -262,7 +286,8 @@ TEST_F(ServerStore, TheServiceShowsTheMeetingInProgressAndTheNextAndFollowsChang
     service.configure(true, {});
     const auto title = [](const std::optional<UpcomingEvent>& e) { return e ? e->title : QString(); };
     // Dropped (cancelled, +20 min) and Declined (+25 min) come before Review and are left out.
-    ASSERT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"Review"_s; })) << title(service.nextEvent()).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"Review"_s; }))
+        << title(service.nextEvent()).toStdString();
     EXPECT_EQ(title(service.currentEvent()), u"Standup"_s);
     EXPECT_EQ(service.currentEvent()->calendarTitle, u"Rushes"_s);
     EXPECT_EQ(service.currentEvent()->joinURL, QUrl(u"https://meet.google.com/abc-defg-hij"_s));
@@ -280,8 +305,9 @@ TEST_F(ServerStore, TheServiceShowsTheMeetingInProgressAndTheNextAndFollowsChang
     EXPECT_TRUE(waitUntil([&] { return title(service.nextEvent()) == u"From files"_s; }));
     EXPECT_FALSE(service.currentEvent());
     const QList<CalendarInfo> listed = service.allCalendars();
-    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const CalendarInfo& c) { return c.id == serverCalendar; }))
-        << "muted ones stay listed";
+    EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const CalendarInfo& c) {
+        return c.id == serverCalendar;
+    })) << "muted ones stay listed";
 }
 
 // Last: the server goes away for good.
@@ -304,7 +330,10 @@ TEST_F(ServerStore, TheServerStoppingLeavesTheFilesWorking) {
     // Asked again, with the server still gone: still an answer, still no crash.
     EXPECT_TRUE(find(fetch(merged, ids), u"From files"_s));
     service.refreshEvents();
-    EXPECT_TRUE(waitUntil([&] { return !service.currentEvent() && service.nextEvent() && service.nextEvent()->title == u"From files"_s; }));
+    EXPECT_TRUE(waitUntil([&] {
+        return !service.currentEvent() && service.nextEvent() &&
+               service.nextEvent()->title == u"From files"_s;
+    }));
 }
 
 } // namespace

@@ -6,8 +6,8 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,14 @@ const QDateTime t0(QDate(2026, 3, 2), QTime(10, 0), QTimeZone::utc());
 
 StoreEvent at(const QString& id, const QString& calendarId, int minutes) {
     const QDateTime start = t0.addSecs(minutes * 60);
-    return {.id = id, .calendarId = calendarId, .title = id, .start = start, .end = start.addSecs(1800),
-                .url = {}, .location = {}, .notes = {}};
+    return {.id = id,
+            .calendarId = calendarId,
+            .title = id,
+            .start = start,
+            .end = start.addSecs(1800),
+            .url = {},
+            .location = {},
+            .notes = {}};
 }
 
 // A store that answers on a later turn of the event loop, as the server does.
@@ -47,14 +53,19 @@ struct Merged : ::testing::Test {
 
     QList<StoreEvent> fetch(const QStringList& ids) {
         std::optional<QList<StoreEvent>> got;
-        merged.events(ids, t0.addSecs(-3600), t0.addDays(14), [&](QList<StoreEvent> e) { EXPECT_FALSE(got) << "answered twice"; got = e; });
-        for (int i = 0; i < 100 && !got; ++i) QTest::qWait(5);
+        merged.events(ids, t0.addSecs(-3600), t0.addDays(14), [&](QList<StoreEvent> e) {
+            EXPECT_FALSE(got) << "answered twice";
+            got = e;
+        });
+        for (int i = 0; i < 100 && !got; ++i)
+            QTest::qWait(5);
         EXPECT_TRUE(got);
         return got.value_or(QList<StoreEvent>{});
     }
     QStringList ids() const {
         QStringList out;
-        for (const StoreCalendar& c : merged.calendars()) out.append(c.id);
+        for (const StoreCalendar& c : merged.calendars())
+            out.append(c.id);
         return out;
     }
 };
@@ -63,10 +74,14 @@ TEST_F(Merged, IdentifiersNeverCollideAndLeadBackToTheirCalendar) {
     // Files identifiers that look like the other side's, or like an escaped one, stay apart.
     const QStringList filesIds{u"mivra:work"_s, u"x"_s, u"eds:x"_s, u"files:x"_s, u"files:eds:x"_s};
     const QStringList serverIds{u"x"_s, u"eds:x"_s, u"files:x"_s};
-    for (const QString& id : filesIds) files.calendarList.append({id, id, {}, u"Files"_s});
-    for (const QString& id : serverIds) server.inner.calendarList.append({id, id, {}, u"Server"_s});
-    for (const QString& id : filesIds) files.eventList.append(at(u"f "_s + id, id, 5));
-    for (const QString& id : serverIds) server.inner.eventList.append(at(u"s "_s + id, id, 5));
+    for (const QString& id : filesIds)
+        files.calendarList.append({id, id, {}, u"Files"_s});
+    for (const QString& id : serverIds)
+        server.inner.calendarList.append({id, id, {}, u"Server"_s});
+    for (const QString& id : filesIds)
+        files.eventList.append(at(u"f "_s + id, id, 5));
+    for (const QString& id : serverIds)
+        server.inner.eventList.append(at(u"s "_s + id, id, 5));
 
     const QStringList all = ids();
     ASSERT_EQ(all.size(), filesIds.size() + serverIds.size());
@@ -89,7 +104,8 @@ TEST_F(Merged, EventsOfBothStoresComeByStartWithTheFilesFirstOnATie) {
     files.eventList = {at(u"f30"_s, u"home"_s, 30), at(u"f10"_s, u"home"_s, 10)};
     server.inner.eventList = {at(u"s10"_s, u"work"_s, 10), at(u"s20"_s, u"work"_s, 20)};
     QStringList order;
-    for (const StoreEvent& e : fetch(ids())) order.append(e.id);
+    for (const StoreEvent& e : fetch(ids()))
+        order.append(e.id);
     EXPECT_EQ(order, (QStringList{u"f10"_s, u"s10"_s, u"s20"_s, u"f30"_s}));
 
     // A store none of whose calendars is asked for is not asked; asking for nothing still answers.
@@ -116,7 +132,8 @@ TEST_F(Merged, TheServersOwnLocalCalendarIsShownOnceWhileTheServerListsIt) {
 TEST_F(Merged, OneConsentAndChangesFromEitherSide) {
     files.status = CalendarAccess::notDetermined;
     server.inner.status = CalendarAccess::fullAccess;
-    EXPECT_EQ(merged.authorizationStatus(), CalendarAccess::notDetermined) << "the files store holds the person's consent";
+    EXPECT_EQ(merged.authorizationStatus(), CalendarAccess::notDetermined)
+        << "the files store holds the person's consent";
     bool granted = false;
     merged.requestAccess([&](bool g) { granted = g; });
     EXPECT_TRUE(granted);
@@ -142,7 +159,8 @@ TEST_F(Merged, SettingsOpenTheOnlineAccountsWhereTheDesktopHasThem) {
     QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     merged.openSettings();
     qputenv("PATH", path);
-    for (int i = 0; i < 200 && !QFile::exists(seen); ++i) QTest::qWait(10);
+    for (int i = 0; i < 200 && !QFile::exists(seen); ++i)
+        QTest::qWait(10);
     EXPECT_EQ(readFile(seen).trimmed(), "online-accounts");
     EXPECT_EQ(files.settingsOpened, 1);
 }

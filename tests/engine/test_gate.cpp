@@ -27,7 +27,8 @@ struct Gate : ::testing::Test {
 } // namespace
 
 TEST_F(Gate, PasswordDigestIsLowerCaseHexSha256OfTheExactUtf8Text) {
-    EXPECT_EQ(TimerModel::hashPassword(u"abc"_s), u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_s);
+    EXPECT_EQ(TimerModel::hashPassword(u"abc"_s),
+              u"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"_s);
     EXPECT_NE(TimerModel::hashPassword(u"abc "_s), TimerModel::hashPassword(u"abc"_s));
     EXPECT_EQ(TimerModel::hashPassword(u"é"_s), TimerModel::hashPassword(QString::fromUtf8("\xc3\xa9")));
     EXPECT_NE(TimerModel::hashPassword(u"é"_s), TimerModel::hashPassword(u"e\u0301"_s));
@@ -55,7 +56,8 @@ TEST_F(Gate, EachLockOpensOnlyAsItShouldAndTheNextTakeIsLockedAgain) {
     };
     int counted = 0;
     for (const Case& c : cases) {
-        const std::string what = QString(lockKindText(c.lock) + u' ' + c.attempt.value_or(u"-"_s)).toStdString();
+        const std::string what =
+            QString(lockKindText(c.lock) + u' ' + c.attempt.value_or(u"-"_s)).toStdString();
         e->setPassword(c.stored);
         e->setPendingLock(c.lock);
         e->rollOrResume();
@@ -67,7 +69,8 @@ TEST_F(Gate, EachLockOpensOnlyAsItShouldAndTheNextTakeIsLockedAgain) {
             rig.ticks(100);
             EXPECT_TRUE(e->gateLocked()) << what; // a paused take stays locked
             e->rollOrResume();
-            while (e->phase() == Phase::rolling) e->tick();
+            while (e->phase() == Phase::rolling)
+                e->tick();
             ++counted;
             EXPECT_FALSE(e->gateLocked());
             EXPECT_TRUE(e->authorizeQuit(std::nullopt));
@@ -182,7 +185,9 @@ TEST_F(Gate, WhileTheGateIsLockedTheBlockOnlyGrows) {
         {"the lockup deleted", [](TimerModel& m) { m.deleteLockup(m.lockups()[0].id); }},
         {"every lockup deleted", [](TimerModel& m) { m.setLockups({}); }},
         {"website and app blocking off",
-         [](TimerModel& m) { m.editSettings([](Settings& s) { s.blockWebsites = false, s.blockApps = false; }); }},
+         [](TimerModel& m) {
+             m.editSettings([](Settings& s) { s.blockWebsites = false, s.blockApps = false; });
+         }},
     };
     for (LockKind lock : {LockKind::none, LockKind::timer, LockKind::password}) {
         for (const Change& c : changes) {
@@ -193,7 +198,8 @@ TEST_F(Gate, WhileTheGateIsLockedTheBlockOnlyGrows) {
             m.editSettings([](Settings& s) { s.focusMin = 1; });
             m.setPendingLock(lock);
             m.rollOrResume();
-            const QByteArray firstSite = '\n' + m.lockups()[0].sites[3].toUtf8() + '\n'; // in the first seed only
+            const QByteArray firstSite =
+                '\n' + m.lockups()[0].sites[3].toUtf8() + '\n'; // in the first seed only
             const QString firstApp = m.lockups()[0].apps.first().bundleID.toLower();
             c.make(m);
             const bool locked = lock != LockKind::none;
@@ -209,7 +215,8 @@ TEST_F(Gate, WhileTheGateIsLockedTheBlockOnlyGrows) {
                 EXPECT_EQ(r.lockupFile().contains(firstSite), locked) << what;
             }
             // The end of the take lets the change through.
-            while (m.phase() == Phase::rolling) r.liveTicks(1);
+            while (m.phase() == Phase::rolling)
+                r.liveTicks(1);
             EXPECT_FALSE(m.blockHeld()) << what;
             EXPECT_FALSE(r.lockupFile().contains(firstSite)) << what;
             EXPECT_TRUE(m.appMonitor().blocked().isEmpty()) << what;
@@ -225,7 +232,7 @@ TEST_F(Gate, ALockedTakeOutlivesTheApplication) {
     rig.liveTicks(20);
     e->selectLockup(e->lockups()[1].id); // held until the take ends
     const QByteArray block = rig.lockupFile();
-    rig.engine.release(); // a kill: no destructor, no quit
+    rig.engine.release();  // a kill: no destructor, no quit
     rig.clock.advance(15); // down for fifteen seconds
     e = &rig.start();
     EXPECT_EQ(rig.lockupFile().left(block.indexOf("#expires")), block.left(block.indexOf("#expires")));
@@ -236,7 +243,8 @@ TEST_F(Gate, ALockedTakeOutlivesTheApplication) {
     EXPECT_EQ(e->remaining(), 60 - 20 - 15);
     EXPECT_FALSE(e->authorizeQuit(std::nullopt));
     EXPECT_TRUE(e->blockHeld());
-    while (e->phase() == Phase::rolling) rig.liveTicks(1);
+    while (e->phase() == Phase::rolling)
+        rig.liveTicks(1);
     EXPECT_EQ(e->takesToday(), 1);
     EXPECT_FALSE(QFile::exists(rig.dataDir() + u"/take.json"_s));
 

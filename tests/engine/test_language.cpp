@@ -16,11 +16,16 @@ TEST(Language, AStoredChoiceWinsOnlyWhenItIsExactlyFrOrEn) {
         Lang expected;
     };
     const QList<Case> cases = {
-        {u"en"_s, {u"fr-FR"_s}, Lang::en},   {u"fr"_s, {u"en-US"_s}, Lang::fr},
-        {u"EN"_s, {u"fr-FR"_s}, Lang::fr},   {u"english"_s, {u"de-DE"_s}, Lang::fr},
-        {u""_s, {u"en-GB"_s}, Lang::en},     {std::nullopt, {u"en-GB"_s, u"fr-FR"_s}, Lang::en},
-        {std::nullopt, {u"EN-us"_s}, Lang::en}, {std::nullopt, {u"fr-CA"_s, u"en-US"_s}, Lang::fr},
-        {std::nullopt, {u"de-DE"_s}, Lang::fr}, {std::nullopt, {}, Lang::fr},
+        {u"en"_s, {u"fr-FR"_s}, Lang::en},
+        {u"fr"_s, {u"en-US"_s}, Lang::fr},
+        {u"EN"_s, {u"fr-FR"_s}, Lang::fr},
+        {u"english"_s, {u"de-DE"_s}, Lang::fr},
+        {u""_s, {u"en-GB"_s}, Lang::en},
+        {std::nullopt, {u"en-GB"_s, u"fr-FR"_s}, Lang::en},
+        {std::nullopt, {u"EN-us"_s}, Lang::en},
+        {std::nullopt, {u"fr-CA"_s, u"en-US"_s}, Lang::fr},
+        {std::nullopt, {u"de-DE"_s}, Lang::fr},
+        {std::nullopt, {}, Lang::fr},
         // The portable locale counts as English.
         {std::nullopt, normalizePreferredLanguages({u"C"_s}), Lang::en},
         {std::nullopt, normalizePreferredLanguages({u"POSIX"_s}), Lang::en},

@@ -24,7 +24,8 @@ struct Ledger : ::testing::Test {
     void runTakes(int n) {
         for (int i = 0; i < n; ++i) {
             rig.engine->rollOrResume();
-            while (rig.engine->phase() == Phase::rolling) rig.engine->tick();
+            while (rig.engine->phase() == Phase::rolling)
+                rig.engine->tick();
             rig.engine->skipBreak();
         }
     }
@@ -60,7 +61,8 @@ TEST_F(Ledger, ATakeRunningAcrossMidnightIsCountedOnTheNewDay) {
     TimerModel& e = rig.start();
     e.rollOrResume();
     QSignalSpy syncs(&e, &TimerModel::blockingSynced);
-    while (e.takesToday() != 0 && rig.clock.now() < at(3, 0, 30)) rig.liveTicks(1);
+    while (e.takesToday() != 0 && rig.clock.now() < at(3, 0, 30))
+        rig.liveTicks(1);
     // Within 20 seconds of midnight: totals zeroed, a new record, blocking re-derived with force.
     EXPECT_LE(at(3, 0, 0).secsTo(rig.clock.now()), 20);
     EXPECT_EQ(e.takesToday(), 0);
@@ -71,7 +73,8 @@ TEST_F(Ledger, ATakeRunningAcrossMidnightIsCountedOnTheNewDay) {
     EXPECT_EQ(*record(u"2026-03-03"_s), (DayStat{u"2026-03-03"_s, 0, 0}));
     EXPECT_EQ(*record(u"2026-03-02"_s), (DayStat{u"2026-03-02"_s, 2, 3000}));
 
-    while (e.phase() == Phase::rolling) rig.liveTicks(1);
+    while (e.phase() == Phase::rolling)
+        rig.liveTicks(1);
     EXPECT_EQ(record(u"2026-03-03"_s)->takes, 1);
     EXPECT_EQ(record(u"2026-03-02"_s)->takes, 2);
     EXPECT_EQ(rig.defaults.value(u"mivra.day"_s).toString(), u"2026-03-03"_s);
@@ -127,7 +130,7 @@ TEST_F(Ledger, TheDayIsTheUsersOwnAndEndsAtItsLocalMidnight) {
     const auto utc = [](int mo, int d, int h, int mi, int s = 0) { return utcTime(2026, mo, d, h, mi, s); };
     const QList<Step> steps = {
         {"UTC", utc(3, 2, 23, 30), "2026-03-02"},
-        {"Europe/Paris", utc(3, 2, 23, 30), "2026-03-03"}, // a zone change is seen at the next check
+        {"Europe/Paris", utc(3, 2, 23, 30), "2026-03-03"},     // a zone change is seen at the next check
         {"America/Montreal", utc(3, 2, 23, 30), "2026-03-02"}, // and back
         // Paris on the 23-hour day of spring and the 25-hour day of autumn.
         {"Europe/Paris", utc(3, 28, 23, 30), "2026-03-29"},
@@ -144,7 +147,8 @@ TEST_F(Ledger, TheDayIsTheUsersOwnAndEndsAtItsLocalMidnight) {
         rig.clock.setZone(QTimeZone(s.zone));
         rig.clock.set(s.now);
         rig.liveTicks(20);
-        EXPECT_EQ(e.activeDay(), QLatin1StringView(s.day)) << s.zone << " " << s.now.toString(Qt::ISODate).toStdString();
+        EXPECT_EQ(e.activeDay(), QLatin1StringView(s.day))
+            << s.zone << " " << s.now.toString(Qt::ISODate).toStdString();
         EXPECT_NE(record(QString::fromLatin1(s.day)), nullptr);
     }
     // The counters of an unknown zone's day are not restored on a later day.
@@ -185,6 +189,7 @@ TEST_F(Ledger, AnAllowanceBlockLastsUntilTheFirstInstantOfTheNextDay) {
         rig.clock.set(c.now);
         e.syncBlocking(true);
         EXPECT_EQ(e.blockExpiry(), c.expiry) << c.zone;
-        EXPECT_TRUE(rig.lockupFile().contains(QByteArray("#expires " + QByteArray::number(c.expiry.toSecsSinceEpoch()) + '\n')));
+        EXPECT_TRUE(rig.lockupFile().contains(
+            QByteArray("#expires " + QByteArray::number(c.expiry.toSecsSinceEpoch()) + '\n')));
     }
 }

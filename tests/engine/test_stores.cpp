@@ -40,7 +40,7 @@ ino_t inodeOf(const QString& path) {
 }
 // While it lives, no file can grow beyond `bytes`: writes fail as they do on a full disk, for root too.
 struct FileSizeLimit {
-    rlimit before {};
+    rlimit before{};
     void (*handler)(int) = nullptr;
     explicit FileSizeLimit(rlim_t bytes) {
         ::getrlimit(RLIMIT_FSIZE, &before);
@@ -61,11 +61,20 @@ template <class R> void awayFromDefaults(R& r) {
         const QMetaProperty p = meta.property(i);
         QVariant v = p.readOnGadget(&r);
         switch (v.typeId()) {
-        case QMetaType::Bool: v = !v.toBool(); break;
-        case QMetaType::LongLong: v = v.toLongLong() + 1; break;
-        case QMetaType::QString: v = QString(v.toString() + u'x'); break;
-        case QMetaType::QStringList: v = v.toStringList() << u"x"_s; break;
-        default: ADD_FAILURE() << "no other value for " << p.name();
+        case QMetaType::Bool:
+            v = !v.toBool();
+            break;
+        case QMetaType::LongLong:
+            v = v.toLongLong() + 1;
+            break;
+        case QMetaType::QString:
+            v = QString(v.toString() + u'x');
+            break;
+        case QMetaType::QStringList:
+            v = v.toStringList() << u"x"_s;
+            break;
+        default:
+            ADD_FAILURE() << "no other value for " << p.name();
         }
         ASSERT_TRUE(p.writeOnGadget(&r, v)) << p.name();
     }
@@ -80,12 +89,14 @@ TEST(Stores, FirstLaunchSeedsInTheInterfaceLanguageAndWritesAllFourFiles) {
         const Lockup &usual = e.lockups()[0], &news = e.lockups()[1];
         EXPECT_EQ(usual.name, lang == Lang::en ? u"The usual suspects"_s : u"Les suspects habituels"_s);
         EXPECT_EQ(news.name, lang == Lang::en ? u"Newsroom blackout"_s : u"Blackout salle de nouvelles"_s);
-        EXPECT_EQ((QList<qsizetype>{usual.sites.size(), news.sites.size(), usual.apps.size(), news.apps.size()}),
-                  (QList<qsizetype>{25, 15, 3, 0}));
+        EXPECT_EQ(
+            (QList<qsizetype>{usual.sites.size(), news.sites.size(), usual.apps.size(), news.apps.size()}),
+            (QList<qsizetype>{25, 15, 3, 0}));
         EXPECT_NE(usual.id, news.id);
         // Every seeded site is already what the site parser would make of it.
         for (const Lockup& l : e.lockups())
-            for (const QString& s : l.sites) EXPECT_EQ(parseSiteList(s), QStringList{s});
+            for (const QString& s : l.sites)
+                EXPECT_EQ(parseSiteList(s), QStringList{s});
         EXPECT_EQ(e.settings().activeLockupID, usual.id);
         EXPECT_EQ(parse(rig.readData(kSettings))["activeLockupID"], uuidText(usual.id).toStdString());
         EXPECT_EQ(parse(rig.readData(kSchedules)), Json::array());
@@ -107,18 +118,24 @@ TEST(Stores, SettingsFallBackKeyByKeyAndWhatCannotBeReadIsKeptAside) {
          [](Settings& s) { s.reel = 6, s.soundOn = false; }, true},
         {R"({"focusMin": 50, "theme": "dark"})", [](Settings& s) { s.focusMin = 50; }, false},
         {R"({"passwordHash": 12, "activeLockupID": "{0F8FAD5B-D9CB-469F-A165-70867728950E}",
-             "mutedCalendarIDs": ["a", 3]})", defaults, true},
+             "mutedCalendarIDs": ["a", 3]})",
+         defaults, true},
         // A null optional is absent: nothing is lost when it is left out.
-        {R"({"passwordHash": null, "activeLockupID": null, "longMin": 20})", [](Settings& s) { s.longMin = 20; }, false},
+        {R"({"passwordHash": null, "activeLockupID": null, "longMin": 20})",
+         [](Settings& s) { s.longMin = 20; }, false},
         {R"({"passwordHash": "ab", "activeLockupID": "0f8fad5b-d9cb-469f-a165-70867728950e"})",
-         [](Settings& s) { s.passwordHash = u"ab"_s, s.activeLockupID = QUuid::fromString(QLatin1StringView(kId)); }, false},
+         [](Settings& s) {
+             s.passwordHash = u"ab"_s, s.activeLockupID = QUuid::fromString(QLatin1StringView(kId));
+         },
+         false},
         // Not an object, cut short, empty, not UTF-8: every field has its default.
         {"[1, 2, 3]", defaults, true},
         {"{\"focusMin\": 30", defaults, true},
         {"", defaults, true},
         {"{\"focusMin\": \"\xff\"}", defaults, true},
         // Nesting is read as deep as the limit, and no deeper.
-        {"{\"focusMin\": 50, \"later\": " + nested(kMaxStoreDepth - 1) + "}", [](Settings& s) { s.focusMin = 50; }, false},
+        {"{\"focusMin\": 50, \"later\": " + nested(kMaxStoreDepth - 1) + "}",
+         [](Settings& s) { s.focusMin = 50; }, false},
         {"{\"focusMin\": 50, \"later\": " + nested(kMaxStoreDepth) + "}", defaults, true},
     };
     for (const Case& c : cases) {
@@ -135,7 +152,8 @@ TEST(Stores, SettingsFallBackKeyByKeyAndWhatCannotBeReadIsKeptAside) {
         const QStringList aside = rig.asideFiles(kSettings);
         ASSERT_EQ(aside.size(), c.keptAside ? 1 : 0) << c.text.constData();
         if (!c.keptAside) continue;
-        EXPECT_TRUE(QRegularExpression(u"^settings\\.json\\.corrupt-\\d{8}-\\d{6}$"_s).match(aside[0]).hasMatch());
+        EXPECT_TRUE(
+            QRegularExpression(u"^settings\\.json\\.corrupt-\\d{8}-\\d{6}$"_s).match(aside[0]).hasMatch());
         EXPECT_EQ(rig.readData(aside[0]), c.text);
     }
 }
@@ -151,15 +169,19 @@ TEST(Stores, ListsDecodeStrictlyAndABadFileIsKeptAside) {
     };
     const QList<Case> cases = {
         {kLockups, "[]", 0, 0, 1, false}, // kept empty: no seeds
-        {kLockups, R"([{"id": "0F8FAD5B-D9CB-469F-A165-70867728950E", "name": "Mine", "sites": ["a.com"]}])", 2, 0, 1,
-         true},
-        {kSchedules, "[" + schedule(a, R"("lockKind": "timer")") + ", " + schedule(b, R"("lockKind": "forever")") + "]",
+        {kLockups, R"([{"id": "0F8FAD5B-D9CB-469F-A165-70867728950E", "name": "Mine", "sites": ["a.com"]}])",
+         2, 0, 1, true},
+        {kSchedules,
+         "[" + schedule(a, R"("lockKind": "timer")") + ", " + schedule(b, R"("lockKind": "forever")") + "]",
          2, 0, 1, true},
         {kSchedules, "[" + schedule(a, R"("lockKind": "timer", "lockupID": 7)") + "]", 2, 0, 1, true},
         // A null lockup is no lockup: the block and its neighbours stay.
-        {kSchedules, "[" + schedule(a, R"("lockKind": "timer", "lockupID": null)") + ", " +
-                         schedule(b, R"("lockKind": "none")") + "]", 2, 2, 1, false},
-        {kHistory, R"([{"date": "2026-03-01", "takes": 2, "focusedSeconds": 3000}, {"date": "2026-02-28", "takes": 1}])",
+        {kSchedules,
+         "[" + schedule(a, R"("lockKind": "timer", "lockupID": null)") + ", " +
+             schedule(b, R"("lockKind": "none")") + "]",
+         2, 2, 1, false},
+        {kHistory,
+         R"([{"date": "2026-03-01", "takes": 2, "focusedSeconds": 3000}, {"date": "2026-02-28", "takes": 1}])",
          2, 0, 1, true},
         {kHistory, R"({"date": "2026-03-01", "takes": 2, "focusedSeconds": 3000})", 2, 0, 1, true},
         {kHistory, R"([{"date": "2026-03-01", "takes": 2, "focusedSeconds": 3000}])", 2, 0, 2, false},
@@ -207,9 +229,12 @@ TEST(Stores, AFileBeyondTheLimitsIsKeptAsideUnread) {
 
 TEST(Stores, IdentifiersAreReadInEitherCaseAndWrittenUpperCase) {
     EngineRig rig;
-    rig.writeData(kSchedules, "[" + schedule("7c9e6679-7425-40de-944b-e07fc1f90ae7",
-                                             R"("lockKind": "password", "lockupID": "0f8fad5b-d9cb-469f-a165-70867728950e")") +
-                                  ", " + schedule(kId, R"("lockKind": "none")") + "]");
+    rig.writeData(
+        kSchedules,
+        "[" +
+            schedule("7c9e6679-7425-40de-944b-e07fc1f90ae7",
+                     R"("lockKind": "password", "lockupID": "0f8fad5b-d9cb-469f-a165-70867728950e")") +
+            ", " + schedule(kId, R"("lockKind": "none")") + "]");
     TimerModel& e = rig.start();
     ASSERT_EQ(e.schedules().size(), 2);
     EXPECT_EQ(e.schedules()[0].lockupID, QUuid::fromString(QLatin1StringView(kId)));
@@ -218,7 +243,7 @@ TEST(Stores, IdentifiersAreReadInEitherCaseAndWrittenUpperCase) {
     EXPECT_TRUE(written.contains("\"7C9E6679-7425-40DE-944B-E07FC1F90AE7\""));
     EXPECT_TRUE(written.contains(QByteArray("\"lockupID\": \"").append(kId)));
     EXPECT_FALSE(parse(written)[1].contains("lockupID")); // absent, and never written as null
-    const auto edited = e.schedules(); // a second start replaces the engine `e` refers to
+    const auto edited = e.schedules();                    // a second start replaces the engine `e` refers to
     EXPECT_EQ(rig.start().schedules(), edited);
 }
 
@@ -237,7 +262,8 @@ TEST(Stores, AKilledWriterNeverLeavesAPartialFile) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0)
-            for (int i = 0;; ++i) store.writeText(kHistory, i % 2 ? textA : textB);
+            for (int i = 0;; ++i)
+                store.writeText(kHistory, i % 2 ? textA : textB);
         usleep(1000 + QRandomGenerator::global()->bounded(15000));
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
@@ -250,7 +276,8 @@ TEST(Stores, OnlyChangedBytesAreWrittenAgainAndWriteErrorsAreSilent) {
     EngineRig rig;
     rig.start().addSchedule();
     QMap<QString, ino_t> before;
-    for (const QString& f : {kSettings, kLockups, kSchedules, kHistory}) before[f] = inodeOf(rig.dataDir() + u'/' + f);
+    for (const QString& f : {kSettings, kLockups, kSchedules, kHistory})
+        before[f] = inodeOf(rig.dataDir() + u'/' + f);
     // A relaunch on the same day finds every store up to date and replaces none of them.
     rig.start();
     for (auto it = before.cbegin(); it != before.cend(); ++it) {
@@ -334,22 +361,26 @@ TEST(StoreText, EveryStoreIsPrintedAsTheLibraryPrintsItAndReadsBack) {
     // Every character a text can hold that needs care: quotes, backslashes, each control
     // character, DEL, accents and a character outside the BMP.
     QString awkward = u"Quote \" back \\ slash / ÉTÉ 📰 "_s;
-    for (char16_t c = 0; c < 0x20; ++c) awkward += QChar(c);
+    for (char16_t c = 0; c < 0x20; ++c)
+        awkward += QChar(c);
     awkward += QChar(0x7F);
     Settings s;
     s.focusMin = 7, s.soundOn = false, s.passwordHash = awkward, s.activeLockupID = QUuid::createUuid();
     s.mutedCalendarIDs = {awkward, QString(), u"𝄞"_s};
-    const QList<Lockup> lockups{{QUuid::createUuid(), awkward, {u"a.com"_s, u"x\"y\\z"_s, u"ü.example"_s, QString()},
-                                 {{QUuid::createUuid(), u"Tab\there"_s, u"org.example.\u2028App"_s}, {QUuid::createUuid(), {}, {}}}},
-                                {QUuid::createUuid(), {}, {}, {}}};
+    const QList<Lockup> lockups{
+        {QUuid::createUuid(),
+         awkward,
+         {u"a.com"_s, u"x\"y\\z"_s, u"ü.example"_s, QString()},
+         {{QUuid::createUuid(), u"Tab\there"_s, u"org.example.\u2028App"_s}, {QUuid::createUuid(), {}, {}}}},
+        {QUuid::createUuid(), {}, {}, {}}};
     const QList<ScheduleBlock> schedules{
         {QUuid::createUuid(), true, {1, 4, 7}, 9, 0, 25, QUuid::createUuid(), true, LockKind::password},
         {QUuid::createUuid(), false, {}, -1, 55, 0, std::nullopt, false, LockKind::none}};
     const QList<DayStat> history{{u"2026-03-01"_s, 0, 0}, {awkward, 3, kMaxDayTotal}};
     const qint64 low = std::numeric_limits<qint64>::min(), high = std::numeric_limits<qint64>::max();
-    for (const QByteArray& text : {storeText(Settings()), storeText(s), storeText(lockups), storeText(seedLockups()),
-                                   storeText(QList<Lockup>()), storeText(schedules), storeText(history),
-                                   storeText(QList<DayStat>{{u"x"_s, low, high}})})
+    for (const QByteArray& text : {storeText(Settings()), storeText(s), storeText(lockups),
+                                   storeText(seedLockups()), storeText(QList<Lockup>()), storeText(schedules),
+                                   storeText(history), storeText(QList<DayStat>{{u"x"_s, low, high}})})
         EXPECT_EQ(text, QByteArray::fromStdString(parse(text).dump(2, ' ', false)) + '\n');
 
     const auto back = [](const QByteArray& text) { return parseJson(text, kMaxStoreDepth); };
@@ -390,25 +421,29 @@ TEST(SiteList, LinesSchemesPathsAndWildcards) {
     };
     const QList<Case> cases = {
         {u"a.com\nb.com\rc.com\r\nd.com\u000Be.com\u000Cf.com\u0085g.com\u2028h.com\u2029i.com"_s,
-         {u"a.com"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s, u"e.com"_s, u"f.com"_s, u"g.com"_s, u"h.com"_s, u"i.com"_s}},
+         {u"a.com"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s, u"e.com"_s, u"f.com"_s, u"g.com"_s, u"h.com"_s,
+          u"i.com"_s}},
         {u"HTTPS://News.Example.COM/world/today\n\n*.cdn.example.net\nhttp://\n"_s,
          {u"news.example.com"_s, u"cdn.example.net"_s, u"www.cdn.example.net"_s}},
         // Only spaces and tabs are trimmed; what a browser's address bar shows around the host goes.
         {u" \t www.a.com:8080 \t\n   \nwww.a.com:8080\nx.*.y.com\nftp://a/b://c\nuser:pw@b.com:443/x?y=1\n"_s
          u"c.com?q\nd.com#top\nreddit.com.\nB\u00fcCHER.de\n*.e.com\n*.www.f.com"_s,
-         {u"www.a.com"_s, u"www.a.com"_s, u"x.y.com"_s, u"a"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s, u"reddit.com"_s,
-          u"xn--bcher-kva.de"_s, u"e.com"_s, u"www.e.com"_s, u"www.f.com"_s}},
+         {u"www.a.com"_s, u"www.a.com"_s, u"x.y.com"_s, u"a"_s, u"b.com"_s, u"c.com"_s, u"d.com"_s,
+          u"reddit.com"_s, u"xn--bcher-kva.de"_s, u"e.com"_s, u"www.e.com"_s, u"www.f.com"_s}},
         {u"\r\n\r\n  \n*.\n/path"_s, {}},
     };
-    for (const Case& c : cases) EXPECT_EQ(parseSiteList(c.text), c.sites) << c.text.toStdString();
+    for (const Case& c : cases)
+        EXPECT_EQ(parseSiteList(c.text), c.sites) << c.text.toStdString();
 
     // What is still no host name is left out, and told with the piece as typed.
-    const SiteListParse p = parseSites(u"ok.com\n two words.com \nunder_score.com\n-lead.com\na..b\n"_s + QString(64, u'x') +
-                                       u".com\n:8080\nb\u00fc\u00df..de"_s);
+    const SiteListParse p = parseSites(u"ok.com\n two words.com \nunder_score.com\n-lead.com\na..b\n"_s +
+                                       QString(64, u'x') + u".com\n:8080\nb\u00fc\u00df..de"_s);
     EXPECT_EQ(p.sites, (QStringList{u"ok.com"_s, u"under_score.com"_s}));
     using W = SitePiece::Why;
-    const QList<QPair<QString, W>> told = {{u"two words.com"_s, W::spaces}, {u"-lead.com"_s, W::notAName},
-                                           {u"a..b"_s, W::notAName}, {QString(64, u'x') + u".com"_s, W::notAName},
+    const QList<QPair<QString, W>> told = {{u"two words.com"_s, W::spaces},
+                                           {u"-lead.com"_s, W::notAName},
+                                           {u"a..b"_s, W::notAName},
+                                           {QString(64, u'x') + u".com"_s, W::notAName},
                                            {u"b\u00fc\u00df..de"_s, W::notAName}};
     EXPECT_EQ(p.rejected, told);
     // Stored entries are written in their host-name form.

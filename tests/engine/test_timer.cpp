@@ -21,11 +21,13 @@ struct Timer : ::testing::Test {
     void completeTake() {
         if (e->phase() == Phase::standby) e->rollOrResume();
         ASSERT_EQ(e->phase(), Phase::rolling);
-        while (e->phase() == Phase::rolling) e->tick();
+        while (e->phase() == Phase::rolling)
+            e->tick();
     }
     QList<bool> syncs(QSignalSpy& spy) {
         QList<bool> out;
-        for (const auto& call : spy) out << call[0].toBool();
+        for (const auto& call : spy)
+            out << call[0].toBool();
         spy.clear();
         return out;
     }
@@ -34,8 +36,9 @@ struct Timer : ::testing::Test {
 
 TEST_F(Timer, EveryReelthTakeEndsInAWrapAndABelowOneReelCountsAsOne) {
     const QList<QPair<qint64, QList<Phase>>> cases = {
-        {4, {Phase::setup, Phase::setup, Phase::setup, Phase::wrap, Phase::setup, Phase::setup, Phase::setup,
-             Phase::wrap, Phase::setup}},
+        {4,
+         {Phase::setup, Phase::setup, Phase::setup, Phase::wrap, Phase::setup, Phase::setup, Phase::setup,
+          Phase::wrap, Phase::setup}},
         {0, {Phase::wrap, Phase::wrap}},
     };
     for (const auto& [reel, expected] : cases) {
@@ -111,8 +114,12 @@ TEST_F(Timer, ClockAndFocusedTexts) {
         e->editSettings([&](Settings& s) { s.focusMin = minutes; });
         EXPECT_EQ(e->clockText(), text);
     }
-    for (const auto& [seconds, text] : {std::pair{0, u"0 min"_s}, {59, u"0 min"_s}, {3599, u"59 min"_s},
-                                        {3600, u"1h 00m"_s}, {65 * 60, u"1h 05m"_s}, {36061, u"10h 01m"_s}}) {
+    for (const auto& [seconds, text] : {std::pair{0, u"0 min"_s},
+                                        {59, u"0 min"_s},
+                                        {3599, u"59 min"_s},
+                                        {3600, u"1h 00m"_s},
+                                        {65 * 60, u"1h 05m"_s},
+                                        {36061, u"10h 01m"_s}}) {
         rig.defaults.setValue(u"mivra.day"_s, u"2026-03-02"_s);
         rig.defaults.setValue(u"mivra.focused"_s, seconds);
         EXPECT_EQ(rig.start().focusedText(), text) << seconds;
@@ -137,7 +144,7 @@ TEST_F(Timer, TextsAndNotificationsInTheLanguageOfTheMoment) {
     EXPECT_EQ(rig.notifier.posts[3].title, u"Cut! Take 4 printed."_s);
     EXPECT_EQ(rig.notifier.posts[3].body, u"A full reel — time to wrap."_s);
     EXPECT_EQ(rig.sound.plays, 3); // silent since sound was switched off
-    rig.ticks(120); // the wrap runs out
+    rig.ticks(120);                // the wrap runs out
     EXPECT_EQ(rig.notifier.posts.last().title, u"Back to one."_s);
 }
 

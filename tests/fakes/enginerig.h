@@ -13,11 +13,11 @@
 
 #include <memory>
 
-
 struct EngineRig {
     // In memory where the system offers it: every store write is synced to disk.
-    QTemporaryDir dir{QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/mivra-test-XXXXXX")
-                                                                 : QDir::tempPath() + QStringLiteral("/mivra-test-XXXXXX")};
+    QTemporaryDir dir{QDir(QStringLiteral("/dev/shm")).exists()
+                          ? QStringLiteral("/dev/shm/mivra-test-XXXXXX")
+                          : QDir::tempPath() + QStringLiteral("/mivra-test-XXXXXX")};
     FakeClock clock;
     MemoryDefaults defaults;
     FakeNotifier notifier;
@@ -33,7 +33,8 @@ struct EngineRig {
     RootLayout root() const { return RootLayout::under(dir.path() + QStringLiteral("/root")); }
 
     Platform platform() {
-        return Platform{clock, defaults, notifier, sound, workspace, runner, calendarStore, root(), dataDir(), &sleepWatch};
+        return Platform{clock,  defaults,      notifier, sound,     workspace,
+                        runner, calendarStore, root(),   dataDir(), &sleepWatch};
     }
 
     // Starts (or restarts, as a relaunch would) the language and the engine.
@@ -57,7 +58,8 @@ struct EngineRig {
     }
 
     void ticks(int n) {
-        for (int i = 0; i < n; ++i) engine->tick();
+        for (int i = 0; i < n; ++i)
+            engine->tick();
     }
     // Ticks as the timer gives them: each one a second of wall-clock time later.
     void liveTicks(int n) {

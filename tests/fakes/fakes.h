@@ -17,12 +17,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QThread>
 
 #include <functional>
 
@@ -56,7 +56,8 @@ inline QByteArray readFile(const QString& path) {
 }
 
 // A running application as the workspace would list it.
-inline RunningApp fakeApp(qint64 pid, const QString& id, const QString& name = {}, const QStringList& more = {}) {
+inline RunningApp fakeApp(qint64 pid, const QString& id, const QString& name = {},
+                          const QStringList& more = {}) {
     RunningApp a;
     a.pid = pid;
     a.bundleID = id;
@@ -68,7 +69,8 @@ inline RunningApp fakeApp(qint64 pid, const QString& id, const QString& name = {
 // A lockup's applications, one per identifier.
 inline QList<BlockedApp> blockedApps(const QStringList& ids) {
     QList<BlockedApp> apps;
-    for (const QString& id : ids) apps.append(BlockedApp{QUuid::createUuid(), id, id});
+    for (const QString& id : ids)
+        apps.append(BlockedApp{QUuid::createUuid(), id, id});
     return apps;
 }
 
@@ -177,8 +179,10 @@ public:
         QList<StoreEvent> out;
         for (const StoreEvent& e : eventList)
             if (calendarIds.contains(e.calendarId) && e.end > from && e.start < to) out.append(e);
-        if (holdAnswers) held.append([done, out] { done(out); });
-        else done(out);
+        if (holdAnswers)
+            held.append([done, out] { done(out); });
+        else
+            done(out);
     }
     void openSettings() override { ++settingsOpened; }
     // Tells the service that something changed.

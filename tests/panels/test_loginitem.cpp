@@ -21,7 +21,8 @@ TEST(AutostartEntry, EnabledUnlessHiddenOrSwitchedOffAndExecQuoted) {
         {"[Desktop Entry]\n# Hidden=true\n", true},
         {"", true},
     };
-    for (const auto& [text, enabled] : entries) EXPECT_EQ(autostartEntryEnabled(text), enabled) << text;
+    for (const auto& [text, enabled] : entries)
+        EXPECT_EQ(autostartEntryEnabled(text), enabled) << text;
     const std::pair<const char*, const char*> execs[] = {
         {"/usr/bin/mivra", "Exec=/usr/bin/mivra\n"},
         {"/home/a b/mivra", "Exec=\"/home/a b/mivra\"\n"},

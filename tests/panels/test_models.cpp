@@ -9,10 +9,10 @@
 #include "calendar/calendarservice.h"
 #include "fakes/enginerig.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QThread>
 
@@ -49,28 +49,39 @@ struct PanelModels : ::testing::Test {
 } // namespace
 
 TEST_F(PanelModels, SteppersMoveByTheirStepAndStopAtTheEnds) {
-    struct Case { bool scheduled; const char* field; int stored, direction, presses, expected; };
+    struct Case {
+        bool scheduled;
+        const char* field;
+        int stored, direction, presses, expected;
+    };
     const Case cases[] = {
-        {false, "focusMin", 25, +1, 1, 30},   {false, "focusMin", 25, -1, 1, 20},    {false, "focusMin", 27, +1, 1, 32},
-        {false, "focusMin", 178, +1, 3, 180}, {false, "focusMin", 4, -1, 2, 1},      {false, "shortMin", 60, +1, 1, 60},
-        {false, "longMin", 88, +1, 1, 90},    {false, "reel", 1, -1, 1, 1},          {false, "reel", 12, +1, 1, 12},
-        {false, "meetingWarnMinutes", 30, +1, 1, 30}, {false, "allowanceMin", 5, -1, 1, 5},
-        {false, "allowanceMin", 241, -1, 1, 236},     {true, "startMinute", 7, +1, 1, 12},
-        {true, "startMinute", 12, -1, 3, 0},  {true, "startHour", 23, +1, 1, 23},    {true, "durationMin", 238, +1, 1, 240},
+        {false, "focusMin", 25, +1, 1, 30},   {false, "focusMin", 25, -1, 1, 20},
+        {false, "focusMin", 27, +1, 1, 32},   {false, "focusMin", 178, +1, 3, 180},
+        {false, "focusMin", 4, -1, 2, 1},     {false, "shortMin", 60, +1, 1, 60},
+        {false, "longMin", 88, +1, 1, 90},    {false, "reel", 1, -1, 1, 1},
+        {false, "reel", 12, +1, 1, 12},       {false, "meetingWarnMinutes", 30, +1, 1, 30},
+        {false, "allowanceMin", 5, -1, 1, 5}, {false, "allowanceMin", 241, -1, 1, 236},
+        {true, "startMinute", 7, +1, 1, 12},  {true, "startMinute", 12, -1, 3, 0},
+        {true, "startHour", 23, +1, 1, 23},   {true, "durationMin", 238, +1, 1, 240},
     };
     for (const Case& c : cases) {
         const QString field = QString::fromUtf8(c.field);
         const QString file = c.scheduled ? u"schedules.json"_s : u"settings.json"_s;
         SCOPED_TRACE(c.field + std::to_string(c.stored));
-        QJsonObject record = c.scheduled ? QJsonDocument::fromJson(R"({"id":"6F1C2B8E-0000-4000-8000-000000000001",
-            "enabled":true,"weekdays":[2],"startHour":9,"startMinute":0,"durationMin":25,"lockGate":false,"lockKind":"timer"})").object() : QJsonObject();
+        QJsonObject record = c.scheduled
+                                 ? QJsonDocument::fromJson(R"({"id":"6F1C2B8E-0000-4000-8000-000000000001",
+            "enabled":true,"weekdays":[2],"startHour":9,"startMinute":0,"durationMin":25,"lockGate":false,"lockKind":"timer"})")
+                                       .object()
+                                 : QJsonObject();
         record[field] = c.stored;
         // The running engine goes first: it would write its own lists over the file on the way out.
         settings.reset(), lists.reset(), schedule.reset(), rig.engine.reset();
-        rig.writeData(file, c.scheduled ? QJsonDocument(QJsonArray{record}).toJson() : QJsonDocument(record).toJson());
+        rig.writeData(file, c.scheduled ? QJsonDocument(QJsonArray{record}).toJson()
+                                        : QJsonDocument(record).toJson());
         open();
         auto shown = [&] {
-            Stepper* row = c.scheduled ? card(0)[u"steppers"_s].toMap()[field].value<Stepper*>() : settings->stepper(field);
+            Stepper* row = c.scheduled ? card(0)[u"steppers"_s].toMap()[field].value<Stepper*>()
+                                       : settings->stepper(field);
             return row ? row->value() : -1;
         };
         EXPECT_EQ(shown(), c.stored) << "kept until the stepper is used";
@@ -78,7 +89,8 @@ TEST_F(PanelModels, SteppersMoveByTheirStepAndStopAtTheEnds) {
             c.scheduled ? schedule->step(id(0), field, c.direction) : settings->step(field, c.direction);
         EXPECT_EQ(shown(), c.expected);
         const QJsonDocument written = QJsonDocument::fromJson(rig.readData(file));
-        EXPECT_EQ((c.scheduled ? written.array()[0].toObject() : written.object())[field].toInteger(), c.expected);
+        EXPECT_EQ((c.scheduled ? written.array()[0].toObject() : written.object())[field].toInteger(),
+                  c.expected);
     }
 }
 
@@ -87,7 +99,8 @@ TEST_F(PanelModels, EveryChangeIsStoredAndRunsTheSettingsPathAndThePasswordSaves
     QSignalSpy synced(rig.engine.get(), &TimerModel::blockingSynced);
     settings->step(u"focusMin"_s, +1);
     EXPECT_EQ(rig.engine->remaining(), 30 * 60) << "standby shows the new take length";
-    for (const char* field : {"soundOn", "autoStartTakes", "blockApps", "blockDuringBreaks", "allowanceEnabled", "meetingWarnEnabled"}) {
+    for (const char* field : {"soundOn", "autoStartTakes", "blockApps", "blockDuringBreaks",
+                              "allowanceEnabled", "meetingWarnEnabled"}) {
         const QString f = QString::fromUtf8(field);
         const bool before = settings->toggle(f)->isOn();
         settings->setToggle(f, !before);
@@ -95,7 +108,8 @@ TEST_F(PanelModels, EveryChangeIsStoredAndRunsTheSettingsPathAndThePasswordSaves
         EXPECT_EQ(stored()[f].toBool(), !before) << field;
     }
     EXPECT_EQ(synced.count(), 7);
-    for (const QList<QVariant>& args : synced) EXPECT_TRUE(args[0].toBool()) << "settings force a sync";
+    for (const QList<QVariant>& args : synced)
+        EXPECT_TRUE(args[0].toBool()) << "settings force a sync";
     EXPECT_NE(SettingsPanelModel::appVersion(), u"—"_s) << "the build gives a version";
     rig.start();
     EXPECT_EQ(rig.engine->settings().focusMin, 30) << "survives a restart";
@@ -122,16 +136,19 @@ TEST_F(PanelModels, BlockWebsitesInstallsTheHelperOnceAndRemovalErrorsAreKept) {
         rig.installHelper();
         return PrivilegedResult{true, {}, 0, {}};
     };
-    for (bool on : {false, true, false, true}) settings->setToggle(u"blockWebsites"_s, on);
+    for (bool on : {false, true, false, true})
+        settings->setToggle(u"blockWebsites"_s, on);
     ASSERT_TRUE(waitUntil([&] { return settings->helperInstalled(); }));
     EXPECT_EQ(rig.runner.scripts.size(), 1) << "one administrator prompt";
-    for (bool on : {false, true}) settings->setToggle(u"blockWebsites"_s, on);
+    for (bool on : {false, true})
+        settings->setToggle(u"blockWebsites"_s, on);
     waitUntil([] { return false; }, 100);
     EXPECT_EQ(rig.runner.scripts.size(), 1) << "installed: nothing is asked";
     // A packaged helper whose lockup file is not this user's yet still takes the one authorisation.
     QFile::remove(rig.root().lockupFile());
     rig.engine->blocker().refresh();
-    for (bool on : {false, true}) settings->setToggle(u"blockWebsites"_s, on);
+    for (bool on : {false, true})
+        settings->setToggle(u"blockWebsites"_s, on);
     EXPECT_TRUE(waitUntil([&] { return rig.runner.scripts.size() == 2; }, 5000));
     // The handover ends (its handler still reads this test) before the runner is given another.
     EXPECT_TRUE(waitUntil([&] { return rig.engine->blocker().lockupWritable(); }));
@@ -159,7 +176,8 @@ TEST_F(PanelModels, CalendarSectionFollowsAccessWithoutReopening) {
     settings->setCalendarWatched(u"work"_s, false);
     EXPECT_EQ(rig.engine->settings().mutedCalendarIDs, QStringList{u"work"_s}) << "a set: no duplicates";
     settings->setCalendarWatched(u"home"_s, false);
-    for (const QVariant& v : settings->calendars()) EXPECT_FALSE(v.toMap()[u"watched"_s].toBool());
+    for (const QVariant& v : settings->calendars())
+        EXPECT_FALSE(v.toMap()[u"watched"_s].toBool());
     EXPECT_EQ(settings->calendars().size(), 2) << "all off, the list stays";
     settings->setCalendarWatched(u"work"_s, true);
     EXPECT_EQ(rig.engine->settings().mutedCalendarIDs, QStringList{u"home"_s});
@@ -177,7 +195,8 @@ TEST_F(PanelModels, LoginSwitchShowsTheRealStateAfterwards) {
     open();
     EXPECT_TRUE(settings->launchAtLogin());
     QList<bool> shown;
-    QObject::connect(settings.get(), &SettingsPanelModel::launchAtLoginChanged, [&] { shown.append(settings->launchAtLogin()); });
+    QObject::connect(settings.get(), &SettingsPanelModel::launchAtLoginChanged,
+                     [&] { shown.append(settings->launchAtLogin()); });
     settings->setLaunchAtLogin(false);
     EXPECT_FALSE(login.enabled);
     EXPECT_EQ(shown.last(), false);
@@ -202,14 +221,20 @@ TEST(RunningAppCandidates, RegularAppsOnceWithoutOurselvesOrTheBlockedSorted) {
     Lockup lockup;
     lockup.apps = blockedApps({u"org.mozilla.firefox"_s});
     const QList<RunningApp> running{
-        app(10, u"org.gnome.Nautilus"_s, u"files"_s),   app(11, u"app.oriflan.mivra"_s, u"Mivra"_s),
-        app(12, u"Org.Mozilla.Firefox"_s, u"Firefox"_s), app(13, u"com.slack.Slack"_s, u"Slack"_s),
-        app(14, u"com.slack.Slack"_s, u"Slack"_s),       app(15, u"tracker-miner"_s, u"Tracker"_s, false),
-        app(16, u""_s, u"Nameless id"_s),                app(17, u"org.example.noname"_s, u""_s),
-        app(18, u"org.gnome.Calculator"_s, u"Calculator"_s), app(19, u"élan"_s, u"Élan"_s),
+        app(10, u"org.gnome.Nautilus"_s, u"files"_s),
+        app(11, u"app.oriflan.mivra"_s, u"Mivra"_s),
+        app(12, u"Org.Mozilla.Firefox"_s, u"Firefox"_s),
+        app(13, u"com.slack.Slack"_s, u"Slack"_s),
+        app(14, u"com.slack.Slack"_s, u"Slack"_s),
+        app(15, u"tracker-miner"_s, u"Tracker"_s, false),
+        app(16, u""_s, u"Nameless id"_s),
+        app(17, u"org.example.noname"_s, u""_s),
+        app(18, u"org.gnome.Calculator"_s, u"Calculator"_s),
+        app(19, u"élan"_s, u"Élan"_s),
     };
     QStringList names;
-    for (const BlockedApp& c : runningAppCandidates(running, lockup)) names.append(c.name);
+    for (const BlockedApp& c : runningAppCandidates(running, lockup))
+        names.append(c.name);
     EXPECT_EQ(names, (QStringList{u"Calculator"_s, u"Élan"_s, u"files"_s, u"Slack"_s}));
     EXPECT_TRUE(runningAppCandidates({}, lockup).isEmpty());
     QLocale::setDefault(before);
@@ -259,12 +284,14 @@ TEST_F(PanelModels, EditsWriteTheShownLockupAtOnce) {
     }
     EXPECT_EQ(syncs, 4);
 
-    lists->setSitesText(u"HTTPS://News.Example.com/path?q=1\n   \n*.video.example\nnews.example.com\nno such.site\n"_s);
-    EXPECT_EQ(rig.engine->lockups()[1].sites,
-              (QStringList{u"news.example.com"_s, u"video.example"_s, u"www.video.example"_s, u"news.example.com"_s}));
+    lists->setSitesText(
+        u"HTTPS://News.Example.com/path?q=1\n   \n*.video.example\nnews.example.com\nno such.site\n"_s);
+    EXPECT_EQ(rig.engine->lockups()[1].sites, (QStringList{u"news.example.com"_s, u"video.example"_s,
+                                                           u"www.video.example"_s, u"news.example.com"_s}));
     EXPECT_EQ(lists->sitesText(), u"news.example.com\nvideo.example\nwww.video.example\nnews.example.com"_s);
     // What names no host is not kept, and the panel says so in one line.
-    EXPECT_EQ(lists->rejectedText(), u"Not blocked \u2014 \u201Cno such.site\u201D: a site name has no spaces"_s);
+    EXPECT_EQ(lists->rejectedText(),
+              u"Not blocked \u2014 \u201Cno such.site\u201D: a site name has no spaces"_s);
     lists->setSitesText(u"news.example.com"_s);
     EXPECT_EQ(lists->rejectedText(), QString());
     EXPECT_EQ(rig.engine->lockups()[1].id, shownID);
@@ -294,11 +321,14 @@ TEST_F(PanelModels, EditsWriteTheShownLockupAtOnce) {
 
 TEST_F(PanelModels, AddedCardsToggleWeekdaysSortedAndDeleteById) {
     open();
-    for (int i = 0; i < 3; ++i) schedule->add();
+    for (int i = 0; i < 3; ++i)
+        schedule->add();
     QString on;
-    for (const QVariant& d : card(0)[u"days"_s].toList()) on += d.toMap()[u"on"_s].toBool() ? u'x' : u'.';
+    for (const QVariant& d : card(0)[u"days"_s].toList())
+        on += d.toMap()[u"on"_s].toBool() ? u'x' : u'.';
     EXPECT_EQ(on, u".xxxxx."_s) << "Monday to Friday, Sunday first";
-    for (int day : {1, 4, 7, 8}) schedule->toggleWeekday(id(0), day);
+    for (int day : {1, 4, 7, 8})
+        schedule->toggleWeekday(id(0), day);
     EXPECT_EQ(block(0).weekdays, (QList<int>{1, 2, 3, 5, 6, 7}));
 
     const QString first = id(0), middle = id(1), last = id(2);
@@ -320,7 +350,8 @@ TEST_F(PanelModels, LockupPickerWithAbsentAndDanglingLockups) {
     const QList<Lockup> lockups = rig.engine->lockups();
     ASSERT_EQ(lockups.size(), 2);
     QList<ScheduleBlock> blocks(3);
-    for (ScheduleBlock& b : blocks) b.id = QUuid::createUuid();
+    for (ScheduleBlock& b : blocks)
+        b.id = QUuid::createUuid();
     blocks[1].lockupID = lockups[1].id;
     blocks[2].lockupID = QUuid::createUuid(); // a deleted lockup
     rig.engine->setSchedules(blocks);
@@ -342,8 +373,14 @@ TEST_F(PanelModels, LockPickerKeepsTheKindThroughOpen) {
     open();
     schedule->add();
     EXPECT_EQ(card(0)[u"lockIndex"_s].toInt(), 1);
-    struct Case { int choice; bool gate; LockKind kind; };
-    const Case cases[] = {{2, true, LockKind::password}, {0, false, LockKind::password}, {2, true, LockKind::password},
+    struct Case {
+        int choice;
+        bool gate;
+        LockKind kind;
+    };
+    const Case cases[] = {{2, true, LockKind::password},
+                          {0, false, LockKind::password},
+                          {2, true, LockKind::password},
                           {1, true, LockKind::timer}};
     for (const Case& c : cases) {
         schedule->chooseLock(id(0), c.choice); // password is accepted without a gate password

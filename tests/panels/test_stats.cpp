@@ -31,16 +31,40 @@ TEST(StatsSummary, StreaksAndFigures) {
         {"yesterday and the day before, none today", {day(2, 1), day(1, 2)}, 2, 2, 2, 2, 3, 0, 1.5},
         {"and then a take today", {day(2, 1), day(1, 2), day(0, 1)}, 3, 3, 3, 2, 4, 1, 4.0 / 3},
         {"today at zero keeps yesterday's streak", {day(1, 2), day(0, 0)}, 1, 1, 1, 2, 2, 0, 2.0},
-        {"a zero-take gap splits the runs", {day(5, 1), day(4, 1), day(3, 1), day(2, 0), day(1, 4)}, 1, 3, 4, 4, 7, 0, 7.0 / 4},
+        {"a zero-take gap splits the runs",
+         {day(5, 1), day(4, 1), day(3, 1), day(2, 0), day(1, 4)},
+         1,
+         3,
+         4,
+         4,
+         7,
+         0,
+         7.0 / 4},
         {"a missing day splits the runs", {day(6, 2), day(5, 2), day(3, 2)}, 0, 2, 3, 2, 6, 0, 2.0},
         {"two days ago alone is no current streak", {day(2, 5)}, 0, 1, 1, 5, 5, 0, 5.0},
         {"zero-take records count nowhere but sums", {day(0, 0, 600), day(1, 0)}, 0, 0, 0, 0, 0, 0, 0.0},
-        {"records far outside the window still count", {day(400, 2), day(399, 2), day(398, 2), day(0, 1)}, 1, 3, 4, 2, 7, 1, 7.0 / 4},
+        {"records far outside the window still count",
+         {day(400, 2), day(399, 2), day(398, 2), day(0, 1)},
+         1,
+         3,
+         4,
+         2,
+         7,
+         1,
+         7.0 / 4},
         {"order of records does not matter", {day(0, 1), day(2, 1), day(1, 1)}, 3, 3, 3, 1, 3, 1, 1.0},
         // Duplicate dates: the first wins for lookups, both count in sums, and the same key restarts the run.
         {"duplicate dates", {day(0, 2, 100), day(0, 7, 50)}, 1, 1, 2, 7, 9, 2, 4.5},
         {"a zero first record hides a later one", {day(0, 0), day(0, 3)}, 0, 1, 1, 3, 3, 0, 3.0},
-        {"unparsable dates count in sums only", {{u"yesterday"_s, 4, 60}, {u"2026-3-17"_s, 2, 0}, day(1, 1)}, 1, 1, 3, 4, 7, 0, 7.0 / 3},
+        {"unparsable dates count in sums only",
+         {{u"yesterday"_s, 4, 60}, {u"2026-3-17"_s, 2, 0}, day(1, 1)},
+         1,
+         1,
+         3,
+         4,
+         7,
+         0,
+         7.0 / 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -63,15 +87,18 @@ TEST(StatsSummary, BarsAreConsecutiveDaysEvenAcrossADaylightSavingChange) {
     // Europe moves its clocks on 29 March 2026.
     const QTimeZone paris("Europe/Paris");
     const QDate aroundChange = QDateTime(QDate(2026, 4, 2), QTime(23, 30), paris).toTimeZone(paris).date();
-    const StatsSummary s = StatsSummary::build({{u"2026-03-29"_s, 1, 0}, {u"2026-03-28"_s, 1, 0}}, 14, aroundChange);
+    const StatsSummary s =
+        StatsSummary::build({{u"2026-03-29"_s, 1, 0}, {u"2026-03-28"_s, 1, 0}}, 14, aroundChange);
     ASSERT_EQ(s.bars.size(), 14);
     for (int i = 1; i < s.bars.size(); ++i)
-        EXPECT_EQ(dateOfKey(s.bars[i - 1].id).daysTo(dateOfKey(s.bars[i].id)), 1) << s.bars[i].id.toStdString();
+        EXPECT_EQ(dateOfKey(s.bars[i - 1].id).daysTo(dateOfKey(s.bars[i].id)), 1)
+            << s.bars[i].id.toStdString();
     EXPECT_EQ(s.bars.last().id, u"2026-04-02"_s);
     EXPECT_EQ(s.bestStreak, 2);
 
     QString letters;
-    for (const DayBar& b : StatsSummary::build({}, 7, kToday).bars) letters += b.weekday;
+    for (const DayBar& b : StatsSummary::build({}, 7, kToday).bars)
+        letters += b.weekday;
     EXPECT_EQ(letters, u"TFSSMTW"_s); // Thursday 12 March to Wednesday 18 March
 }
 
@@ -79,11 +106,14 @@ TEST(StatsSummary, DurationTextAndBarHeights) {
     const std::pair<qint64, const char*> texts[] = {
         {0, "0m"}, {59, "0m"}, {3599, "59m"}, {3600, "1h"}, {3660, "1h 1m"}, {7200, "2h"}, {90061, "25h 1m"},
     };
-    for (const auto& [seconds, text] : texts) EXPECT_EQ(durationText(seconds), QString::fromUtf8(text)) << seconds;
+    for (const auto& [seconds, text] : texts)
+        EXPECT_EQ(durationText(seconds), QString::fromUtf8(text)) << seconds;
     EXPECT_EQ(chartScale({}), 1);
     EXPECT_EQ(chartScale({DayBar{{}, {}, 3, false}, DayBar{{}, {}, 50, true}}), 50);
-    const std::tuple<qint64, qint64, double> heights[] = {{1, 1, 84.0}, {1, 50, 4.0}, {25, 50, 42.0}, {0, 50, 0.0}};
-    for (const auto& [takes, scale, height] : heights) EXPECT_DOUBLE_EQ(barHeight(takes, scale), height) << takes;
+    const std::tuple<qint64, qint64, double> heights[] = {
+        {1, 1, 84.0}, {1, 50, 4.0}, {25, 50, 42.0}, {0, 50, 0.0}};
+    for (const auto& [takes, scale, height] : heights)
+        EXPECT_DOUBLE_EQ(barHeight(takes, scale), height) << takes;
 }
 
 TEST(StatsPanel, FollowsTheHistoryATakeLandingTodayAndTheLanguage) {

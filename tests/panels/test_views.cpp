@@ -44,7 +44,10 @@ struct PanelView {
         EXPECT_TRUE(item) << name.toStdString();
         return item;
     }
-    bool shown(const QString& name) const { QQuickItem* i = find(name); return i && i->isVisible(); }
+    bool shown(const QString& name) const {
+        QQuickItem* i = find(name);
+        return i && i->isVisible();
+    }
     void settle() {
         for (int i = 0; i < 3; ++i) {
             QCoreApplication::processEvents();
@@ -71,11 +74,12 @@ struct PanelView {
             if (item->inherits("QQuickText") && shown(item) && !text.trimmed().isEmpty()) {
                 const QRectF r = item->mapRectToItem(root, QRectF(0, 0, item->width(), item->height()));
                 const bool wraps = item->property("wrapMode").toInt() != 0;
-                if (item->property("truncated").toBool() || r.right() > root->width() + 0.5 || r.left() < -0.5 ||
-                    (!wraps && item->implicitWidth() > item->width() + 0.5))
+                if (item->property("truncated").toBool() || r.right() > root->width() + 0.5 ||
+                    r.left() < -0.5 || (!wraps && item->implicitWidth() > item->width() + 0.5))
                     out.append(text);
             }
-            for (QQuickItem* child : item->childItems()) walk(child);
+            for (QQuickItem* child : item->childItems())
+                walk(child);
         };
         walk(root);
         return out;
@@ -120,7 +124,8 @@ TEST_P(PanelsRendered, EveryTextFitsAndTabReachesEveryControl) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLanguages, PanelsRendered,
-                         ::testing::Combine(::testing::Values("SettingsPanel", "ListsPanel", "SchedulePanel", "StatsPanel"),
+                         ::testing::Combine(::testing::Values("SettingsPanel", "ListsPanel", "SchedulePanel",
+                                                              "StatsPanel"),
                                             ::testing::Values(Lang::en, Lang::fr), ::testing::Bool()));
 
 TEST(PanelViews, ControlsWriteThroughTheEngine) {

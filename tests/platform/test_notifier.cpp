@@ -51,7 +51,8 @@ struct Notifications : ::testing::Test {
     QDBusConnection serve(FakeNotificationServer& server) {
         QDBusConnection c = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"server"_s);
         EXPECT_TRUE(c.registerService(u"org.freedesktop.Notifications"_s));
-        EXPECT_TRUE(c.registerObject(u"/org/freedesktop/Notifications"_s, &server, QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(
+            c.registerObject(u"/org/freedesktop/Notifications"_s, &server, QDBusConnection::ExportAllSlots));
         return c;
     }
     void TearDown() override {
@@ -87,7 +88,8 @@ TEST_F(Notifications, TheEnginePostsInTheCurrentLanguage) {
     serve(server);
     EngineRig rig;
     DBusNotifier notifier;
-    Platform p{rig.clock, rig.defaults, notifier, rig.sound, rig.workspace, rig.runner, rig.calendarStore, rig.root(), rig.dataDir()};
+    Platform p{rig.clock,  rig.defaults,      notifier,   rig.sound,    rig.workspace,
+               rig.runner, rig.calendarStore, rig.root(), rig.dataDir()};
     Loc loc(rig.defaults, {u"fr-CA"_s});
     TimerModel engine(p);
     engine.editSettings([](Settings& s) { s.focusMin = 0; });
@@ -110,15 +112,16 @@ TEST_F(Notifications, WithoutAServerPostingIsSilentAndDoesNotWait) {
 // Only the wake is reported, not the going to sleep; with no bus at all nothing is watched and
 // nothing fails.
 TEST(LoginManager, AWakeIsReportedAtOnceAndGoingToSleepIsNot) {
-    if (!QDBusConnection::sessionBus().isConnected()) GTEST_SKIP() << "no session bus (run through dbus-run-session)";
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus (run through dbus-run-session)";
     QDBusConnection manager = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"login1"_s);
     ASSERT_TRUE(manager.registerService(u"org.freedesktop.login1"_s));
     LogindSleepWatch watch(QDBusConnection::sessionBus());
     EXPECT_TRUE(watch.watching());
     QSignalSpy woke(&watch, &SleepWatch::resumed);
     for (bool goingToSleep : {true, false}) {
-        QDBusMessage m = QDBusMessage::createSignal(u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s,
-                                                    u"PrepareForSleep"_s);
+        QDBusMessage m = QDBusMessage::createSignal(
+            u"/org/freedesktop/login1"_s, u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s);
         m << goingToSleep;
         ASSERT_TRUE(manager.send(m));
     }

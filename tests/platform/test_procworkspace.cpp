@@ -65,7 +65,6 @@ const RunningApp* findApp(const QList<RunningApp>& apps, const QString& bundleID
     return nullptr;
 }
 
-
 } // namespace
 
 // ---- Identity rules, from file contents ----------------------------------------------------------
@@ -88,15 +87,18 @@ TEST(WorkspaceIdentity, ProcFilesNameTheApplicationOnlyAsTheRulesSay) {
     EXPECT_EQ(launchedDesktopId(env, 4242), u"slack"_s);
     EXPECT_EQ(launchedDesktopId(env, 4243), QString());
     EXPECT_EQ(launchedDesktopId(nulSeparated({slack}), 4242), QString());
-    EXPECT_EQ(launchedDesktopId(nulSeparated({slack, "GIO_LAUNCHED_DESKTOP_FILE_PID=4242x"}), 4242), QString());
+    EXPECT_EQ(launchedDesktopId(nulSeparated({slack, "GIO_LAUNCHED_DESKTOP_FILE_PID=4242x"}), 4242),
+              QString());
     const QByteArray pid7 = "GIO_LAUNCHED_DESKTOP_FILE_PID=7";
     EXPECT_EQ(launchedDesktopId(
                   nulSeparated({pid7, "GIO_LAUNCHED_DESKTOP_FILE=/a/applications/kde4/okular.desktop"}), 7),
               u"kde4-okular"_s);
-    EXPECT_EQ(launchedDesktopId(
-                  nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/h/applications/org.example.Tool.desktop", pid7}), 7),
-              u"org.example.Tool"_s);
-    EXPECT_EQ(launchedDesktopId(nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/tmp/notes.txt", pid7}), 7), QString());
+    EXPECT_EQ(
+        launchedDesktopId(
+            nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/h/applications/org.example.Tool.desktop", pid7}), 7),
+        u"org.example.Tool"_s);
+    EXPECT_EQ(launchedDesktopId(nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/tmp/notes.txt", pid7}), 7),
+              QString());
     EXPECT_EQ(launchedDesktopId(QByteArray("\0\0=\0", 4), 7), QString());
 
     // Flatpak: the name of the [Application] group only.
@@ -241,7 +243,7 @@ TEST(WorkspaceProcFolder, TheUsersProcessesBecomeApplicationsByTheIdentityRules)
     const QByteArray terminal = slice + "app-gnome-org.gnome.Terminal-3.scope\n";
     const QByteArray launched =
         nulSeparated({"GIO_LAUNCHED_DESKTOP_FILE=/usr/share/applications/org.gnome.Terminal.desktop",
-                  "GIO_LAUNCHED_DESKTOP_FILE_PID=4300010"});
+                      "GIO_LAUNCHED_DESKTOP_FILE_PID=4300010"});
     add(10, u"/usr/libexec/gnome-terminal-server"_s, terminal, launched);
     add(11, u"/usr/bin/bash"_s, terminal, launched); // inherited, not launched
     add(12, u"/usr/share/discord/Discord (deleted)"_s, terminal, launched);
@@ -316,7 +318,9 @@ TEST(WorkspaceProcFolder, LaterSweepsSeeWhatIsNewGoneOrRunsAnotherProgramAndAReu
     ws.setApplicationDirs({tmp.path() + u"/applications/"_s});
     ws.setProcessFilter([](qint64 pid) { return pid > kFake; });
     const QByteArray session = "0::/user.slice/user-1000.slice/session-2.scope\n";
-    auto lastPid = [&](qint64 n) { writeFile(root + u"sys/kernel/ns_last_pid"_s, QByteArray::number(kFake + n) + '\n'); };
+    auto lastPid = [&](qint64 n) {
+        writeFile(root + u"sys/kernel/ns_last_pid"_s, QByteArray::number(kFake + n) + '\n');
+    };
     auto add = [&](int n, const QString& exe, const QByteArray& cgroup = {}) {
         const QString dir = root + QString::number(kFake + n);
         QDir(dir).removeRecursively();
@@ -348,7 +352,8 @@ TEST(WorkspaceProcFolder, LaterSweepsSeeWhatIsNewGoneOrRunsAnotherProgramAndAReu
 
     // Ids wrapped around: one seen before now belongs to another process of the same program, in an
     // application's unit.
-    add(1, u"/usr/bin/vim"_s, "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gvim-7.scope\n");
+    add(1, u"/usr/bin/vim"_s,
+        "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gvim-7.scope\n");
     lastPid(1);
     EXPECT_EQ(ids(), (QStringList{u"gvim#1"_s, u"slack#2"_s, u"discord#4"_s}));
 }

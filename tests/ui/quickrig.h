@@ -66,7 +66,8 @@ struct QuickRig {
         std::function<void(QQuickItem*)> walk = [&](QQuickItem* item) {
             if (!item->isVisible() || !item->isEnabled()) return;
             if (item->activeFocusOnTab()) out.append(item);
-            for (QQuickItem* child : item->childItems()) walk(child);
+            for (QQuickItem* child : item->childItems())
+                walk(child);
         };
         walk(root);
         return out;
@@ -97,7 +98,8 @@ struct QuickRig {
     // The items' names, one after the other, as a test prints them.
     static std::string names(const QList<QQuickItem*>& items) {
         QStringList out;
-        for (QQuickItem* i : items) out.append(name(i));
+        for (QQuickItem* i : items)
+            out.append(name(i));
         return out.join(QStringLiteral(", ")).toStdString();
     }
     // The object name of the item or of its nearest named ancestor.

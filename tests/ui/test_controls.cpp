@@ -18,17 +18,22 @@
 using namespace Qt::StringLiterals;
 
 TEST(ColorFromHex, ParsesSixHexDigitsWithOrWithoutHash) {
-    struct Case { std::optional<QString> text; std::optional<QColor> expected; };
+    struct Case {
+        std::optional<QString> text;
+        std::optional<QColor> expected;
+    };
     const QColor blue(0x4e, 0x80, 0xc4);
     const Case cases[] = {
         {u"#4E80C4"_s, blue}, {u"4E80C4"_s, blue}, {u"#4e80c4"_s, blue}, {u"#000000"_s, QColor(0, 0, 0)},
-        {u"#FFF"_s, {}}, {u"#GGGGGG"_s, {}}, {u"#12345"_s, {}}, {u"#1234567"_s, {}},
-        {u"+12345"_s, {}}, {u"##12345"_s, {}}, {u""_s, {}}, {std::nullopt, {}},
+        {u"#FFF"_s, {}},      {u"#GGGGGG"_s, {}},  {u"#12345"_s, {}},    {u"#1234567"_s, {}},
+        {u"+12345"_s, {}},    {u"##12345"_s, {}},  {u""_s, {}},          {std::nullopt, {}},
     };
     for (const Case& c : cases) {
         const auto got = colorFromHex(c.text);
         EXPECT_EQ(got.has_value(), c.expected.has_value()) << c.text.value_or(u"(none)"_s).toStdString();
-        if (got && c.expected) { EXPECT_EQ(got->rgba(), c.expected->rgba()); }
+        if (got && c.expected) {
+            EXPECT_EQ(got->rgba(), c.expected->rgba());
+        }
     }
 }
 
@@ -43,7 +48,8 @@ TEST(Symbols, EverySymbolNamedByTheViewsHasAGlyph) {
         for (auto m = named.globalMatch(text); m.hasNext();) {
             const QString name = m.next().captured(1);
             ++seen;
-            EXPECT_FALSE(symbolGlyph(name).text.isEmpty()) << name.toStdString() << " in " << it.fileName().toStdString();
+            EXPECT_FALSE(symbolGlyph(name).text.isEmpty())
+                << name.toStdString() << " in " << it.fileName().toStdString();
         }
     }
     EXPECT_GT(seen, 3);
@@ -63,8 +69,9 @@ TEST_F(ControlsTest, StepperShowsSuffixOnlyWhenGivenAndStopsAtTheRangeEnds) {
     EXPECT_EQ(Style::stepperText(25, u"min"_s), u"25 min"_s);
     EXPECT_EQ(Style::stepperText(4, QString()), u"4"_s);
 
-    auto* view = rig.load("import QtQuick\nimport Mivra\nStepperRow { width: 300; stepper: Stepper { label: \"Take\"; "
-                          "value: 55; suffix: \"min\"; from: 5; to: 60; step: 10 } }");
+    auto* view =
+        rig.load("import QtQuick\nimport Mivra\nStepperRow { width: 300; stepper: Stepper { label: \"Take\"; "
+                 "value: 55; suffix: \"min\"; from: 5; to: 60; step: 10 } }");
     ASSERT_TRUE(view) << rig.errors.toStdString();
     // The row asks its stepper; the stepper's owner stores what it gives and sets the value back.
     auto* row = view->property("stepper").value<Stepper*>();
@@ -82,9 +89,10 @@ TEST_F(ControlsTest, StepperShowsSuffixOnlyWhenGivenAndStopsAtTheRangeEnds) {
 }
 
 TEST_F(ControlsTest, FlowChipsListsEachItemAndRemovesOnlyTheOneClicked) {
-    auto* chips = rig.load("import QtQuick\nimport Mivra\nFlowChips { width: 300 }",
-                           {{u"items"_s, QVariantList{QVariantMap{{u"id"_s, u"slack"_s}, {u"name"_s, u"Slack"_s}},
-                                                      QVariantMap{{u"id"_s, u"discord"_s}, {u"name"_s, u"Discord"_s}}}}});
+    auto* chips = rig.load(
+        "import QtQuick\nimport Mivra\nFlowChips { width: 300 }",
+        {{u"items"_s, QVariantList{QVariantMap{{u"id"_s, u"slack"_s}, {u"name"_s, u"Slack"_s}},
+                                   QVariantMap{{u"id"_s, u"discord"_s}, {u"name"_s, u"Discord"_s}}}}});
     ASSERT_TRUE(chips) << rig.errors.toStdString();
     auto* first = rig.find(u"chip_slack"_s);
     auto* second = rig.find(u"chip_discord"_s);
@@ -119,7 +127,8 @@ TEST_F(ControlsTest, LanguageSwitcherChangesOnlyOnTheOtherChip) {
 
 TEST(FieldBox, PadsItsTextOnceTenByTen) {
     QuickRig quick;
-    QQuickItem* box = quick.load("import QtQuick\nimport Mivra\nFieldBox { size: 12; echoMode: TextInput.Password }");
+    QQuickItem* box =
+        quick.load("import QtQuick\nimport Mivra\nFieldBox { size: 12; echoMode: TextInput.Password }");
     ASSERT_TRUE(box) << quick.errors.toStdString();
     auto* input = box->property("input").value<QQuickItem*>();
     ASSERT_TRUE(input);

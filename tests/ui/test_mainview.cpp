@@ -53,14 +53,30 @@ struct MainViewTest : ::testing::Test {
 
 TEST_F(MainViewTest, EachStateShowsItsControlsAndQuitGoesByTheGate) {
     enum Step { primary, lockTimer, endPhase };
-    struct Case { const char* name; QList<Step> steps; Phase phase; bool running, gatePicker, recMark, canCut, locked;
-                  QColor color; int terminates, passwordQuits; };
+    struct Case {
+        const char* name;
+        QList<Step> steps;
+        Phase phase;
+        bool running, gatePicker, recMark, canCut, locked;
+        QColor color;
+        int terminates, passwordQuits;
+    };
     const Case cases[] = {
         {"standby", {}, Phase::standby, false, true, false, false, false, Style::bleuVif, 1, 0},
         {"rolling", {primary}, Phase::rolling, true, false, true, true, false, Style::craie, 1, 0},
         {"paused", {primary, primary}, Phase::rolling, false, false, false, true, false, {}, 1, 0},
         {"setup", {primary, endPhase}, Phase::setup, true, false, false, true, false, Style::trace, 1, 0},
-        {"locked to the timer", {lockTimer}, Phase::rolling, true, false, true, false, true, Style::craie, 0, 1},
+        {"locked to the timer",
+         {lockTimer},
+         Phase::rolling,
+         true,
+         false,
+         true,
+         false,
+         true,
+         Style::craie,
+         0,
+         1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,7 +96,9 @@ TEST_F(MainViewTest, EachStateShowsItsControlsAndQuitGoesByTheGate) {
         EXPECT_EQ(shown(u"phaseLock"), c.locked);
         EXPECT_EQ(rig.engine->gateLocked(), c.locked);
         EXPECT_FALSE(shown(u"passwordRow"));
-        if (c.color.isValid()) { EXPECT_EQ(view->phaseColor(), c.color); }
+        if (c.color.isValid()) {
+            EXPECT_EQ(view->phaseColor(), c.color);
+        }
         if (c.phase == Phase::setup) {
             EXPECT_EQ(view->primaryTextColor(), Style::nuit);
             click(u"secondaryButton");
@@ -125,8 +143,12 @@ TEST_F(MainViewTest, ATickChangesTheClockWithoutTheRest) {
 }
 
 TEST(ReelDots, FilledDotsOfAReel) {
-    struct Case { qint64 takes, reel; int filled; };
-    for (const Case c : {Case{0, 4, 0}, Case{4, 4, 4}, Case{5, 4, 1}, Case{8, 4, 4}, Case{3, 0, 1}, Case{0, 0, 0}})
+    struct Case {
+        qint64 takes, reel;
+        int filled;
+    };
+    for (const Case c :
+         {Case{0, 4, 0}, Case{4, 4, 4}, Case{5, 4, 1}, Case{8, 4, 4}, Case{3, 0, 1}, Case{0, 0, 0}})
         EXPECT_EQ(filledReelDots(c.takes, c.reel), c.filled) << c.takes << " of " << c.reel;
     EXPECT_DOUBLE_EQ(phaseProgress(1500, 1500), 0);
     EXPECT_DOUBLE_EQ(phaseProgress(0, 0), 1);
@@ -134,8 +156,12 @@ TEST(ReelDots, FilledDotsOfAReel) {
 }
 
 TEST_F(MainViewTest, DayStripCountsTheTakesAndTheReel) {
-    struct Case { qint64 takes, reel; QVariantList dots; };
-    const Case cases[] = {{0, 4, {false, false, false, false}}, {1, 0, {true}}, {5, 4, {true, false, false, false}}};
+    struct Case {
+        qint64 takes, reel;
+        QVariantList dots;
+    };
+    const Case cases[] = {
+        {0, 4, {false, false, false, false}}, {1, 0, {true}}, {5, 4, {true, false, false, false}}};
     for (const Case& c : cases) {
         today(c.takes);
         start();
@@ -149,12 +175,20 @@ TEST_F(MainViewTest, DayStripCountsTheTakesAndTheReel) {
 }
 
 TEST_F(MainViewTest, AllowanceRow) {
-    struct Case { qint64 used; const char16_t* text; bool enabled; };
-    for (const Case c : {Case{510, u"Allowance · 1:30 left today", true}, Case{0, u"Allowance · 10:00 left today", true},
-                         Case{600, u"Allowance · 0:00 left today", false}}) {
+    struct Case {
+        qint64 used;
+        const char16_t* text;
+        bool enabled;
+    };
+    for (const Case c :
+         {Case{510, u"Allowance · 1:30 left today", true}, Case{0, u"Allowance · 10:00 left today", true},
+          Case{600, u"Allowance · 0:00 left today", false}}) {
         today(0, c.used);
         start();
-        rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 10; });
+        rig.engine->editSettings([](Settings& s) {
+            s.allowanceEnabled = true;
+            s.allowanceMin = 10;
+        });
         EXPECT_TRUE(shown(u"allowanceRow"));
         EXPECT_EQ(text(u"allowanceText"), QString::fromUtf16(c.text));
         EXPECT_EQ(item(u"setButton")->isEnabled(), c.enabled);
@@ -175,7 +209,8 @@ TEST_F(MainViewTest, CalendarCardStates) {
 
     rig.calendarStore.calendarList = {StoreCalendar{u"work"_s, u"Work"_s, QColor(), u"Local"_s}};
     StoreEvent e;
-    e.id = u"standup"_s, e.calendarId = u"work"_s, e.title = u"Standup"_s, e.url = QUrl(u"https://meet.example.com/abc"_s);
+    e.id = u"standup"_s, e.calendarId = u"work"_s, e.title = u"Standup"_s,
+    e.url = QUrl(u"https://meet.example.com/abc"_s);
     e.start = rig.clock.now().addSecs(-60), e.end = rig.clock.now().addSecs(900);
     rig.calendarStore.eventList = {e};
     rig.calendarStore.touch();
@@ -235,7 +270,8 @@ TEST_F(MainViewTest, LongFrenchRowsWrapInsteadOfLosingTheirEnd) {
     quick.window->grabWindow(); // lays the new row out
     auto* input = qvariant_cast<QQuickItem*>(item(u"passwordField")->property("input"));
     const QFontMetricsF metrics(input->property("font").value<QFont>());
-    EXPECT_LE(metrics.horizontalAdvance(input->property("placeholderText").toString()), input->width() - 20 + 0.5);
+    EXPECT_LE(metrics.horizontalAdvance(input->property("placeholderText").toString()),
+              input->width() - 20 + 0.5);
     EXPECT_LE(item(u"unlockButton")->mapToScene({item(u"unlockButton")->width(), 0}).x(), 340 - 16 + 0.5);
     EXPECT_LE(item(u"setButton")->mapToScene({item(u"setButton")->width(), 0}).x(), 340 - 16 + 0.5);
 }
@@ -245,7 +281,10 @@ TEST_F(MainViewTest, KeyboardReachesEveryControlInReadingOrderAndPressesIt) {
     for (Lang lang : {Lang::en, Lang::fr}) {
         SCOPED_TRACE(lang == Lang::en ? "en" : "fr");
         start(lang);
-        rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 10; });
+        rig.engine->editSettings([](Settings& s) {
+            s.allowanceEnabled = true;
+            s.allowanceMin = 10;
+        });
         view->togglePanel(u"lists"_s);
         QCoreApplication::processEvents();
         quick.window->grabWindow();
@@ -261,7 +300,8 @@ TEST_F(MainViewTest, KeyboardReachesEveryControlInReadingOrderAndPressesIt) {
         QList<QQuickItem*> backward = quick.tabChain(false);
         std::reverse(backward.begin(), backward.end());
         if (!backward.isEmpty() && backward.contains(forward.value(0)))
-            std::rotate(backward.begin(), backward.begin() + backward.indexOf(forward.value(0)), backward.end());
+            std::rotate(backward.begin(), backward.begin() + backward.indexOf(forward.value(0)),
+                        backward.end());
         EXPECT_EQ(names(backward), names(forward));
 
         // Return and Space press the focused button; only the keyboard's focus shows the ring.

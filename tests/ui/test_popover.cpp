@@ -81,7 +81,9 @@ TEST_F(PopoverRig, SidePanelShortensToTheRoomAndTheEdgeByTheIconStays) {
             EXPECT_GE(side->height(), 160) << panel;
             EXPECT_LE(side->height(), 320) << panel;
             // Fits the room whenever the panel has not reached its least height.
-            if (side->height() > 160) { EXPECT_LE(g.height(), room) << panel; }
+            if (side->height() > 160) {
+                EXPECT_LE(g.height(), room) << panel;
+            }
             EXPECT_TRUE(area.contains(g)) << panel;
             EXPECT_FALSE(g.intersects(icon)) << panel;
             EXPECT_EQ(top ? g.top() : g.bottom(), top ? closed.top() : closed.bottom()) << panel;
@@ -101,7 +103,10 @@ TEST_F(PopoverRig, RoomSetsTheSidePanelBetweenItsLeastAndFullHeight) {
     openPanel(u"stats"_s);
     QQuickItem* side = find(u"sidePanel"_s);
     const int rest = int(root()->height() - side->height());
-    struct Case { int room; int panel; };
+    struct Case {
+        int room;
+        int panel;
+    };
     for (const Case c : {Case{0, 320}, Case{rest + 400, 320}, Case{rest + 200, 200}, Case{rest + 100, 160}}) {
         root()->setProperty("room", c.room);
         settle();
@@ -144,7 +149,8 @@ TEST_F(PopoverRig, ReturnInTheSettingsPasswordFieldSavesNothing) {
     auto* field = qvariant_cast<QQuickItem*>(box->property("input"));
     ASSERT_TRUE(field);
     field->forceActiveFocus();
-    for (const char c : std::string("sesame")) QTest::keyClick(window(), c);
+    for (const char c : std::string("sesame"))
+        QTest::keyClick(window(), c);
     settle();
     ASSERT_EQ(field->property("text").toString(), u"sesame"_s);
     QTest::keyClick(window(), Qt::Key_Return);
@@ -159,7 +165,8 @@ TEST_F(PopoverRig, WheelScrollsTheSitesEditorWhenItOverflowsElseThePanel) {
     open(QRect(screen().center().x(), 0, 24, 24));
     openPanel(u"lists"_s);
     QQuickItem* editor = find(u"sitesEditor"_s);
-    auto* panel = qobject_cast<QQuickItem*>(find(u"sidePanelScroll"_s)->property("contentItem").value<QObject*>());
+    auto* panel =
+        qobject_cast<QQuickItem*>(find(u"sidePanelScroll"_s)->property("contentItem").value<QObject*>());
     ASSERT_TRUE(panel);
     auto wheel = [this](QQuickItem* over) { // near the top, where the editor shows
         const QPoint at = over->mapToScene(QPointF(over->width() / 2, 10)).toPoint();
@@ -187,7 +194,8 @@ TEST_F(PopoverRig, WheelScrollsTheSitesEditorWhenItOverflowsElseThePanel) {
     };
     // A long list: the editor moves, the panel stays.
     QStringList hosts;
-    for (int i = 0; i < 30; ++i) hosts << u"site%1.example"_s.arg(i);
+    for (int i = 0; i < 30; ++i)
+        hosts << u"site%1.example"_s.arg(i);
     setSites(hosts);
     ASSERT_GT(editor->property("contentHeight").toReal(), editorFlick->height());
     panel->setProperty("contentY", 0);
@@ -195,12 +203,18 @@ TEST_F(PopoverRig, WheelScrollsTheSitesEditorWhenItOverflowsElseThePanel) {
     panel->setProperty("contentY", 60);
     settle();
     wheel(editor);
-    EXPECT_TRUE(waitUntil([&] { window()->grabWindow(); return editorFlick->property("contentY").toReal() > 0; })) << "the editor scrolls";
+    EXPECT_TRUE(waitUntil([&] {
+        window()->grabWindow();
+        return editorFlick->property("contentY").toReal() > 0;
+    })) << "the editor scrolls";
     EXPECT_EQ(panel->property("contentY").toReal(), 60);
 
     // A short list: the panel moves.
     setSites({u"example.com"_s});
     ASSERT_LT(editor->property("contentHeight").toReal(), editorFlick->height());
     wheel(editor);
-    EXPECT_TRUE(waitUntil([&] { window()->grabWindow(); return panel->property("contentY").toReal() > 60; })) << "the panel scrolls";
+    EXPECT_TRUE(waitUntil([&] {
+        window()->grabWindow();
+        return panel->property("contentY").toReal() > 60;
+    })) << "the panel scrolls";
 }

@@ -4,12 +4,12 @@
 #include "fakes/enginerig.h"
 
 #include "calendar/calendarservice.h"
+#include "ui/mainview.h"
 #include "ui/shell/alerts.h"
 #include "ui/shell/popover.h"
 #include "ui/shell/shell.h"
 #include "ui/shell/status.h"
 #include "ui/shell/termination.h"
-#include "ui/mainview.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -84,9 +84,13 @@ struct QuitTest : StatusTest {
 };
 
 TEST_F(QuitTest, TerminationCheckForEachGateState) {
-    struct Case { LockKind lock; QuitAnswer answer; };
-    for (const Case c : {Case{LockKind::none, QuitAnswer::terminateNow}, Case{LockKind::timer, QuitAnswer::timerLockAlert},
-                         Case{LockKind::password, QuitAnswer::passwordAlert}}) {
+    struct Case {
+        LockKind lock;
+        QuitAnswer answer;
+    };
+    for (const Case c :
+         {Case{LockKind::none, QuitAnswer::terminateNow}, Case{LockKind::timer, QuitAnswer::timerLockAlert},
+          Case{LockKind::password, QuitAnswer::passwordAlert}}) {
         startShell(c.lock);
         ASSERT_TRUE(rig.engine->blockingActive());
         EXPECT_EQ(terminationCheck(*rig.engine), c.answer);
@@ -123,18 +127,23 @@ TEST_F(QuitTest, PasswordLockQuitsOnlyWithTheRightPassword) {
 TEST(PopoverGeometry, StaysOnScreenNextToTheIcon) {
     const QRect screen(0, 0, 1920, 1080);
     const QSize size(340, 500);
-    struct Case { QRect anchor; QPoint topLeft; };
+    struct Case {
+        QRect anchor;
+        QPoint topLeft;
+    };
     const Case cases[] = {
-        {QRect(1000, 0, 24, 24), QPoint(841, 28)},       // top panel: below, centred
-        {QRect(1896, 0, 24, 24), QPoint(1580, 28)},      // top-right corner: pulled left
-        {QRect(1000, 1056, 24, 24), QPoint(841, 552)},   // bottom panel: above
-        {QRect(5, 500, 1, 1), QPoint(0, 0)},             // click near the left edge, mid-height: on screen
-        {QRect(3000, 3000, 1, 1), QPoint(1580, 580)},    // off every screen: clamped
+        {QRect(1000, 0, 24, 24), QPoint(841, 28)},     // top panel: below, centred
+        {QRect(1896, 0, 24, 24), QPoint(1580, 28)},    // top-right corner: pulled left
+        {QRect(1000, 1056, 24, 24), QPoint(841, 552)}, // bottom panel: above
+        {QRect(5, 500, 1, 1), QPoint(0, 0)},           // click near the left edge, mid-height: on screen
+        {QRect(3000, 3000, 1, 1), QPoint(1580, 580)},  // off every screen: clamped
     };
     for (const Case& c : cases) {
         const QRect g = popoverGeometry(size, c.anchor, screen);
         EXPECT_TRUE(screen.contains(g)) << c.anchor.x() << "," << c.anchor.y();
-        if (c.anchor.x() != 5) { EXPECT_EQ(g.topLeft(), c.topLeft) << c.anchor.x() << "," << c.anchor.y(); }
+        if (c.anchor.x() != 5) {
+            EXPECT_EQ(g.topLeft(), c.topLeft) << c.anchor.x() << "," << c.anchor.y();
+        }
     }
 }
 
@@ -181,7 +190,8 @@ TEST(StatusIcon, ThemePathFromTheBuildTreeOrTheInstallationAndDrawnPixels) {
         for (const QImage& image : images) {
             int drawn = 0;
             for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x) drawn += qAlpha(image.pixel(x, y)) > 0;
+                for (int x = 0; x < image.width(); ++x)
+                    drawn += qAlpha(image.pixel(x, y)) > 0;
             EXPECT_GT(drawn, image.width() * image.height() / 10) << symbol.toStdString() << image.width();
         }
     }

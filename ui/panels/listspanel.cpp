@@ -22,13 +22,17 @@ void ListsPanelModel::attach(TimerModel& engine) {
 QString ListsPanelModel::rejectedText() const {
     QStringList parts;
     for (const auto& [piece, why] : m_rejected) {
-        const QString quoted = pick(QStringLiteral("\u201C") + piece + QStringLiteral("\u201D"), QStringLiteral("\u00AB\u00A0") + piece + QStringLiteral("\u00A0\u00BB"));
+        const QString quoted = pick(QStringLiteral("\u201C") + piece + QStringLiteral("\u201D"),
+                                    QStringLiteral("\u00AB\u00A0") + piece + QStringLiteral("\u00A0\u00BB"));
         parts << quoted + (why == SitePiece::Why::spaces
-                               ? pick(QStringLiteral(": a site name has no spaces"), QStringLiteral(" : un nom de site n'a pas d'espace"))
-                               : pick(QStringLiteral(": not a site name"), QStringLiteral(" : pas un nom de site")));
+                               ? pick(QStringLiteral(": a site name has no spaces"),
+                                      QStringLiteral(" : un nom de site n'a pas d'espace"))
+                               : pick(QStringLiteral(": not a site name"),
+                                      QStringLiteral(" : pas un nom de site")));
     }
     if (parts.isEmpty()) return {};
-    return pick(QStringLiteral("Not blocked — "), QStringLiteral("Non bloqué — ")) + parts.join(QStringLiteral("; "));
+    return pick(QStringLiteral("Not blocked — "), QStringLiteral("Non bloqué — ")) +
+           parts.join(QStringLiteral("; "));
 }
 
 // The pieces rejected belong to the lockup they were typed into: once another one is shown (picked
@@ -47,20 +51,26 @@ ListsTexts ListsPanelModel::texts() const {
     t.empty = pick(QStringLiteral("No lockups yet."), QStringLiteral("Aucun périmètre pour l'instant."));
     t.newLockup = pick(QStringLiteral("New lockup"), QStringLiteral("Nouveau périmètre"));
     t.namePlaceholder = pick(QStringLiteral("Name"), QStringLiteral("Nom"));
-    t.sites = pick(QStringLiteral("SITES — ONE DOMAIN PER LINE"), QStringLiteral("SITES — UN DOMAINE PAR LIGNE"));
+    t.sites =
+        pick(QStringLiteral("SITES — ONE DOMAIN PER LINE"), QStringLiteral("SITES — UN DOMAINE PAR LIGNE"));
     t.apps = pick(QStringLiteral("APPS"), QStringLiteral("APPLICATIONS"));
     t.addRunning = pick(QStringLiteral("Add a running app"), QStringLiteral("Ajouter une app ouverte"));
     return t;
 }
 
-const Lockup* ListsPanelModel::shown() const { return m_engine ? m_engine->lockupInEffect() : nullptr; }
+const Lockup* ListsPanelModel::shown() const {
+    return m_engine ? m_engine->lockupInEffect() : nullptr;
+}
 
-bool ListsPanelModel::hasLockups() const { return m_engine && !m_engine->lockups().isEmpty(); }
+bool ListsPanelModel::hasLockups() const {
+    return m_engine && !m_engine->lockups().isEmpty();
+}
 
 QStringList ListsPanelModel::lockupNames() const {
     QStringList out;
     if (m_engine)
-        for (const Lockup& l : m_engine->lockups()) out.append(l.name);
+        for (const Lockup& l : m_engine->lockups())
+            out.append(l.name);
     return out;
 }
 
@@ -93,7 +103,8 @@ QVariantList ListsPanelModel::apps() const {
 
 QStringList ListsPanelModel::candidateNames() const {
     QStringList out;
-    for (const BlockedApp& a : m_candidates) out.append(a.name);
+    for (const BlockedApp& a : m_candidates)
+        out.append(a.name);
     return out;
 }
 
@@ -103,7 +114,8 @@ void ListsPanelModel::selectLockup(int index) {
 }
 
 void ListsPanelModel::newLockup() {
-    if (m_engine) m_engine->addLockup(pick(QStringLiteral("New lockup"), QStringLiteral("Nouveau périmètre")));
+    if (m_engine)
+        m_engine->addLockup(pick(QStringLiteral("New lockup"), QStringLiteral("Nouveau périmètre")));
 }
 
 void ListsPanelModel::deleteShown() {
@@ -139,7 +151,8 @@ void ListsPanelModel::removeApp(const QString& id) {
 void ListsPanelModel::refreshCandidates() {
     const Lockup* l = shown();
     Workspace* workspace = m_workspace ? m_workspace : PanelSeams::shared().workspace;
-    m_candidates = l && workspace ? runningAppCandidates(workspace->runningApplications(), *l) : QList<BlockedApp>();
+    m_candidates =
+        l && workspace ? runningAppCandidates(workspace->runningApplications(), *l) : QList<BlockedApp>();
     emit candidatesChanged();
 }
 

@@ -5,10 +5,10 @@
 
 #include "ui/panels/panelkit.h"
 
-#include <QtQml/qqmlregistration.h>
 #include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 class TimerModel;
 class Workspace;

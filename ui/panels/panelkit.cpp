@@ -5,7 +5,9 @@
 #include "engine/timermodel.h"
 #include "ui/style.h"
 
-QString Stepper::text() const { return Style::stepperText(m_value, m_suffix); }
+QString Stepper::text() const {
+    return Style::stepperText(m_value, m_suffix);
+}
 
 void Stepper::setRange(const StepRange& range) {
     if (range.lo == m_range.lo && range.hi == m_range.hi && range.step == m_range.step) return;
@@ -30,9 +32,13 @@ PanelSeams& PanelSeams::shared() {
     return seams;
 }
 
-QObject* PanelModel::engineObject() const { return m_engine.data(); }
+QObject* PanelModel::engineObject() const {
+    return m_engine.data();
+}
 
-void PanelModel::setEngineObject(QObject* engine) { setEngine(qobject_cast<TimerModel*>(engine)); }
+void PanelModel::setEngineObject(QObject* engine) {
+    setEngine(qobject_cast<TimerModel*>(engine));
+}
 
 void PanelModel::setEngine(TimerModel* engine) {
     if (engine == m_engine) return;

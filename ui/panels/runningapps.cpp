@@ -7,9 +7,11 @@
 
 #include <algorithm>
 
-QList<BlockedApp> runningAppCandidates(const QList<RunningApp>& running, const Lockup& lockup, const QString& ownID) {
+QList<BlockedApp> runningAppCandidates(const QList<RunningApp>& running, const Lockup& lockup,
+                                       const QString& ownID) {
     QSet<QString> taken;
-    for (const BlockedApp& a : lockup.apps) taken.insert(a.bundleID.toLower());
+    for (const BlockedApp& a : lockup.apps)
+        taken.insert(a.bundleID.toLower());
     const QString own = ownID.toLower();
 
     QList<BlockedApp> out;
@@ -22,7 +24,8 @@ QList<BlockedApp> runningAppCandidates(const QList<RunningApp>& running, const L
     }
     QCollator collator{QLocale()};
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(out.begin(), out.end(),
-                     [&collator](const BlockedApp& a, const BlockedApp& b) { return collator.compare(a.name, b.name) < 0; });
+    std::stable_sort(out.begin(), out.end(), [&collator](const BlockedApp& a, const BlockedApp& b) {
+        return collator.compare(a.name, b.name) < 0;
+    });
     return out;
 }

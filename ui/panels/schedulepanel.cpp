@@ -60,7 +60,8 @@ void SchedulePanelModel::showSteppers() const {
     }
     // Later: the cards that show them go when QML reads the new list.
     for (const QList<Stepper*>& gone : std::as_const(m_steppers))
-        for (Stepper* row : gone) row->deleteLater();
+        for (Stepper* row : gone)
+            row->deleteLater();
     m_steppers = kept;
 }
 
@@ -74,7 +75,8 @@ ScheduleTexts SchedulePanelModel::texts() const {
     t.title = pick(QStringLiteral("CALL SHEET"), QStringLiteral("FEUILLE DE SERVICE"));
     t.add = pick(QStringLiteral("Add"), QStringLiteral("Ajouter"));
     t.empty = pick(QStringLiteral("No scheduled takes. Add one to auto-roll on a weekly rhythm."),
-                                       QStringLiteral("Aucune mivra programmée. Ajoutes-en une pour tourner automatiquement sur un rythme hebdomadaire."));
+                   QStringLiteral("Aucune mivra programmée. Ajoutes-en une pour tourner automatiquement sur "
+                                  "un rythme hebdomadaire."));
     t.lockup = pick(QStringLiteral("Lockup"), QStringLiteral("Périmètre"));
     t.lock = pick(QStringLiteral("Lock the gate"), QStringLiteral("Verrouiller la barrière"));
     return t;
@@ -85,14 +87,16 @@ QStringList SchedulePanelModel::weekdayLetters() {
 }
 
 QStringList SchedulePanelModel::lockNames() const {
-    return {pick(QStringLiteral("Open"), QStringLiteral("Ouvert")), pick(QStringLiteral("Timer"), QStringLiteral("Minuteur")),
+    return {pick(QStringLiteral("Open"), QStringLiteral("Ouvert")),
+            pick(QStringLiteral("Timer"), QStringLiteral("Minuteur")),
             pick(QStringLiteral("Password"), QStringLiteral("Mot de passe"))};
 }
 
 QStringList SchedulePanelModel::lockupNames() const {
     QStringList out;
     if (m_engine)
-        for (const Lockup& l : m_engine->lockups()) out.append(l.name);
+        for (const Lockup& l : m_engine->lockups())
+            out.append(l.name);
     return out;
 }
 
@@ -106,9 +110,12 @@ int SchedulePanelModel::lockupIndex(const ScheduleBlock& b, const QList<Lockup>&
 int SchedulePanelModel::lockIndex(const ScheduleBlock& b) {
     if (!b.lockGate) return 0;
     switch (b.lockKind) {
-    case LockKind::timer: return 1;
-    case LockKind::password: return 2;
-    case LockKind::none: return 0;
+    case LockKind::timer:
+        return 1;
+    case LockKind::password:
+        return 2;
+    case LockKind::none:
+        return 0;
     }
     return 0;
 }
@@ -121,14 +128,19 @@ QVariantList SchedulePanelModel::cards() const {
     for (const ScheduleBlock& b : m_engine->schedules()) {
         QVariantList days;
         for (int d = 1; d <= 7; ++d)
-            days.append(QVariantMap{{QStringLiteral("letter"), letters.value(d - 1)}, {QStringLiteral("on"), b.weekdays.contains(d)}});
+            days.append(QVariantMap{{QStringLiteral("letter"), letters.value(d - 1)},
+                                    {QStringLiteral("on"), b.weekdays.contains(d)}});
         QVariantMap steppers;
-        for (Stepper* row : m_steppers.value(uuidText(b.id))) steppers.insert(row->name(), QVariant::fromValue(row));
+        for (Stepper* row : m_steppers.value(uuidText(b.id)))
+            steppers.insert(row->name(), QVariant::fromValue(row));
         out.append(QVariantMap{
             {QStringLiteral("id"), uuidText(b.id)},
             {QStringLiteral("enabled"), b.enabled},
-            {QStringLiteral("timeText"), QStringLiteral("%1:%2").arg(b.startHour, 2, 10, QChar(u'0')).arg(b.startMinute, 2, 10, QChar(u'0'))},
-            {QStringLiteral("lengthText"), QString(QStringLiteral("· ") + QString::number(b.durationMin) + u'm')},
+            {QStringLiteral("timeText"), QStringLiteral("%1:%2")
+                                             .arg(b.startHour, 2, 10, QChar(u'0'))
+                                             .arg(b.startMinute, 2, 10, QChar(u'0'))},
+            {QStringLiteral("lengthText"),
+             QString(QStringLiteral("· ") + QString::number(b.durationMin) + u'm')},
             {QStringLiteral("days"), days},
             {QStringLiteral("steppers"), steppers},
             {QStringLiteral("lockupIndex"), lockupIndex(b, m_engine->lockups())},
@@ -142,7 +154,8 @@ template <class F> void SchedulePanelModel::edit(const QString& id, F change) {
     const std::optional<QUuid> uuid = uuidFromText(id);
     if (!m_engine || !uuid) return;
     QList<ScheduleBlock> list = m_engine->schedules();
-    const auto it = std::find_if(list.begin(), list.end(), [&](const ScheduleBlock& b) { return b.id == *uuid; });
+    const auto it =
+        std::find_if(list.begin(), list.end(), [&](const ScheduleBlock& b) { return b.id == *uuid; });
     if (it == list.end()) return;
     change(*it);
     m_engine->setSchedules(list);
@@ -163,8 +176,10 @@ void SchedulePanelModel::setEnabled(const QString& id, bool on) {
 void SchedulePanelModel::toggleWeekday(const QString& id, int weekday) {
     if (weekday < 1 || weekday > 7) return;
     edit(id, [&](ScheduleBlock& b) {
-        if (b.weekdays.contains(weekday)) b.weekdays.removeAll(weekday);
-        else b.weekdays.insert(std::lower_bound(b.weekdays.begin(), b.weekdays.end(), weekday), weekday);
+        if (b.weekdays.contains(weekday))
+            b.weekdays.removeAll(weekday);
+        else
+            b.weekdays.insert(std::lower_bound(b.weekdays.begin(), b.weekdays.end(), weekday), weekday);
     });
 }
 

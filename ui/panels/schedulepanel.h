@@ -5,11 +5,11 @@
 
 #include "ui/panels/panelkit.h"
 
-#include <QtQml/qqmlregistration.h>
 #include <QHash>
 #include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 class TimerModel;
 

@@ -31,7 +31,11 @@ const StepperField kSteppers[] = {
     {u"shortMin", u"Setup (short break)", u"Réglage (pause courte)", true, {1, 60, 1}, &Settings::shortMin},
     {u"longMin", u"Wrap (long break)", u"Emballage (pause longue)", true, {1, 90, 5}, &Settings::longMin},
     {u"reel", u"Takes per reel", u"Mivras par bobine", false, {1, 12, 1}, &Settings::reel},
-    {u"meetingWarnMinutes", u"Warn (minutes before)", u"Avertir (minutes avant)", true, {1, 30, 1},
+    {u"meetingWarnMinutes",
+     u"Warn (minutes before)",
+     u"Avertir (minutes avant)",
+     true,
+     {1, 30, 1},
      &Settings::meetingWarnMinutes},
     {u"allowanceMin", u"Minutes per day", u"Minutes par jour", true, {5, 240, 5}, &Settings::allowanceMin},
 };
@@ -45,26 +49,33 @@ struct ToggleField {
 
 const ToggleField kToggles[] = {
     {u"soundOn", u"Sound on cut", u"Son au « coupez »", &Settings::soundOn},
-    {u"autoStartBreaks", u"Auto-start breaks", u"Démarrer les pauses automatiquement", &Settings::autoStartBreaks},
-    {u"autoStartTakes", u"Auto-start next take", u"Démarrer la prochaine mivra automatiquement", &Settings::autoStartTakes},
+    {u"autoStartBreaks", u"Auto-start breaks", u"Démarrer les pauses automatiquement",
+     &Settings::autoStartBreaks},
+    {u"autoStartTakes", u"Auto-start next take", u"Démarrer la prochaine mivra automatiquement",
+     &Settings::autoStartTakes},
     {u"calendarEnabled", u"Show next meeting", u"Afficher la prochaine réunion", &Settings::calendarEnabled},
-    {u"meetingWarnEnabled", u"Warn before meetings", u"Avertir avant les réunions", &Settings::meetingWarnEnabled},
+    {u"meetingWarnEnabled", u"Warn before meetings", u"Avertir avant les réunions",
+     &Settings::meetingWarnEnabled},
     {u"blockWebsites", u"Block websites", u"Bloquer les sites web", &Settings::blockWebsites},
     {u"blockApps", u"Block apps", u"Bloquer les applications", &Settings::blockApps},
     {u"blockPage", u"Show 'Closed Set' page", u"Afficher la page « Plateau fermé »", &Settings::blockPage},
-    {u"blockDuringBreaks", u"Keep blocking on breaks", u"Garder le blocage pendant les pauses", &Settings::blockDuringBreaks},
+    {u"blockDuringBreaks", u"Keep blocking on breaks", u"Garder le blocage pendant les pauses",
+     &Settings::blockDuringBreaks},
     {u"allowanceEnabled", u"Daily allowance mode", u"Mode quota quotidien", &Settings::allowanceEnabled},
 };
 
-QString str(const char16_t* s) { return QString::fromUtf16(s); }
+QString str(const char16_t* s) {
+    return QString::fromUtf16(s);
+}
 } // namespace
 
 SettingsPanelModel::SettingsPanelModel(QObject* parent) : PanelModel(parent) {
     // The rows' slots, in the order of the tables above.
-    Stepper** steppers[] = {&m_focusMin, &m_shortMin, &m_longMin, &m_reel, &m_meetingWarnMinutes, &m_allowanceMin};
-    SettingSwitch** switches[] = {&m_soundOn, &m_autoStartBreaks, &m_autoStartTakes, &m_calendarEnabled,
-                                  &m_meetingWarnEnabled, &m_blockWebsites, &m_blockApps, &m_blockPage,
-                                  &m_blockDuringBreaks, &m_allowanceEnabled};
+    Stepper** steppers[] = {&m_focusMin, &m_shortMin,           &m_longMin,
+                            &m_reel,     &m_meetingWarnMinutes, &m_allowanceMin};
+    SettingSwitch** switches[] = {
+        &m_soundOn,       &m_autoStartBreaks, &m_autoStartTakes, &m_calendarEnabled,   &m_meetingWarnEnabled,
+        &m_blockWebsites, &m_blockApps,       &m_blockPage,      &m_blockDuringBreaks, &m_allowanceEnabled};
     static_assert(std::size(steppers) == std::size(kSteppers) && std::size(switches) == std::size(kToggles));
     for (size_t i = 0; i < std::size(kSteppers); ++i) {
         const StepperField& f = kSteppers[i];
@@ -97,7 +108,8 @@ void SettingsPanelModel::showRows() {
         row->setLabel(pick(str(f.en), str(f.fr)));
         row->setValue(s.*f.member);
     }
-    for (const ToggleField& f : kToggles) toggle(str(f.field))->show(pick(str(f.en), str(f.fr)), s.*f.member);
+    for (const ToggleField& f : kToggles)
+        toggle(str(f.field))->show(pick(str(f.en), str(f.fr)), s.*f.member);
 }
 
 Stepper* SettingsPanelModel::stepper(const QString& field) const {
@@ -135,41 +147,57 @@ SettingsTexts SettingsPanelModel::texts() const {
     const bool hasPassword = passwordSet();
     SettingsTexts t;
     t.timer = pick(QStringLiteral("TIMER"), QStringLiteral("MINUTEUR"));
-    t.launchAtLogin = pick(QStringLiteral("Launch at login"), QStringLiteral("Lancer à l'ouverture de session"));
+    t.launchAtLogin =
+        pick(QStringLiteral("Launch at login"), QStringLiteral("Lancer à l'ouverture de session"));
     t.calendarHeading = pick(QStringLiteral("GOOGLE CALENDAR"), QStringLiteral("GOOGLE AGENDA"));
-    t.calendarReads = pick(QStringLiteral("Reads your calendars on this computer"), QStringLiteral("Lit tes agendas sur cet ordinateur"));
+    t.calendarReads = pick(QStringLiteral("Reads your calendars on this computer"),
+                           QStringLiteral("Lit tes agendas sur cet ordinateur"));
     t.calendarConnect = pick(QStringLiteral("Connect"), QStringLiteral("Connecter"));
-    t.calendarConnected = pick(QStringLiteral("Connected · reading your calendars"), QStringLiteral("Connecté · lecture de tes agendas"));
+    t.calendarConnected = pick(QStringLiteral("Connected · reading your calendars"),
+                               QStringLiteral("Connecté · lecture de tes agendas"));
     t.calendarsHeading = pick(QStringLiteral("CALENDARS TO WATCH"), QStringLiteral("AGENDAS À SURVEILLER"));
     t.calendarDenied = pick(QStringLiteral("Access denied"), QStringLiteral("Accès refusé"));
-    t.calendarOpenSettings = pick(QStringLiteral("Set up calendars"), QStringLiteral("Configurer les agendas"));
-    t.calendarCaption =
-         pick(QStringLiteral("Reads the desktop's calendars and the .ics files in ~/.local/share/Mivra/calendars — add Google in Settings → Online Accounts if it isn't there yet."),
-              QStringLiteral("Lit les agendas du bureau et les fichiers .ics de ~/.local/share/Mivra/calendars — ajoute Google dans Paramètres → Comptes en ligne s'il n'y est pas encore."));
-    t.blockingHeading = pick(QStringLiteral("CLOSED SET — BLOCKING"), QStringLiteral("PLATEAU FERMÉ — BLOCAGE"));
-    t.helperStatus = helperInstalled() ? pick(QStringLiteral("Blocking helper installed"), QStringLiteral("Assistant de blocage installé"))
-                                                           : pick(QStringLiteral("Helper not installed"), QStringLiteral("Assistant non installé"));
-    t.helperAction = helperNeedsClaim() ? pick(QStringLiteral("Allow"), QStringLiteral("Autoriser"))
-                                         : helperInstalled() ? pick(QStringLiteral("Remove"), QStringLiteral("Retirer"))
-                                                             : pick(QStringLiteral("Install"), QStringLiteral("Installer"));
+    t.calendarOpenSettings =
+        pick(QStringLiteral("Set up calendars"), QStringLiteral("Configurer les agendas"));
+    t.calendarCaption = pick(
+        QStringLiteral("Reads the desktop's calendars and the .ics files in ~/.local/share/Mivra/calendars — "
+                       "add Google in Settings → Online Accounts if it isn't there yet."),
+        QStringLiteral("Lit les agendas du bureau et les fichiers .ics de ~/.local/share/Mivra/calendars — "
+                       "ajoute Google dans Paramètres → Comptes en ligne s'il n'y est pas encore."));
+    t.blockingHeading =
+        pick(QStringLiteral("CLOSED SET — BLOCKING"), QStringLiteral("PLATEAU FERMÉ — BLOCAGE"));
+    t.helperStatus = helperInstalled() ? pick(QStringLiteral("Blocking helper installed"),
+                                              QStringLiteral("Assistant de blocage installé"))
+                                       : pick(QStringLiteral("Helper not installed"),
+                                              QStringLiteral("Assistant non installé"));
+    t.helperAction = helperNeedsClaim()  ? pick(QStringLiteral("Allow"), QStringLiteral("Autoriser"))
+                     : helperInstalled() ? pick(QStringLiteral("Remove"), QStringLiteral("Retirer"))
+                                         : pick(QStringLiteral("Install"), QStringLiteral("Installer"));
     t.helperNote =
-         pick(QStringLiteral("Website blocking edits /etc/hosts via a small root helper — it asks for your administrator password once to install."),
-              QStringLiteral("Le blocage des sites modifie /etc/hosts via un petit assistant root — il demande ton mot de passe administrateur une seule fois à l'installation."));
+        pick(QStringLiteral("Website blocking edits /etc/hosts via a small root helper — it asks for your "
+                            "administrator password once to install."),
+             QStringLiteral("Le blocage des sites modifie /etc/hosts via un petit assistant root — il "
+                            "demande ton mot de passe administrateur une seule fois à l'installation."));
     t.allowanceHeading = pick(QStringLiteral("ALLOWANCE"), QStringLiteral("QUOTA"));
-    t.allowanceNote =
-         pick(QStringLiteral("In allowance mode the set stays closed all day. Spend your budget with “Open set”."),
-              QStringLiteral("En mode quota, le plateau reste fermé toute la journée. Dépense ton budget avec « Ouvrir le plateau »."));
-    t.passwordHeading = pick(QStringLiteral("HARD MODE — PASSWORD"), QStringLiteral("MODE STRICT — MOT DE PASSE"));
-    t.passwordPlaceholder = hasPassword ? pick(QStringLiteral("Change password"), QStringLiteral("Changer le mot de passe"))
-                                                            : pick(QStringLiteral("Set a password"), QStringLiteral("Définir un mot de passe"));
+    t.allowanceNote = pick(
+        QStringLiteral("In allowance mode the set stays closed all day. Spend your budget with “Open set”."),
+        QStringLiteral("En mode quota, le plateau reste fermé toute la journée. Dépense ton budget avec « "
+                       "Ouvrir le plateau »."));
+    t.passwordHeading =
+        pick(QStringLiteral("HARD MODE — PASSWORD"), QStringLiteral("MODE STRICT — MOT DE PASSE"));
+    t.passwordPlaceholder =
+        hasPassword ? pick(QStringLiteral("Change password"), QStringLiteral("Changer le mot de passe"))
+                    : pick(QStringLiteral("Set a password"), QStringLiteral("Définir un mot de passe"));
     t.passwordSave = pick(QStringLiteral("Save"), QStringLiteral("Enregistrer"));
-    t.passwordStatus = hasPassword ? pick(QStringLiteral("Password set ✓"), QStringLiteral("Mot de passe défini ✓"))
-                                                       : pick(QStringLiteral("No password — only timer-locks available"),
-                                                              QStringLiteral("Aucun mot de passe — seul le verrou minuteur est offert"));
+    t.passwordStatus = hasPassword
+                           ? pick(QStringLiteral("Password set ✓"), QStringLiteral("Mot de passe défini ✓"))
+                           : pick(QStringLiteral("No password — only timer-locks available"),
+                                  QStringLiteral("Aucun mot de passe — seul le verrou minuteur est offert"));
     t.passwordClear = pick(QStringLiteral("Clear"), QStringLiteral("Effacer"));
     t.footerStudio = QStringLiteral("L'Oriflan");
-    t.footerVersion = QString(QStringLiteral("Mivra ") + appVersion() +
-                                                      pick(QStringLiteral(" — made in the oriflan"), QStringLiteral(" — fait dans l'oriflan")));
+    t.footerVersion =
+        QString(QStringLiteral("Mivra ") + appVersion() +
+                pick(QStringLiteral(" — made in the oriflan"), QStringLiteral(" — fait dans l'oriflan")));
     return t;
 }
 
@@ -202,9 +230,12 @@ void SettingsPanelModel::setLaunchAtLogin(bool on) {
 QString SettingsPanelModel::calendarState() const {
     if (!m_engine) return QStringLiteral("connect");
     switch (m_engine->calendar().status()) {
-    case CalendarAccess::notDetermined: return QStringLiteral("connect");
-    case CalendarAccess::fullAccess: return QStringLiteral("connected");
-    default: return QStringLiteral("denied");
+    case CalendarAccess::notDetermined:
+        return QStringLiteral("connect");
+    case CalendarAccess::fullAccess:
+        return QStringLiteral("connected");
+    default:
+        return QStringLiteral("denied");
     }
 }
 
@@ -245,11 +276,17 @@ void SettingsPanelModel::setCalendarWatched(const QString& id, bool watched) {
     });
 }
 
-QString SettingsPanelModel::heldText() const { return m_engine ? m_engine->heldText() : QString(); }
+QString SettingsPanelModel::heldText() const {
+    return m_engine ? m_engine->heldText() : QString();
+}
 
-bool SettingsPanelModel::helperInstalled() const { return m_engine && m_engine->blocker().installed(); }
+bool SettingsPanelModel::helperInstalled() const {
+    return m_engine && m_engine->blocker().installed();
+}
 
-QString SettingsPanelModel::helperError() const { return m_engine ? m_engine->blocker().lastErrorText() : QString(); }
+QString SettingsPanelModel::helperError() const {
+    return m_engine ? m_engine->blocker().lastErrorText() : QString();
+}
 
 void SettingsPanelModel::installHelper() {
     if (!m_engine) return;
@@ -291,7 +328,9 @@ void SettingsPanelModel::setPassword(const QString& text) {
     emit passwordChanged();
 }
 
-bool SettingsPanelModel::passwordSet() const { return m_engine && m_engine->settings().passwordHash.has_value(); }
+bool SettingsPanelModel::passwordSet() const {
+    return m_engine && m_engine->settings().passwordHash.has_value();
+}
 
 void SettingsPanelModel::savePassword() {
     if (!m_engine || m_password.isEmpty()) return;

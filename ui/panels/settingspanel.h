@@ -4,9 +4,9 @@
 #include "engine/records.h"
 #include "ui/panels/panelkit.h"
 
-#include <QtQml/qqmlregistration.h>
 #include <QString>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 class TimerModel;
 class LoginItem;
@@ -40,9 +40,9 @@ struct SettingsTexts {
     Q_PROPERTY(QString footerVersion MEMBER footerVersion)
 public:
     QString timer, launchAtLogin, calendarHeading, calendarReads, calendarConnect, calendarConnected,
-        calendarsHeading, calendarDenied, calendarOpenSettings, calendarCaption, blockingHeading, helperStatus,
-        helperAction, helperNote, allowanceHeading, allowanceNote, passwordHeading, passwordPlaceholder,
-        passwordSave, passwordStatus, passwordClear, footerStudio, footerVersion;
+        calendarsHeading, calendarDenied, calendarOpenSettings, calendarCaption, blockingHeading,
+        helperStatus, helperAction, helperNote, allowanceHeading, allowanceNote, passwordHeading,
+        passwordPlaceholder, passwordSave, passwordStatus, passwordClear, footerStudio, footerVersion;
 };
 
 // The settings panel's face: every setting with its row texts, steppers and switches, the login
@@ -136,8 +136,9 @@ private:
     void showRows();
 
     Stepper *m_focusMin, *m_shortMin, *m_longMin, *m_reel, *m_meetingWarnMinutes, *m_allowanceMin;
-    SettingSwitch *m_soundOn, *m_autoStartBreaks, *m_autoStartTakes, *m_calendarEnabled, *m_meetingWarnEnabled,
-        *m_blockWebsites, *m_blockApps, *m_blockPage, *m_blockDuringBreaks, *m_allowanceEnabled;
+    SettingSwitch *m_soundOn, *m_autoStartBreaks, *m_autoStartTakes, *m_calendarEnabled,
+        *m_meetingWarnEnabled, *m_blockWebsites, *m_blockApps, *m_blockPage, *m_blockDuringBreaks,
+        *m_allowanceEnabled;
     LoginItem* m_loginItem = nullptr;
     bool m_launchAtLogin = false;
     bool m_installing = false;

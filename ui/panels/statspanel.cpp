@@ -5,7 +5,9 @@
 #include "engine/timermodel.h"
 #include "ui/panels/panelkit.h"
 
-StatsPanelModel::StatsPanelModel(TimerModel& engine, QObject* parent) : PanelModel(parent) { setEngine(&engine); }
+StatsPanelModel::StatsPanelModel(TimerModel& engine, QObject* parent) : PanelModel(parent) {
+    setEngine(&engine);
+}
 
 void StatsPanelModel::attach(TimerModel& engine) {
     connect(&engine, &TimerModel::historyChanged, this, &StatsPanelModel::rebuild);
@@ -30,17 +32,20 @@ StatsTexts StatsPanelModel::texts() const {
     t.title = pick(QStringLiteral("THE DAILIES"), QStringLiteral("LES RUSHES"));
     t.emptyTitle = pick(QStringLiteral("No dailies yet."), QStringLiteral("Aucun rush pour l'instant."));
     t.emptyLine = pick(QStringLiteral("Roll your first take — your shooting record builds here."),
-                                           QStringLiteral("Tourne ta première mivra — ton carnet de tournage se bâtit ici."));
+                       QStringLiteral("Tourne ta première mivra — ton carnet de tournage se bâtit ici."));
     t.takesValue = QString::number(s.lifetimeTakes);
     t.takesLabel = pick(QStringLiteral("takes"), QStringLiteral("mivras"));
     t.focusedValue = durationText(s.lifetimeFocusedSeconds);
     t.focusedLabel = pick(QStringLiteral("focused"), QStringLiteral("concentré"));
     t.daysValue = QString::number(s.shootingDays);
     t.daysLabel = pick(QStringLiteral("days shot"), QStringLiteral("jours tournés"));
-    t.streak = pick(n + QStringLiteral("-day streak"), QStringLiteral("série de ") + n + QStringLiteral(" jours"));
-    t.bestStreak = QString(pick(QStringLiteral("best "), QStringLiteral("record ")) + QString::number(s.bestStreak));
+    t.streak =
+        pick(n + QStringLiteral("-day streak"), QStringLiteral("série de ") + n + QStringLiteral(" jours"));
+    t.bestStreak =
+        QString(pick(QStringLiteral("best "), QStringLiteral("record ")) + QString::number(s.bestStreak));
     t.chartLabel = pick(QStringLiteral("LAST 14 DAYS"), QStringLiteral("14 DERNIERS JOURS"));
-    t.bestDay = QString(pick(QStringLiteral("Best day "), QStringLiteral("Meilleure journée ")) + best + u' ' + noun);
+    t.bestDay =
+        QString(pick(QStringLiteral("Best day "), QStringLiteral("Meilleure journée ")) + best + u' ' + noun);
     t.average = avgFormat.arg(s.avgPerShootingDay, 0, 'f', 1);
     return t;
 }
@@ -55,7 +60,8 @@ QVariantList StatsPanelModel::bars() const {
             {QStringLiteral("takes"), b.takes},
             {QStringLiteral("isToday"), b.isToday},
             {QStringLiteral("height"), barHeight(b.takes, scale)},
-            {QStringLiteral("countText"), b.isToday && b.takes >= 1 ? QString::number(b.takes) : QStringLiteral(" ")},
+            {QStringLiteral("countText"),
+             b.isToday && b.takes >= 1 ? QString::number(b.takes) : QStringLiteral(" ")},
         });
     }
     return out;

@@ -5,9 +5,9 @@
 
 #include "ui/panels/panelkit.h"
 
-#include <QtQml/qqmlregistration.h>
 #include <QVariantList>
 #include <QVariantMap>
+#include <QtQml/qqmlregistration.h>
 
 class TimerModel;
 
@@ -30,7 +30,8 @@ struct StatsTexts {
     Q_PROPERTY(QString bestDay MEMBER bestDay)
     Q_PROPERTY(QString average MEMBER average)
 public:
-    QString title, emptyTitle, emptyLine, takesValue, takesLabel, focusedValue, focusedLabel, daysValue, daysLabel, streak, bestStreak, chartLabel, bestDay, average;
+    QString title, emptyTitle, emptyLine, takesValue, takesLabel, focusedValue, focusedLabel, daysValue,
+        daysLabel, streak, bestStreak, chartLabel, bestDay, average;
 };
 
 // The stats panel's face: the summary of the engine's history over 14 days, as texts and bars.

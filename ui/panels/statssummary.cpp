@@ -6,7 +6,9 @@
 
 #include <algorithm>
 
-QString dayKeyOf(QDate date) { return date.toString(QStringLiteral("yyyy-MM-dd")); }
+QString dayKeyOf(QDate date) {
+    return date.toString(QStringLiteral("yyyy-MM-dd"));
+}
 
 QDate dateOfKey(const QString& key) {
     // Only the exact ten-character form: the parser alone would also take "2026-3-2".
@@ -81,7 +83,8 @@ QString durationText(qint64 seconds) {
 
 qint64 chartScale(const QList<DayBar>& bars) {
     qint64 scale = 1;
-    for (const DayBar& b : bars) scale = std::max(scale, b.takes);
+    for (const DayBar& b : bars)
+        scale = std::max(scale, b.takes);
     return scale;
 }
 

@@ -36,12 +36,11 @@ struct Scene {
     const char16_t* name;
     Lang lang;
     std::function<void(EngineRig&, MainView&)> arrange;
-    bool dense = false; // also rendered at double density
+    bool dense = false;                  // also rendered at double density
     qint64 takes = 0, allowanceUsed = 0; // today's counters, read at start
-    int room = 0; // the popover's room on its screen (0: no limit)
-    int tabs = 0; // Tab presses before the picture: where the keyboard's focus ring is
+    int room = 0;                        // the popover's room on its screen (0: no limit)
+    int tabs = 0;                        // Tab presses before the picture: where the keyboard's focus ring is
 };
-
 
 void today(EngineRig& rig, qint64 takes, qint64 allowanceUsed) {
     rig.defaults.setValue(u"mivra.day"_s, rig.clock.now().date().toString(Qt::ISODate));
@@ -75,12 +74,14 @@ void meeting(EngineRig& rig, const QString& title, qint64 startsIn, bool link, c
 void withHistory(EngineRig& rig) {
     QList<DayStat> days;
     const QDate today = rig.clock.now().date();
-    for (int i : {13, 12, 10, 9, 8, 6, 5, 4, 3, 2, 1}) days.append(DayStat{today.addDays(-i).toString(Qt::ISODate), i % 5 + 1, (i % 5 + 1) * 1500});
+    for (int i : {13, 12, 10, 9, 8, 6, 5, 4, 3, 2, 1})
+        days.append(DayStat{today.addDays(-i).toString(Qt::ISODate), i % 5 + 1, (i % 5 + 1) * 1500});
     rig.writeData(u"history.json"_s, "[]");
     rig.engine.reset();
     QJsonArray list;
     for (const DayStat& d : days)
-        list.append(QJsonObject{{u"date"_s, d.date}, {u"takes"_s, d.takes}, {u"focusedSeconds"_s, d.focusedSeconds}});
+        list.append(
+            QJsonObject{{u"date"_s, d.date}, {u"takes"_s, d.takes}, {u"focusedSeconds"_s, d.focusedSeconds}});
     rig.writeData(u"history.json"_s, QJsonDocument(list).toJson());
     rig.start(currentLang());
 }
@@ -136,27 +137,40 @@ const Scene kScenes[] = {
      }},
     {u"allowance-set-open-en", Lang::en,
      [](EngineRig& rig, MainView&) {
-         rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 15; });
+         rig.engine->editSettings([](Settings& s) {
+             s.allowanceEnabled = true;
+             s.allowanceMin = 15;
+         });
          rig.engine->openSet();
          run(rig, 30);
      },
      false, 1, 150},
     {u"allowance-set-closed-fr", Lang::fr,
      [](EngineRig& rig, MainView&) {
-         rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 15; });
+         rig.engine->editSettings([](Settings& s) {
+             s.allowanceEnabled = true;
+             s.allowanceMin = 15;
+         });
      },
      false, 3, 150},
     {u"allowance-set-open-fr", Lang::fr,
      [](EngineRig& rig, MainView&) {
-         rig.engine->editSettings([](Settings& s) { s.allowanceEnabled = true; s.allowanceMin = 15; });
+         rig.engine->editSettings([](Settings& s) {
+             s.allowanceEnabled = true;
+             s.allowanceMin = 15;
+         });
          rig.engine->openSet();
          run(rig, 30);
      },
      false, 4, 150},
-    {u"calendar-connect-en", Lang::en, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::notDetermined); }},
-    {u"calendar-no-meetings-fr", Lang::fr, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::fullAccess); }},
+    {u"calendar-connect-en", Lang::en,
+     [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::notDetermined); }},
+    {u"calendar-no-meetings-fr", Lang::fr,
+     [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::fullAccess); }},
     {u"calendar-meeting-join-en", Lang::en,
-     [](EngineRig& rig, MainView&) { meeting(rig, u"Design review with the whole crew"_s, 12 * 60, true, QColor(0x3f, 0xb9, 0x7a)); },
+     [](EngineRig& rig, MainView&) {
+         meeting(rig, u"Design review with the whole crew"_s, 12 * 60, true, QColor(0x3f, 0xb9, 0x7a));
+     },
      true},
     {u"calendar-meeting-now-fr", Lang::fr,
      [](EngineRig& rig, MainView&) {
@@ -164,8 +178,10 @@ const Scene kScenes[] = {
          rig.engine->rollOrResume();
          run(rig, 90);
      }},
-    {u"calendar-access-off-en", Lang::en, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::denied); }},
-    {u"calendar-access-off-fr", Lang::fr, [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::denied); }},
+    {u"calendar-access-off-en", Lang::en,
+     [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::denied); }},
+    {u"calendar-access-off-fr", Lang::fr,
+     [](EngineRig& rig, MainView&) { withCalendar(rig, CalendarAccess::denied); }},
     {u"password-row-en", Lang::en,
      [](EngineRig& rig, MainView& view) {
          rig.engine->setPassword(u"sesame"_s);
@@ -183,25 +199,63 @@ const Scene kScenes[] = {
          rig.engine->rollOrResume();
          view.secondary();
      }},
-    {u"panel-stats-en", Lang::en, [](EngineRig& rig, MainView& view) { withHistory(rig); view.togglePanel(u"stats"_s); }},
-    {u"panel-stats-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withHistory(rig); view.togglePanel(u"stats"_s); }},
+    {u"panel-stats-en", Lang::en,
+     [](EngineRig& rig, MainView& view) {
+         withHistory(rig);
+         view.togglePanel(u"stats"_s);
+     }},
+    {u"panel-stats-fr", Lang::fr,
+     [](EngineRig& rig, MainView& view) {
+         withHistory(rig);
+         view.togglePanel(u"stats"_s);
+     }},
     {u"panel-stats-empty-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"stats"_s); }},
-    {u"panel-settings-en", Lang::en, [](EngineRig& rig, MainView& view) { withCalendar(rig, CalendarAccess::fullAccess); view.togglePanel(u"settings"_s); }},
-    {u"panel-settings-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withCalendar(rig, CalendarAccess::notDetermined); view.togglePanel(u"settings"_s); }},
+    {u"panel-settings-en", Lang::en,
+     [](EngineRig& rig, MainView& view) {
+         withCalendar(rig, CalendarAccess::fullAccess);
+         view.togglePanel(u"settings"_s);
+     }},
+    {u"panel-settings-fr", Lang::fr,
+     [](EngineRig& rig, MainView& view) {
+         withCalendar(rig, CalendarAccess::notDetermined);
+         view.togglePanel(u"settings"_s);
+     }},
     {u"panel-lists-en", Lang::en, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
     {u"panel-lists-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }},
-    {u"panel-schedule-en", Lang::en, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
-    {u"panel-schedule-fr", Lang::fr, [](EngineRig& rig, MainView& view) { withSchedules(rig); view.togglePanel(u"schedule"_s); }},
-    {u"screen-1280x720-stats-en", Lang::en, [](EngineRig& rig, MainView& view) { everyRow(rig); withHistory(rig); view.togglePanel(u"stats"_s); },
+    {u"panel-schedule-en", Lang::en,
+     [](EngineRig& rig, MainView& view) {
+         withSchedules(rig);
+         view.togglePanel(u"schedule"_s);
+     }},
+    {u"panel-schedule-fr", Lang::fr,
+     [](EngineRig& rig, MainView& view) {
+         withSchedules(rig);
+         view.togglePanel(u"schedule"_s);
+     }},
+    {u"screen-1280x720-stats-en", Lang::en,
+     [](EngineRig& rig, MainView& view) {
+         everyRow(rig);
+         withHistory(rig);
+         view.togglePanel(u"stats"_s);
+     },
      false, 3, 300, kRoom720},
-    {u"screen-1280x720-stats-fr", Lang::fr, [](EngineRig& rig, MainView& view) { everyRow(rig); withHistory(rig); view.togglePanel(u"stats"_s); },
+    {u"screen-1280x720-stats-fr", Lang::fr,
+     [](EngineRig& rig, MainView& view) {
+         everyRow(rig);
+         withHistory(rig);
+         view.togglePanel(u"stats"_s);
+     },
      false, 3, 300, kRoom720},
-    {u"screen-1280x720-lists-fr", Lang::fr, [](EngineRig& rig, MainView& view) { everyRow(rig); view.togglePanel(u"lists"_s); },
+    {u"screen-1280x720-lists-fr", Lang::fr,
+     [](EngineRig& rig, MainView& view) {
+         everyRow(rig);
+         view.togglePanel(u"lists"_s);
+     },
      false, 0, 0, kRoom720},
     // The keyboard's focus ring: on the calendar row of the main view, on a panel's add button.
     {u"focus-calendar-en", Lang::en, [](EngineRig&, MainView&) {}, false, 0, 0, 0, 3},
-    {u"focus-lists-add-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); },
-     false, 0, 0, 0, 14},
+    {u"focus-lists-add-fr", Lang::fr, [](EngineRig&, MainView& view) { view.togglePanel(u"lists"_s); }, false,
+     0, 0, 0, 14},
 };
 
 bool render(const Scene& scene, const QString& folder, const QString& suffix) {
@@ -230,14 +284,17 @@ bool render(const Scene& scene, const QString& folder, const QString& suffix) {
     item->setParentItem(window.contentItem());
     window.resize(int(item->width()), int(item->height()));
     window.show();
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
     window.resize(int(item->width()), int(item->height()));
     for (int i = 0; i < scene.tabs; ++i) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier), release(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier),
+            release(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier);
         QCoreApplication::sendEvent(&window, &press);
         QCoreApplication::sendEvent(&window, &release);
     }
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
     // A side panel is shown a frame at a time, scrolled down until its end.
     QObject* flick = nullptr;
     if (auto* scroll = item->findChild<QQuickItem*>(u"sidePanelScroll"_s); scroll && scroll->isVisible())
@@ -256,7 +313,8 @@ bool render(const Scene& scene, const QString& folder, const QString& suffix) {
         const qreal end = flick->property("contentHeight").toReal() - flick->property("height").toReal();
         if (y >= end - 1 || page > 8) return true;
         flick->setProperty("contentY", std::min(end, y + step));
-        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
     }
 }
 } // namespace

@@ -21,8 +21,9 @@ void Alert::choose(int button, const QString& text) {
 Alert* Alert::timerLock() {
     auto* a = new Alert;
     a->message = pick(u"Gate's locked to the timer."_s, u"La barrière est verrouillée au minuteur."_s);
-    a->informative = pick(u"You can't quit Mivra mid-take while the gate is locked. Finish the take, or wait the clock out."_s,
-                          u"Tu ne peux pas quitter Mivra en pleine mivra tant que la barrière est verrouillée. Termine la mivra, ou laisse le chrono finir."_s);
+    a->informative = pick(
+        u"You can't quit Mivra mid-take while the gate is locked. Finish the take, or wait the clock out."_s,
+        u"Tu ne peux pas quitter Mivra en pleine mivra tant que la barrière est verrouillée. Termine la mivra, ou laisse le chrono finir."_s);
     a->buttons = {u"OK"_s};
     return a;
 }

@@ -31,21 +31,26 @@ std::optional<QString> givenPassword(const QString& text) {
 MivraBus::MivraBus(TimerModel& engine, BusHooks hooks, QObject* parent)
     : QObject(parent), m_engine(engine), m_hooks(std::move(hooks)) {
     registerBusTypes();
-    for (auto signal : {&TimerModel::phaseChanged, &TimerModel::runningChanged, &TimerModel::takesTodayChanged,
-                        &TimerModel::focusedSecondsTodayChanged, &TimerModel::lockupsChanged,
-                        &TimerModel::gateLockedChanged, &TimerModel::lockKindChanged, &TimerModel::pendingLockChanged,
-                        &TimerModel::openSetActiveChanged, &TimerModel::settingsValueChanged})
+    for (auto signal :
+         {&TimerModel::phaseChanged, &TimerModel::runningChanged, &TimerModel::takesTodayChanged,
+          &TimerModel::focusedSecondsTodayChanged, &TimerModel::lockupsChanged,
+          &TimerModel::gateLockedChanged, &TimerModel::lockKindChanged, &TimerModel::pendingLockChanged,
+          &TimerModel::openSetActiveChanged, &TimerModel::settingsValueChanged})
         connect(&engine, signal, this, qOverload<>(&MivraBus::refresh));
     connect(&engine, &TimerModel::blockingSynced, this, qOverload<>(&MivraBus::refresh));
     // What changes every second looks only at what it can change: the countdown and its texts, the
     // spent allowance, the title's meeting label, which moves with the clock also while nothing
     // else changes.
-    connect(&engine, &TimerModel::remainingChanged, this,
-            [this] { refresh({"Remaining", "ClockText", "PhaseTitle", "StatusTitle"}); });
-    connect(&engine, &TimerModel::textsChanged, this, [this] { refresh({"ClockText", "PhaseTitle", "StatusTitle"}); });
+    connect(&engine, &TimerModel::remainingChanged, this, [this] {
+        refresh({"Remaining", "ClockText", "PhaseTitle", "StatusTitle"});
+    });
+    connect(&engine, &TimerModel::textsChanged, this, [this] {
+        refresh({"ClockText", "PhaseTitle", "StatusTitle"});
+    });
     for (auto signal : {&TimerModel::allowanceUsedSecondsChanged, &TimerModel::allowanceLeftChanged})
-        connect(&engine, signal, this,
-                [this] { refresh({"AllowanceLeft", "OpenSetActive", "BlockingActive", "StatusTitle"}); });
+        connect(&engine, signal, this, [this] {
+            refresh({"AllowanceLeft", "OpenSetActive", "BlockingActive", "StatusTitle"});
+        });
     connect(&engine, &TimerModel::ticked, this, [this] { refresh({"StatusTitle"}); });
     CalendarService& calendar = engine.calendar();
     connect(&calendar, &CalendarService::currentEventChanged, this, qOverload<>(&MivraBus::refresh));
@@ -113,8 +118,9 @@ void MivraBus::flush() {
         changed.insert(name, std::move(value));
     }
     if (changed.isEmpty()) return;
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromUtf16(MivraBusNames::path),
-                                                     u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromUtf16(MivraBusNames::path),
+                                   u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
     signal << QString::fromUtf16(MivraBusNames::interface) << changed << QStringList{};
     m_connection->send(signal);
     emit announced(changed);
@@ -130,22 +136,54 @@ void MivraBus::invalid(const QString& message) {
 
 // Properties.
 
-QString MivraBus::phase() const { return phaseText(m_engine.phase()); }
-bool MivraBus::running() const { return m_engine.running(); }
-qlonglong MivraBus::remaining() const { return m_engine.remaining(); }
-qlonglong MivraBus::phaseLength() const { return m_engine.phaseLength(); }
-QString MivraBus::clockText() const { return m_engine.clockText(); }
-QString MivraBus::statusTitle() const { return m_hooks.statusTitle ? m_hooks.statusTitle() : QString(); }
-QString MivraBus::phaseTitle() const { return m_engine.phaseTitle(); }
-bool MivraBus::gateLocked() const { return m_engine.gateLocked(); }
-QString MivraBus::lockKind() const { return lockKindText(m_engine.lockKind()); }
-QString MivraBus::pendingLock() const { return lockKindText(m_engine.pendingLock()); }
-bool MivraBus::blockingActive() const { return m_engine.blockingActive(); }
-qlonglong MivraBus::takesToday() const { return m_engine.takesToday(); }
-qlonglong MivraBus::focusedSeconds() const { return m_engine.focusedSecondsToday(); }
-qlonglong MivraBus::allowanceLeft() const { return m_engine.allowanceLeft(); }
-bool MivraBus::openSetActive() const { return m_engine.openSetActive(); }
-QString MivraBus::language() const { return langRawValue(currentLang()); }
+QString MivraBus::phase() const {
+    return phaseText(m_engine.phase());
+}
+bool MivraBus::running() const {
+    return m_engine.running();
+}
+qlonglong MivraBus::remaining() const {
+    return m_engine.remaining();
+}
+qlonglong MivraBus::phaseLength() const {
+    return m_engine.phaseLength();
+}
+QString MivraBus::clockText() const {
+    return m_engine.clockText();
+}
+QString MivraBus::statusTitle() const {
+    return m_hooks.statusTitle ? m_hooks.statusTitle() : QString();
+}
+QString MivraBus::phaseTitle() const {
+    return m_engine.phaseTitle();
+}
+bool MivraBus::gateLocked() const {
+    return m_engine.gateLocked();
+}
+QString MivraBus::lockKind() const {
+    return lockKindText(m_engine.lockKind());
+}
+QString MivraBus::pendingLock() const {
+    return lockKindText(m_engine.pendingLock());
+}
+bool MivraBus::blockingActive() const {
+    return m_engine.blockingActive();
+}
+qlonglong MivraBus::takesToday() const {
+    return m_engine.takesToday();
+}
+qlonglong MivraBus::focusedSeconds() const {
+    return m_engine.focusedSecondsToday();
+}
+qlonglong MivraBus::allowanceLeft() const {
+    return m_engine.allowanceLeft();
+}
+bool MivraBus::openSetActive() const {
+    return m_engine.openSetActive();
+}
+QString MivraBus::language() const {
+    return langRawValue(currentLang());
+}
 
 BusLockup MivraBus::activeLockup() const {
     const Lockup* l = m_engine.lockupInEffect();
@@ -153,8 +191,12 @@ BusLockup MivraBus::activeLockup() const {
     return {uuidText(l->id), l->name};
 }
 
-BusMeeting MivraBus::currentMeeting() const { return meetingOf(m_engine.calendar().currentEvent()); }
-BusMeeting MivraBus::nextMeeting() const { return meetingOf(m_engine.calendar().nextEvent()); }
+BusMeeting MivraBus::currentMeeting() const {
+    return meetingOf(m_engine.calendar().currentEvent());
+}
+BusMeeting MivraBus::nextMeeting() const {
+    return meetingOf(m_engine.calendar().nextEvent());
+}
 
 // Methods: each refuses what the popover's control would not offer.
 
@@ -165,7 +207,8 @@ void MivraBus::RollOrResume() {
 }
 
 void MivraBus::Pause() {
-    if (!m_engine.running()) return refuse(pick(u"The clock isn't running."_s, u"Le chrono ne tourne pas."_s));
+    if (!m_engine.running())
+        return refuse(pick(u"The clock isn't running."_s, u"Le chrono ne tourne pas."_s));
     m_engine.pause();
 }
 
@@ -186,14 +229,16 @@ void MivraBus::SkipBreak() {
 void MivraBus::OpenSet() {
     if (!m_engine.settings().allowanceEnabled)
         return refuse(pick(u"Allowance mode is off."_s, u"Le mode quota est désactivé."_s));
-    if (m_engine.openSetActive()) return refuse(pick(u"The set is already open."_s, u"Le plateau est déjà ouvert."_s));
+    if (m_engine.openSetActive())
+        return refuse(pick(u"The set is already open."_s, u"Le plateau est déjà ouvert."_s));
     if (m_engine.allowanceLeft() < 1)
         return refuse(pick(u"No allowance left today."_s, u"Plus de quota aujourd'hui."_s));
     m_engine.openSet();
 }
 
 void MivraBus::CloseSet() {
-    if (!m_engine.openSetActive()) return refuse(pick(u"The set isn't open."_s, u"Le plateau n'est pas ouvert."_s));
+    if (!m_engine.openSetActive())
+        return refuse(pick(u"The set isn't open."_s, u"Le plateau n'est pas ouvert."_s));
     m_engine.closeSet();
 }
 
@@ -203,7 +248,8 @@ void MivraBus::SetPendingLock(const QString& kind) {
         return invalid(pick(u"Unknown gate lock \""_s + kind + u"\": none, timer or password."_s,
                             u"Verrou inconnu « "_s + kind + u" » : none, timer ou password."_s));
     if (m_engine.phase() != Phase::standby || m_engine.running())
-        return refuse(pick(u"The gate is chosen before a take."_s, u"La barrière se choisit avant la mivra."_s));
+        return refuse(
+            pick(u"The gate is chosen before a take."_s, u"La barrière se choisit avant la mivra."_s));
     m_engine.setPendingLock(*k);
 }
 
@@ -218,7 +264,8 @@ void MivraBus::SelectLockup(const QString& id) {
 }
 
 void MivraBus::ShowPopover() {
-    if (!m_hooks.showPopover) return refuse(pick(u"There is no popover to show."_s, u"Aucun popover à montrer."_s));
+    if (!m_hooks.showPopover)
+        return refuse(pick(u"There is no popover to show."_s, u"Aucun popover à montrer."_s));
     m_hooks.showPopover(std::nullopt);
 }
 

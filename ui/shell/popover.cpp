@@ -135,7 +135,8 @@ void Popover::build(bool ordinary) {
     m_window.reset(window);
     m_window->setTitle(u"Mivra"_s);
     m_window->setColor(Style::nuit);
-    m_window->setFlags(ordinary ? Qt::Window : (Qt::Popup | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+    m_window->setFlags(ordinary ? Qt::Window
+                                : (Qt::Popup | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
     m_window->setResizeMode(QQuickView::SizeViewToRootObject);
     m_window->setInitialProperties({{u"view"_s, QVariant::fromValue<QObject*>(&m_view)}});
     m_window->setSource(QUrl(u"qrc:/qt/qml/Mivra/MainView.qml"_s));
@@ -170,7 +171,8 @@ void Popover::build(bool ordinary) {
 void Popover::place() {
     // The root item's size, not the window's: the window follows it only after this.
     QSize size = m_window->size();
-    if (QQuickItem* root = m_window->rootObject()) size = QSize(int(root->width()), int(std::ceil(root->height())));
+    if (QQuickItem* root = m_window->rootObject())
+        size = QSize(int(root->width()), int(std::ceil(root->height())));
     const QRect g = m_place.geometry(size);
     if (g != m_window->geometry()) m_window->setGeometry(g);
 }
@@ -184,7 +186,9 @@ void Popover::release() {
     ::malloc_trim(0);
 }
 
-bool Popover::isShown() const { return m_window && m_window->isVisible(); }
+bool Popover::isShown() const {
+    return m_window && m_window->isVisible();
+}
 
 void Popover::toggle(const QRect& anchor) {
     if (isShown() && !m_ordinary) {

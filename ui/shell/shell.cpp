@@ -94,16 +94,20 @@ void Shell::createTray() {
     });
     m_tray->setContextMenu(menu);
     connect(m_tray.get(), &QObject::destroyed, menu, &QObject::deleteLater);
-    connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason != QSystemTrayIcon::Trigger) return;
-        if (m_ordinaryOnly) {
-            if (m_popover->isShown()) m_popover->close(); else m_popover->openOrdinary();
-            return;
-        }
-        QRect anchor = m_tray->geometry();
-        if (!anchor.isValid() || anchor.isEmpty()) anchor = QRect(QCursor::pos(), QSize(1, 1));
-        m_popover->toggle(anchor);
-    });
+    connect(m_tray.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason != QSystemTrayIcon::Trigger) return;
+                if (m_ordinaryOnly) {
+                    if (m_popover->isShown())
+                        m_popover->close();
+                    else
+                        m_popover->openOrdinary();
+                    return;
+                }
+                QRect anchor = m_tray->geometry();
+                if (!anchor.isValid() || anchor.isEmpty()) anchor = QRect(QCursor::pos(), QSize(1, 1));
+                m_popover->toggle(anchor);
+            });
     updateStatus();
     m_tray->setVisible(!m_statusItem);
 }
@@ -140,7 +144,9 @@ void Shell::quitNow() {
 
 void Shell::requestQuit() {
     switch (terminationCheck(m_engine)) {
-    case QuitAnswer::terminateNow: quitNow(); return;
+    case QuitAnswer::terminateNow:
+        quitNow();
+        return;
     case QuitAnswer::timerLockAlert:
         m_popover->close();
         m_alerts->show(Alert::timerLock());

@@ -59,6 +59,6 @@ private:
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QString m_title, m_symbol;
     bool m_ordinaryOnly = false;
-    bool m_statusItem = false;   // our status item is registered with a host
+    bool m_statusItem = false;    // our status item is registered with a host
     bool m_fallbackShown = false; // the view was opened as a window because no tray was there
 };

@@ -4,7 +4,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
-SingleInstance::SingleInstance(QDBusConnection bus, QObject* parent) : QObject(parent), m_bus(std::move(bus)) {}
+SingleInstance::SingleInstance(QDBusConnection bus, QObject* parent)
+    : QObject(parent), m_bus(std::move(bus)) {}
 
 bool SingleInstance::claim() {
     if (!m_bus.isConnected()) return true;
@@ -18,10 +19,12 @@ bool SingleInstance::claim() {
 
 bool SingleInstance::showRunning() {
     if (!m_bus.isConnected()) return false;
-    const auto call = QDBusMessage::createMethodCall(QString::fromUtf16(serviceName), QString::fromUtf16(objectPath),
-                                                     QStringLiteral("app.oriflan.mivra.Instance"),
-                                                     QStringLiteral("Show"));
+    const auto call =
+        QDBusMessage::createMethodCall(QString::fromUtf16(serviceName), QString::fromUtf16(objectPath),
+                                       QStringLiteral("app.oriflan.mivra.Instance"), QStringLiteral("Show"));
     return m_bus.call(call, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
-void SingleInstance::Show() { emit showRequested(); }
+void SingleInstance::Show() {
+    emit showRequested();
+}

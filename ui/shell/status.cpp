@@ -67,8 +67,10 @@ QIcon statusIcon(const QString& symbol) {
 }
 
 QString statusIconThemePath(const QString& programDir) {
-    for (const QString& candidate : QStringList{programDir + u"/icons"_s, programDir + u"/../share/icons"_s}) {
-        const QString themed = candidate + u"/hicolor/symbolic/apps/"_s + statusIconName(u"movieclapper.fill"_s) + u".svg"_s;
+    for (const QString& candidate :
+         QStringList{programDir + u"/icons"_s, programDir + u"/../share/icons"_s}) {
+        const QString themed =
+            candidate + u"/hicolor/symbolic/apps/"_s + statusIconName(u"movieclapper.fill"_s) + u".svg"_s;
         if (QFileInfo::exists(themed)) return QDir::cleanPath(candidate);
     }
     return {};
@@ -77,6 +79,7 @@ QString statusIconThemePath(const QString& programDir) {
 QList<QImage> statusIconImages(const QString& symbol) {
     const QIcon icon = statusIcon(symbol);
     QList<QImage> images;
-    for (int size : {16, 22, 24, 32, 48}) images.append(icon.pixmap(size).toImage());
+    for (int size : {16, 22, 24, 32, 48})
+        images.append(icon.pixmap(size).toImage());
     return images;
 }

@@ -43,7 +43,8 @@ QDBusArgument& operator<<(QDBusArgument& a, const MenuLayout& l) {
     a.beginStructure();
     a << l.id << l.properties;
     a.beginArray(qMetaTypeId<QDBusVariant>());
-    for (const MenuLayout& child : l.children) a << QDBusVariant(QVariant::fromValue(child));
+    for (const MenuLayout& child : l.children)
+        a << QDBusVariant(QVariant::fromValue(child));
     a.endArray();
     a.endStructure();
     return a;
@@ -98,7 +99,10 @@ SniPixmap sniPixmap(const QImage& image) {
         const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         for (int x = 0; x < argb.width(); ++x) {
             const QRgb c = line[x];
-            p.argb.append(char(qAlpha(c))).append(char(qRed(c))).append(char(qGreen(c))).append(char(qBlue(c)));
+            p.argb.append(char(qAlpha(c)))
+                .append(char(qRed(c)))
+                .append(char(qGreen(c)))
+                .append(char(qBlue(c)));
         }
     }
     return p;
@@ -162,8 +166,10 @@ public slots:
     }
     void SecondaryActivate(int x, int y) { Activate(x, y); }
     void ContextMenu(int x, int y) {
-        if (m_owner.m_hooks.contextMenu) m_owner.m_hooks.contextMenu(QPoint(x, y));
-        else Activate(x, y);
+        if (m_owner.m_hooks.contextMenu)
+            m_owner.m_hooks.contextMenu(QPoint(x, y));
+        else
+            Activate(x, y);
     }
     void Scroll(int, const QString&) {}
 
@@ -202,10 +208,14 @@ public:
 
     QVariantMap propertiesOf(int id) const {
         switch (id) {
-        case root: return {{u"children-display"_s, u"submenu"_s}};
-        case open: return {{u"label"_s, pick(u"Open Mivra"_s, u"Ouvrir Mivra"_s)}};
-        case quit: return {{u"label"_s, pick(u"Quit Mivra"_s, u"Quitter Mivra"_s)}};
-        default: return {};
+        case root:
+            return {{u"children-display"_s, u"submenu"_s}};
+        case open:
+            return {{u"label"_s, pick(u"Open Mivra"_s, u"Ouvrir Mivra"_s)}};
+        case quit:
+            return {{u"label"_s, pick(u"Quit Mivra"_s, u"Quitter Mivra"_s)}};
+        default:
+            return {};
         }
     }
 
@@ -221,7 +231,8 @@ public slots:
     uint GetLayout(int parentId, int recursionDepth, const QStringList& propertyNames, MenuLayout& layout) {
         layout = {parentId, only(propertiesOf(parentId), propertyNames), {}};
         if (parentId == root && recursionDepth != 0)
-            for (int id : {int(open), int(quit)}) layout.children.append({id, only(propertiesOf(id), propertyNames), {}});
+            for (int id : {int(open), int(quit)})
+                layout.children.append({id, only(propertiesOf(id), propertyNames), {}});
         return m_revision;
     }
     QList<MenuItemProperties> GetGroupProperties(const QList<int>& ids, const QStringList& propertyNames) {
@@ -230,7 +241,9 @@ public slots:
             if (id >= root && id <= quit) out.append({id, only(propertiesOf(id), propertyNames)});
         return out;
     }
-    QDBusVariant GetProperty(int id, const QString& name) { return QDBusVariant(propertiesOf(id).value(name)); }
+    QDBusVariant GetProperty(int id, const QString& name) {
+        return QDBusVariant(propertiesOf(id).value(name));
+    }
     void Event(int id, const QString& eventId, const QDBusVariant&, uint) {
         if (eventId != u"clicked"_s) return;
         // After the reply: the quit path may run a modal alert.
@@ -248,8 +261,10 @@ public slots:
     QList<int> EventGroup(const QList<MenuEvent>& events) {
         QList<int> unknown;
         for (const MenuEvent& e : events) {
-            if (e.id < root || e.id > quit) unknown.append(e.id);
-            else Event(e.id, e.eventId, e.data, e.timestamp);
+            if (e.id < root || e.id > quit)
+                unknown.append(e.id);
+            else
+                Event(e.id, e.eventId, e.data, e.timestamp);
         }
         return unknown;
     }
@@ -286,7 +301,8 @@ StatusNotifierItem::~StatusNotifierItem() {
 void StatusNotifierItem::start(QDBusConnection connection) {
     m_connection = connection;
     static int counter = 0;
-    m_serviceName = u"org.kde.StatusNotifierItem-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
+    m_serviceName =
+        u"org.kde.StatusNotifierItem-%1-%2"_s.arg(QCoreApplication::applicationPid()).arg(++counter);
     const auto contents = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
                           QDBusConnection::ExportAllSignals;
     connection.registerObject(QString::fromUtf16(itemPath), m_item, contents);
@@ -306,9 +322,9 @@ void StatusNotifierItem::start(QDBusConnection connection) {
 
 void StatusNotifierItem::registerWithWatcher() {
     if (!m_connection) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromUtf16(watcherService), u"/StatusNotifierWatcher"_s,
-                                                       QString::fromUtf16(watcherService),
-                                                       u"RegisterStatusNotifierItem"_s);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromUtf16(watcherService), u"/StatusNotifierWatcher"_s,
+                                       QString::fromUtf16(watcherService), u"RegisterStatusNotifierItem"_s);
     call << m_serviceName;
     auto* pending = new QDBusPendingCallWatcher(m_connection->asyncCall(call), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
@@ -362,6 +378,8 @@ void StatusNotifierItem::setIconThemePath(const QString& path) {
     if (m_registered) emit static_cast<SniObject*>(m_item)->NewIcon();
 }
 
-void StatusNotifierItem::retranslate() { static_cast<MenuObject*>(m_menu)->retranslate(); }
+void StatusNotifierItem::retranslate() {
+    static_cast<MenuObject*>(m_menu)->retranslate();
+}
 
 #include "statusnotifier.moc"

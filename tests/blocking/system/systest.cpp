@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
         const int on = 1;
         ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0) return 1;
+        if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 16) != 0)
+            return 1;
         for (;;)
             if (::accept(s, nullptr, nullptr) < 0) return 1;
     }
@@ -43,20 +44,24 @@ int main(int argc, char** argv) {
         std::optional<QDateTime> expires;
         QStringList sites;
         for (int i = 1; i < args.size(); ++i) {
-            if (args[i] == u"--page"_s) page = true;
+            if (args[i] == u"--page"_s)
+                page = true;
             else if (args[i] == u"--expires"_s && i + 1 < args.size())
                 expires = QDateTime::fromSecsSinceEpoch(args[++i].toLongLong(), QTimeZone::utc());
-            else sites << args[i];
+            else
+                sites << args[i];
         }
         blocker.apply(sites, expires, page);
-        if (!blocker.lastErrorText().isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(blocker.lastErrorText()));
+        if (!blocker.lastErrorText().isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(blocker.lastErrorText()));
         return blocker.lastErrorText().isEmpty() ? 0 : 1;
     }
     if (command != u"install"_s && command != u"remove"_s) return 2;
     int status = 1;
     auto done = [&](bool ok) {
         status = ok ? 0 : 1;
-        if (!blocker.lastErrorText().isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(blocker.lastErrorText()));
+        if (!blocker.lastErrorText().isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(blocker.lastErrorText()));
         app.quit();
     };
     command == u"install"_s ? blocker.install(done) : blocker.uninstall(done);
