@@ -308,8 +308,12 @@ TEST_F(Mivractl, HelpVersionAndWrongUsageNeedNoDisplay) {
         const QString err = QString::fromUtf8(p.readAllStandardError());
         EXPECT_TRUE(out.startsWith(c.out)) << out.toStdString();
         EXPECT_TRUE(err.startsWith(c.err)) << err.toStdString();
-        if (c.out.isEmpty()) EXPECT_TRUE(out.isEmpty()) << out.toStdString();
-        if (c.status == 0) EXPECT_GT(out.trimmed().size(), c.out.trimmed().size()) << "something follows";
+        if (c.out.isEmpty()) {
+            EXPECT_TRUE(out.isEmpty()) << out.toStdString();
+        }
+        if (c.status == 0) {
+            EXPECT_GT(out.trimmed().size(), c.out.trimmed().size()) << "something follows";
+        }
     }
 }
 
