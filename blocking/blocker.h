@@ -28,8 +28,7 @@ class Blocker : public QObject {
     Q_PROPERTY(bool packaged READ packaged NOTIFY installedChanged)
     Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
 public:
-    // The version the installer writes; a helper older than this is not accepted.
-    static constexpr int helperVersion = 3;
+    static constexpr int helperVersion = RootSide::helperVersion;
 
     Blocker(RootLayout layout, QString stagingDirectory, PrivilegedRunner& runner, QObject* parent = nullptr);
 

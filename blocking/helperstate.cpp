@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "blocking/helperstate.h"
 
-#include "blocking/blocker.h"
 #include "blocking/rootside.h"
 
 #include <QFile>
@@ -45,7 +44,7 @@ HelperState readHelperState(const RootLayout& layout) {
     HelperState state;
     QFile f(layout.versionFile());
     if (f.open(QIODevice::ReadOnly)) {
-        state.present = parseHelperVersion(f.readAll()) >= Blocker::helperVersion;
+        state.present = parseHelperVersion(f.readAll()) >= RootSide::helperVersion;
     }
     const QString lockupUnit = u'/' + RootSide::linuxUnit(QStringLiteral("lockup.path"));
     state.packaged =

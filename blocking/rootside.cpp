@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "blocking/rootside.h"
 
-#include "blocking/blocker.h"
 #include "blocking/rootside-config.h"
 
 #include <QFile>
@@ -215,7 +214,7 @@ QString RootSide::installScript(const QString& stagingDirectory, const StagedDig
                                            {u"@LD@"_s, shellQuote(l.jobDirectory)},
                                            {u"@STAGE@"_s, shellQuote(stagingDirectory)},
                                            {u"@OWNER@"_s, QString::number(::getuid())},
-                                           {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
+                                           {u"@VERSION@"_s, QString::number(RootSide::helperVersion)}});
     QStringList take;
     for (auto it = digests.begin(); it != digests.end(); ++it)
         take << u"take "_s + shellQuote(it.key()) + u' ' + QString::fromLatin1(it.value().toHex());
@@ -231,7 +230,7 @@ QString RootSide::installScript(const QString& stagingDirectory, const StagedDig
                           {u"@UNITS@"_s, shellQuote(l.jobDirectory)},
                           {u"@STAGE@"_s, shellQuote(stagingDirectory)},
                           {u"@TAKE@"_s, take.join(u'\n')},
-                          {u"@VERSION@"_s, QString::number(Blocker::helperVersion)}});
+                          {u"@VERSION@"_s, QString::number(RootSide::helperVersion)}});
 }
 
 QString RootSide::claimScript() const {

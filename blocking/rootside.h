@@ -37,6 +37,9 @@ using StagedDigests = QMap<QString, QByteArray>;
 
 class RootSide {
 public:
+    // The version the installer writes; a helper older than this is not accepted.
+    static constexpr int helperVersion = 3;
+
     RootSide(RootPlatform platform, RootLayout layout);
 
     // The markers around the block the applier keeps at the end of the hosts file.

@@ -4,7 +4,6 @@
 // and the daemon in the given libexec folder.
 //   mivra-rootside-gen OUTPUT_DIR LIBEXEC_DIR
 // With --under ROOT instead of LIBEXEC_DIR, every root-side path lies under ROOT (for benchmarks).
-#include "blocking/blocker.h"
 #include "blocking/rootside.h"
 
 #include <QDir>
@@ -47,7 +46,7 @@ int main(int argc, char** argv) {
     bool ok = write(out + u"/lockup-apply.sh"_s, side.applierScript().toUtf8());
     for (const RootFile& unit : side.jobFiles())
         ok = write(out + u"/units/"_s + unit.name, unit.text.toUtf8()) && ok;
-    ok = write(out + u"/version"_s, QByteArray::number(Blocker::helperVersion) + '\n') && ok;
+    ok = write(out + u"/version"_s, QByteArray::number(RootSide::helperVersion) + '\n') && ok;
     ok = write(out + u"/lockup.conf"_s, {}) && ok;
     // Run by pkexec under the package's polkit action: hands the lockup file to the asking user.
     ok = write(out + u"/mivra-claim-lockup"_s, side.claimScript().toUtf8()) && ok;
