@@ -24,6 +24,17 @@ struct StepRange {
     }
 };
 
+// A stepper row over one integer field of a record: its name, its label in both languages, whether
+// it counts minutes (suffix "min") and its range.
+template <class Record> struct StepperSpec {
+    const char16_t* field;
+    const char16_t* en;
+    const char16_t* fr;
+    bool minutes;
+    StepRange range;
+    qint64 Record::*member;
+};
+
 // An integer setting as a stepper row shows it: label, value, its text ("25 min", or the bare
 // number without a suffix), the range and whether each button can still move. A press asks for one
 // step; the value it gives, kept in the range here and nowhere else, goes out through `modified`,

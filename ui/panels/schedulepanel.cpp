@@ -9,14 +9,7 @@
 
 namespace {
 // A card's stepper rows, in the order the card shows them.
-struct CardStepper {
-    const char16_t* field;
-    const char16_t* en;
-    const char16_t* fr;
-    bool minutes; // suffix "min"
-    StepRange range;
-    qint64 ScheduleBlock::*member;
-};
+using CardStepper = StepperSpec<ScheduleBlock>;
 
 const CardStepper kCardSteppers[] = {
     {u"startHour", u"Start hour", u"Heure de début", false, {0, 23, 1}, &ScheduleBlock::startHour},

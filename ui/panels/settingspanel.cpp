@@ -17,14 +17,7 @@
 #endif
 
 namespace {
-struct StepperField {
-    const char16_t* field;
-    const char16_t* en;
-    const char16_t* fr;
-    bool minutes; // suffix "min"
-    StepRange range;
-    qint64 Settings::*member;
-};
+using StepperField = StepperSpec<Settings>;
 
 const StepperField kSteppers[] = {
     {u"focusMin", u"Take length", u"Durée de la mivra", true, {1, 180, 5}, &Settings::focusMin},
