@@ -20,6 +20,8 @@ mkdir -p "$work/share" "$work/config" "$work/run" && chmod 700 "$work/run"
 mount -t tmpfs -o size=512k,mode=755 mivra-full "$work/share" || { echo "SKIP: cannot mount a tmpfs"; exit 77; }
 export HOME=$work XDG_DATA_HOME=$work/share XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run
 export QT_QPA_PLATFORM=offscreen MIVRA_TEST_BIN=$mivra MIVRA_TEST_CTL=$ctl MIVRA_TEST_WORK=$work
+MIVRA_XDESK=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
+export MIVRA_XDESK
 
 dbus-run-session --config-file="$busconf" -- bash -s <<'INNER'
 set -u
@@ -27,19 +29,20 @@ work=$MIVRA_TEST_WORK
 data=$XDG_DATA_HOME/Mivra
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# Waits for an event; the bound only keeps a broken run from hanging.
-wait_for() { for _ in $(seq 600); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done; return 1; }
+# shellcheck source=../../tools/xdesk.sh
+source "$MIVRA_XDESK" # wait_for
 answers() { "$MIVRA_TEST_CTL" status; }
 select_lockup() {
     dbus-send --session --print-reply --dest=app.oriflan.mivra /app/oriflan/mivra \
         app.oriflan.Mivra1.SelectLockup "string:$1" >/dev/null
 }
 active_in_file() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1])).get("activeLockupID", ""))' "$data/settings.json"; }
+holds_active() { [ "$(active_in_file)" = "$1" ]; }
 snapshot() { (cd "$data" && ls -A | sort && sha256sum -- *.json); }
 start() {
     "$MIVRA_TEST_BIN" >>"$work/mivra.log" 2>&1 &
     mivra=$!
-    wait_for answers || { echo "FAIL: Mivra does not answer"; cat "$work/mivra.log"; exit 1; }
+    wait_for 60 answers || { echo "FAIL: Mivra does not answer"; cat "$work/mivra.log"; exit 1; }
 }
 quit() {
     "$MIVRA_TEST_CTL" quit </dev/null >/dev/null || fail "Mivra did not quit"
@@ -47,12 +50,12 @@ quit() {
 }
 
 start
-wait_for test -s "$data/settings.json" -a -s "$data/lockups.json" || { echo "FAIL: no stores written"; exit 1; }
+wait_for 60 test -s "$data/settings.json" -a -s "$data/lockups.json" || { echo "FAIL: no stores written"; exit 1; }
 mapfile -t ids < <(python3 -c 'import json,sys; [print(l["id"]) for l in json.load(open(sys.argv[1]))]' "$data/lockups.json")
 [ "${#ids[@]}" -ge 2 ] || { echo "FAIL: fewer than two lockups to choose from"; exit 1; }
 first=${ids[0]} second=${ids[1]}
 select_lockup "$first"
-wait_for test "$(active_in_file)" = "$first" || fail "the first lockup was not written"
+wait_for 60 holds_active "$first" || fail "the first lockup was not written"
 
 # The disk fills: not one more page is free.
 dd if=/dev/zero of="$XDG_DATA_HOME/filler" bs=4k 2>/dev/null
