@@ -148,6 +148,7 @@ QString RootSide::applierScript() const {
                       {u"@REPLACE@"_s, functions},
                       {u"@RESOLVE@\n"_s, mac ? QString() : part(u"linux/resolve-fresh.sh"_s) + u'\n'},
                       {u"@CUT@\n"_s, mac ? QString() : part(u"linux/cut-open.sh"_s) + u'\n'},
+                      {u"@FINISH@\n"_s, mac ? QString() : u"finish_hosts\n"_s},
                       {u"@FLUSH@"_s, platformPart(u"flush-caches.sh"_s)},
                       {u"@NOW@"_s, platformPart(u"now.sh"_s)},
                       {u"@FLOCK@"_s, platformPart(u"flock.sh"_s)},

@@ -30,6 +30,7 @@ trap 'rm -f "$tmp" "$saved" "$snap" "$fresh"' EXIT
 trap 'exit 1' TERM INT HUP
 for f in "$dir"/.mivra-hosts.*; do [ -e "$f" ] && rm -f "$f"; done
 @REPLACE@
+@FINISH@
 
 # The lockup as it is now, into the file $snap and, for the check after the run, $seen.
 take_lockup() {

@@ -167,6 +167,11 @@ X
 chmod +x /var/lib/hook/nscd; export C PATH=/var/lib/hook:$PATH)sh"_s},
         {"what a killed run left beside the hosts file is swept", "a\n", "", false, "a\n", false, N,
          u": > /etc/.mivra-hosts.AbCdEf"_s},
+        // A run killed between its padded write in place and the truncation left line ends behind.
+        {"the padding a killed run left is cut back", "a\n", "", false, "a\n", false, N,
+         u"stat -c %s /etc/hosts > /etc/.mivra-hosts-size; printf '\\n\\n\\n' >> /etc/hosts"_s},
+        {"but not what was written after it", "a\nb\n", "", false, "a\nb\n", false, N,
+         u"echo 1 > /etc/.mivra-hosts-size"_s},
         // A hosts file whose last line has no line end: the block goes after that line, and the
         // file is the same bytes again once the block ends.
         {"a last line without LF is held and the block ends without LF", "a\n5.6.7.8 x.com keep.org",

@@ -20,6 +20,7 @@ systemctl stop @TRIGGERS@ 2>/dev/null
 systemctl disable --now @ENABLED@ 2>/dev/null
 [ -d "$STATE" ] && exec 9>>"$STATE/apply.lock" && flock -w 90 9
 systemctl stop @SERVICES@ 2>/dev/null
+finish_hosts
 @STRIP@
 for U in @UNITLIST@; do rm -f "$UNITS/$U"; done
 systemctl daemon-reload 2>/dev/null

@@ -13,14 +13,29 @@ put_hosts() {
     local size status=0
     size=$(stat -c %s "$1") || return 1
     # A stop between the padded write and the truncation would leave the padding for good: while
-    # the two run, a stop is ignored and the run goes on to its end.
+    # the two run, a stop is ignored and the run goes on to its end. What cannot be ignored (a kill,
+    # a power loss) is mended by the next run: the size to cut to is on disk before the write.
     trap '' TERM INT HUP
+    { echo "$2" > "$dir/.mivra-hosts-size" && sync "$dir/.mivra-hosts-size"; } 2>/dev/null
     if [ "$size" -ne 0 ]; then
         dd if="$1" of="$HOSTS" bs="$size" count=1 iflag=fullblock conv=notrunc status=none || status=1
     fi
     [ "$status" -ne 0 ] || { truncate -s "$2" "$HOSTS" && sync "$HOSTS"; } || status=1
+    rm -f "$dir/.mivra-hosts-size"
     trap 'exit 1' TERM INT HUP
     return "$status"
+}
+# Cuts off the padding a run stopped for good between its write and its truncation left behind:
+# only line ends past the size that run meant, so a file changed since is left as it is.
+finish_hosts() {
+    local mark=$dir/.mivra-hosts-size size
+    [ -f "$mark" ] || return 0
+    size=$(head -c 32 "$mark")
+    if [[ "$size" =~ ^[0-9]+$ ]] && [ "$(stat -L -c %s "$HOSTS")" -gt "$size" ] &&
+        [ -z "$(tail -c +$((size + 1)) "$HOSTS" | tr -d '\n')" ]; then
+        truncate -s "$size" "$HOSTS" && sync "$HOSTS"
+    fi
+    rm -f "$mark"
 }
 rewrite_hosts() {
     local new old
