@@ -3,10 +3,14 @@
 # The root side under a real systemd: Debian 12's systemd boots as PID 1 of a container on a root
 # file system made once by mmdebstrap (cached), a user installs through the application's own
 # install code and the real pkexec (a polkit rule stands in for the password), and every promise
-# of the root side is checked with its time measured.
+# of the root side is checked with its time measured and printed.
 #   systemtest.sh MIVRA_SYSTEST MIVRA_BLOCKPAGE      (exit 77: containers cannot run here)
+# The test waits for each event as long as a loaded machine may need (MIVRA_SYSTEST_WAIT, 30 s);
+# whether the root side is prompt (a write in /etc/hosts within 1 s) is bench/rootside/promptness.sh's
+# question, which runs this test with the wait set to the promise.
 set -uo pipefail
 systest=$1 daemon=$2
+wait_s=${MIVRA_SYSTEST_WAIT:-30}
 cache=${MIVRA_TEST_CACHE:-/var/cache/mivra-test}
 # The container gets the packages of every library the test program links to, as this machine has them.
 libraries() {
@@ -60,7 +64,7 @@ t0=$(date +%s%N)
 systemd-nspawn -q -D "$root" -b --register=no --keep-unit --private-network >"$work/console" 2>&1 &
 nspawn=$!
 pid1=
-for _ in $(seq 100); do
+for _ in $(seq 1200); do
     pid1=$(pgrep -P "$nspawn" | head -1)
     [ -n "$pid1" ] && nsenter -t "$pid1" -a systemctl is-system-running 2>/dev/null | grep -Eq 'running|degraded' && break
     pid1=
@@ -103,33 +107,33 @@ check "another user cannot write the lockup" \
 check "the lockup is no link and the user's" inside bash -c '[ ! -L /var/lib/mivra/lockup.conf ] && [ "$(stat -c %u:%a /var/lib/mivra/lockup.conf)" = 1000:644 ]'
 
 as_user write --page a.test b.test
-check "a write reaches /etc/hosts within 1 s" report "block applied" "$(within 1 blocked 127.0.0.1 b.test)"
-check "the flag follows" report "flag raised" "$(within 1 inside test -e /var/lib/mivra/blockpage.on)"
-check "the Closed Set page answers on 127.0.0.1:80" report "page served" "$(within 5 served)"
+check "a write reaches /etc/hosts" report "block applied" "$(within "$wait_s" blocked 127.0.0.1 b.test)"
+check "the flag follows" report "flag raised" "$(within "$wait_s" inside test -e /var/lib/mivra/blockpage.on)"
+check "the Closed Set page answers on 127.0.0.1:80" report "page served" "$(within $((wait_s > 5 ? wait_s : 5)) served)"
 as_user write
-check "an emptied lockup restores the original bytes" report "block removed" "$(within 1 original)"
-check "and stops the daemon" report "daemon stopped" "$(within 3 inactive app.oriflan.mivra.blockpage.service)"
+check "an emptied lockup restores the original bytes" report "block removed" "$(within "$wait_s" original)"
+check "and stops the daemon" report "daemon stopped" "$(within $((wait_s > 3 ? wait_s : 3)) inactive app.oriflan.mivra.blockpage.service)"
 
 expiry=$(($(date +%s) + 20))
 as_user write --page --expires "$expiry" soon.test
-within 1 blocked 127.0.0.1 soon.test >/dev/null
-check "an expiry 20 s ahead is swept without a write" report "expired block gone after" "$(within 40 original)"
+within "$wait_s" blocked 127.0.0.1 soon.test >/dev/null
+check "an expiry 20 s ahead is swept without a write" report "expired block gone after" "$(within $((wait_s + 40)) original)"
 echo "     (that is $(($(date +%s) - expiry)) s after the expiry; the sweep runs every 15 s)"
 
 as_user write first.test
 sleep 0.03
 as_user write during.test
-check "a write during a run is applied within 1 s" report "second write applied" "$(within 1 blocked 0.0.0.0 during.test)"
+check "a write during a run is applied" report "second write applied" "$(within "$wait_s" blocked 0.0.0.0 during.test)"
 # The watch does not see writes made while its own run goes on: whatever moment of a run a write
-# lands in, it is applied within 1 s.
+# lands in, it is applied.
 for ms in 20 40 60 80 100; do
     as_user write "first$ms.test"
     sleep "$(printf '0.%03d' "$ms")"
     as_user write "during$ms.test"
-    check "a write $ms ms after another is applied within 1 s" report "applied" "$(within 1 blocked 0.0.0.0 "during$ms.test")"
+    check "a write $ms ms after another is applied" report "applied" "$(within "$wait_s" blocked 0.0.0.0 "during$ms.test")"
 done
 for i in $(seq 1 50); do as_user write "burst$i.test"; done
-check "the last of 50 writes in a burst is applied within 1 s" report "burst applied" "$(within 1 blocked 0.0.0.0 burst50.test)"
+check "the last of 50 writes in a burst is applied" report "burst applied" "$(within "$wait_s" blocked 0.0.0.0 burst50.test)"
 check "the path unit still watches" active app.oriflan.mivra.lockup.path
 # A connection the user opened before the block is cut by the unit's own run; another user's
 # connection to the same site, and the user's connection to another site, stay.
@@ -143,20 +147,20 @@ helpers=$!
 inside flock /var/lib/mivra/apply.lock bash -c 'printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> /etc/hosts'
 printf "10.78.0.2 cut.test\n10.78.0.3 kept.test\n" >> "$work/hosts.original"
 listening() { inside ss -Hltn 'sport = :8080' | grep -q .; }
-within 5 listening >/dev/null
+within "$wait_s" listening >/dev/null
 hold() { inside bash -c "echo \$\$ >> /run/mivra-helpers; exec runuser -u $1 -- bash -c 'exec 3<>/dev/tcp/$2/8080 && exec sleep 600'" & helpers="$helpers $!"; }
 hold user 10.78.0.2; hold user 10.78.0.3; hold other 10.78.0.2
 opened() { [ "$(inside ss -Htn state established 'dport = :8080' | wc -l)" -eq "$1" ]; }
-within 5 opened 3 >/dev/null
+within "$wait_s" opened 3 >/dev/null
 conns() { inside ss -Htne state established 'dport = :8080' | awk '{ for (i = 5; i <= NF; i++) if ($i ~ /^uid:/) print $i, $4 }' | sort | paste -sd' '; }
 cut() { [ "$(conns)" = "uid:1000 10.78.0.3:8080 uid:1001 10.78.0.2:8080" ]; }
 as_user write cut.test
-check "the user's open connection to a newly blocked site is cut by the unit's run" report "connection cut" "$(within 10 cut)"
+check "the user's open connection to a newly blocked site is cut by the unit's run" report "connection cut" "$(within $((wait_s > 10 ? wait_s : 10)) cut)"
 echo "     left open: $(conns)"
 inside bash -c 'kill $(cat /run/mivra-helpers); pkill -P "$(cat /run/mivra-helpers | paste -sd,)" 2>/dev/null; rm -f /run/mivra-helpers'
 wait $helpers 2>/dev/null
 as_user write --page last.test
-within 1 blocked 127.0.0.1 last.test >/dev/null
+within "$wait_s" blocked 127.0.0.1 last.test >/dev/null
 
 t=$(date +%s%N)
 check "removal while blocking" as_user remove
@@ -164,7 +168,7 @@ echo "     removal: $((($(date +%s%N) - t) / 1000000)) ms"
 check "restores the original bytes" original
 check "and leaves no unit, folder or temporary file" inside bash -c \
     '! ls -d /etc/systemd/system/app.oriflan.mivra.* /var/lib/mivra /var/log/mivra /usr/local/libexec/mivra /etc/.mivra* /tmp/mivra* 2>/dev/null | grep -q .'
-check "no unit of Mivra failed" bash -c "[ -z \"\$(nsenter -t $pid1 -a systemctl --failed --no-legend 'app.oriflan.mivra.*')\" ]"
+check "no unit of Mivra failed" bash -c "[ -z \"\$(nsenter -t $pid1 -a systemctl list-units --failed --no-legend 'app.oriflan.mivra.*')\" ]"
 # The result systemd gives each run of Mivra's units (signal, timeout, exit-code, …), not words in
 # systemd's own messages: in a sandbox it says "Failed to kill control group …, ignoring" of runs
 # that went well.
