@@ -16,7 +16,7 @@ packages=(
     xvfb trayer openbox xdotool x11-utils x11-apps haskell-gtk-sni-tray-utils
     at-spi2-core python3-pyatspi
     debhelper dpkg-dev fakeroot lintian appstream librsvg2-bin
-    shellcheck qt6-declarative-dev-tools qml6-module-qtqml
+    shellcheck qt6-declarative-dev-tools qml6-module-qtqml ccache
 )
 
 sudo_() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -10,6 +10,11 @@ cd "$here"
 jobs=${JOBS:-$(nproc)}
 
 bash tools/test-setup.sh
+# A second run compiles only what changed since an earlier one, in this clone or another: the
+# compiler cache keeps every build's objects (paths are taken relative to the clone's folder).
+if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache CCACHE_BASEDIR=$here
+fi
 
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j"$jobs"
