@@ -323,7 +323,7 @@ TEST_F(ServerStore, TheServerStoppingLeavesTheFilesWorking) {
     ASSERT_TRUE(waitUntil([&] { return service.currentEvent().has_value(); }));
 
     server->stop();
-    QTest::qWait(300);
+    ASSERT_TRUE(waitUntil([&] { return !find(fetch(merged, ids), u"Review"_s); }));
     const QList<StoreEvent> after = fetch(merged, ids);
     EXPECT_TRUE(find(after, u"From files"_s));
     EXPECT_FALSE(find(after, u"Review"_s));
