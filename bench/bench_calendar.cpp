@@ -2,8 +2,8 @@
 // The file calendar store with 10,000 items in one collection: the first load, and the refresh of
 // every thirty seconds when nothing changed (through the calendar service, as the timer runs it).
 #include "calendar/calendarservice.h"
+#include "calendar/ical/icalstore.h"
 #include "fakes/fakes.h"
-#include "platform/linux/icalstore.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

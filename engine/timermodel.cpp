@@ -114,8 +114,7 @@ void TimerModel::setFocusedSecondsToday(qint64 n) {
 }
 void TimerModel::setGate(bool locked, LockKind kind) {
     // What a locked take has held belongs to that take alone.
-    m_heldSites.clear();
-    m_heldApps.clear();
+    m_held = {};
     assign(m_gateLocked, locked, &TimerModel::gateLockedChanged);
     assign(m_lockKind, kind, &TimerModel::lockKindChanged);
 }
@@ -331,8 +330,7 @@ void TimerModel::tick() {
 // so does a wake from sleep, at once.
 void TimerModel::followTakeEnd() {
     if (m_loading || !blockingActive()) return;
-    const std::optional<QDateTime> expiry = blockExpiry();
-    if ((expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0) != m_lastBucket) syncBlocking(false);
+    if (expiryBucket(blockExpiry()) != m_lastBucket) syncBlocking(false);
 }
 
 void TimerModel::rollOrResume() {
@@ -673,107 +671,49 @@ void TimerModel::spendAllowance() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Blocking policy
+// Blocking
+
+TakeState TimerModel::takeState() const {
+    return TakeState{m_phase, m_remaining, m_running, m_gateLocked, m_openSetActive};
+}
 
 const Lockup* TimerModel::lockupInEffect() const {
-    if (m_settings.activeLockupID) {
-        for (const Lockup& l : m_lockups)
-            if (l.id == *m_settings.activeLockupID) return &l;
-    }
-    return m_lockups.isEmpty() ? nullptr : &m_lockups.first();
-}
-
-namespace {
-bool phaseBlocks(Phase phase, const Settings& s) {
-    return phase == Phase::rolling ||
-           ((phase == Phase::setup || phase == Phase::wrap) && s.blockDuringBreaks);
-}
-} // namespace
-
-bool TimerModel::policyActive() const {
-    const bool base = phaseBlocks(m_phase, m_settings);
-    const bool closed = m_settings.allowanceEnabled ? (base || !m_openSetActive) : base;
-    return closed && lockupInEffect() && (m_settings.blockWebsites || m_settings.blockApps);
+    return ::lockupInEffect(m_settings, m_lockups);
 }
 
 bool TimerModel::blockingActive() const {
-    return policyActive() || (m_gateLocked && (!m_heldSites.isEmpty() || !m_heldApps.isEmpty()));
-}
-
-QDateTime TimerModel::nextMidnight() const {
-    const QDateTime now = m_platform.clock.now();
-    return startOfNextDay(now, userTimeZone(m_platform.clock)).value_or(now.addSecs(28800));
+    return ::blockingActive(m_settings, m_lockups, takeState(), m_held);
 }
 
 std::optional<QDateTime> TimerModel::blockExpiry() const {
-    if (!blockingActive()) return std::nullopt;
-    // A paused phase's end moves with the clock: its expiry is written with half a minute more, so
-    // that it is still ahead when the next 30-second bucket writes it again.
-    if (phaseBlocks(m_phase, m_settings))
-        return m_platform.clock.now().addSecs(m_remaining + 5 + (m_running ? 0 : 30));
-    if (m_settings.allowanceEnabled) return nextMidnight();
-    return std::nullopt;
+    return ::blockExpiry(m_settings, m_lockups, takeState(), m_held, m_platform.clock);
 }
-
-namespace {
-// Adds to `held` what `asked` has that it lacks; true when `held` keeps something `asked` lacks.
-// Items are the same when their keys are; sets keep it linear for lockups of any size.
-template <class T, class Key> bool holdAlso(QList<T>& held, const QList<T>& asked, Key key) {
-    QSet<QString> heldKeys, askedKeys;
-    heldKeys.reserve(held.size() + asked.size());
-    askedKeys.reserve(asked.size());
-    for (const T& h : held)
-        heldKeys.insert(key(h));
-    for (const T& a : asked) {
-        const QString k = key(a);
-        askedKeys.insert(k);
-        if (!heldKeys.contains(k)) {
-            heldKeys.insert(k);
-            held.append(a);
-        }
-    }
-    return heldKeys.size() > askedKeys.size();
-}
-} // namespace
 
 void TimerModel::syncBlocking(bool force) {
     if (m_loading) return;
-    const bool active = policyActive();
-    const Lockup* lockup = lockupInEffect();
-
-    QList<BlockedApp> apps = (active && m_settings.blockApps && lockup) ? lockup->apps : QList<BlockedApp>();
-    QStringList sites = (active && m_settings.blockWebsites && lockup) ? lockup->sites : QStringList();
-    bool held = false;
-    if (m_gateLocked) {
-        // While the gate is locked the block only grows: what is taken out of the lockup, another
-        // lockup chosen, blocking switched off, all wait for the take to end.
-        held = holdAlso(m_heldSites, sites, [](const QString& s) { return s; });
-        held = holdAlso(m_heldApps, apps, [](const BlockedApp& a) { return a.bundleID.toLower(); }) || held;
-        sites = m_heldSites;
-        apps = m_heldApps;
-    }
-    if (held != m_blockHeld) {
-        m_blockHeld = held;
+    const BlockingPlan plan = blockingPlanFor(m_settings, m_lockups, takeState(), m_held, m_platform.clock);
+    m_held = plan.held;
+    if (plan.holding != m_blockHeld) {
+        m_blockHeld = plan.holding;
         emit heldChanged();
         emit textsChanged();
     }
 
-    if (!apps.isEmpty())
-        m_appMonitor->start(apps);
+    if (!plan.apps.isEmpty())
+        m_appMonitor->start(plan.apps);
     else
         m_appMonitor->stop();
 
-    const std::optional<QDateTime> expiry = blockExpiry();
-    const qint64 bucket = expiry ? expiry->toMSecsSinceEpoch() / 30000 : 0;
-    const BlockingSignature sig{sites, m_settings.blockPage, bucket};
+    const qint64 bucket = expiryBucket(plan.expiry);
+    const BlockingSignature sig{plan.sites, plan.blockPage, bucket};
     m_lastBucket = bucket;
 
     if (sig != m_lastSig || force) {
         m_lastSig = sig;
         saveTake();
         if (m_blocker->installed()) {
-            if (!sites.isEmpty())
-                m_blocker->apply(sites, expiry, m_settings.blockPage);
+            if (!plan.sites.isEmpty())
+                m_blocker->apply(plan.sites, plan.expiry, plan.blockPage);
             else
                 m_blocker->apply({}, std::nullopt, false);
         }
@@ -793,8 +733,8 @@ void TimerModel::saveTake() {
     }
     Lockup held;
     held.name = u"held"_s;
-    held.sites = m_heldSites;
-    held.apps = m_heldApps;
+    held.sites = m_held.sites;
+    held.apps = m_held.apps;
     Json j = Json::object();
     j["lockKind"] = lockKindText(m_lockKind).toStdString();
     j["endsAt"] = m_platform.clock.now().addSecs(m_remaining).toMSecsSinceEpoch();
@@ -830,8 +770,7 @@ void TimerModel::restoreTake() {
     setPhase(Phase::rolling);
     setRemaining(std::min<qint64>(left, kMaxMinutes * 60));
     setGate(true, *kind);
-    m_heldSites = held->first().sites;
-    m_heldApps = held->first().apps;
+    m_held = HeldBlock{held->first().sites, held->first().apps};
     setRunning(true);
     notifyChange();
 }

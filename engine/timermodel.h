@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "blocking/blockingpolicy.h"
 #include "engine/records.h"
 #include "engine/stores.h"
 #include "platform/platform.h"
@@ -17,8 +18,9 @@ class AppMonitor;
 class Blocker;
 class CalendarService;
 
-// The engine: phases and the one-second tick, the stores, the day ledger, the gate, allowance mode
-// and the blocking policy. Lives on the GUI thread for the whole life of the application.
+// The engine: phases and the one-second tick, the stores, the day ledger, the gate, allowance mode,
+// and applying what the blocking policy answers. Lives on the GUI thread for the whole life of the
+// application.
 class TimerModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(Mivra::Phase phase READ phase NOTIFY phaseChanged)
@@ -72,8 +74,8 @@ public:
     const Settings& settings() const { return m_settings; }
     bool blockHeld() const { return m_blockHeld; }
     // What a locked take has blocked so far: while the gate is locked the block only grows.
-    const QStringList& heldSites() const { return m_heldSites; }
-    const QList<BlockedApp>& heldApps() const { return m_heldApps; }
+    const QStringList& heldSites() const { return m_held.sites; }
+    const QList<BlockedApp>& heldApps() const { return m_held.apps; }
 
     Blocker& blocker() { return *m_blocker; }
     AppMonitor& appMonitor() { return *m_appMonitor; }
@@ -162,7 +164,8 @@ public:
     void openSet();
     void closeSet();
 
-    // Blocking policy.
+    // Blocking: what follows from the state is the blocking policy's (blocking/blockingpolicy.h);
+    // the engine asks it and applies the answer.
     const Lockup* lockupInEffect() const;
     bool blockingActive() const;
     std::optional<QDateTime> blockExpiry() const;
@@ -212,15 +215,14 @@ private:
     void loadStores();
     void loadHistory();
     void spendAllowance();
-    // What the lockups and settings ask to block, without what a locked take holds.
-    bool policyActive() const;
+    // Where the take stands, for the blocking policy.
+    TakeState takeState() const;
     void followTakeEnd();
     // A locked take is kept in "take.json" so that it outlives the application.
     void saveTake();
     void restoreTake();
     void countMissedTake(const QDateTime& endedAt);
     void appHeld(const QString& name);
-    QDateTime nextMidnight() const;
     // A store that could not be decoded is kept aside before its fallback is written.
     template <class T, class D>
     QList<T> readList(const QString& fileName, D decode, const std::function<QList<T>()>& fallback);
@@ -257,6 +259,5 @@ private:
     qint64 m_lastBucket = 0; // the expiry's 30-second bucket as last synced
     bool m_loading = true;   // no blocking sync until the stores and a kept take are loaded
     bool m_blockHeld = false;
-    QStringList m_heldSites;
-    QList<BlockedApp> m_heldApps;
+    HeldBlock m_held; // what a locked take has blocked so far
 };

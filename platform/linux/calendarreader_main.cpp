@@ -2,10 +2,10 @@
 // mivra-calendar-reader: reads the calendar files for Mivra, in a process of its own so that no
 // file can stop Mivra's clock. Mivra gives each file a budget and ends this process when one goes
 // over it; see calendarwire.h for what is said on standard input and output.
+#include "calendar/ical/calendarwire.h"
+#include "calendar/ical/icalstore.h"
 #include "platform/defaults.h"
 #include "platform/linux/calendarreaderstore.h"
-#include "platform/linux/calendarwire.h"
-#include "platform/linux/icalstore.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

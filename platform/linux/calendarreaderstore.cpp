@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/calendarreaderstore.h"
 
+#include "calendar/ical/calendarwire.h"
 #include "platform/defaults.h"
-#include "platform/linux/calendarwire.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

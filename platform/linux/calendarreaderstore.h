@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "calendar/ical/icalstore.h"
 #include "platform/calendarstore.h"
-#include "platform/linux/icalstore.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

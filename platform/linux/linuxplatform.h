@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "calendar/ical/icalstore.h"
 #include "platform/linux/calendarreaderstore.h"
 #include "platform/linux/canberrasound.h"
 #include "platform/linux/dbusnotifier.h"
 #include "platform/linux/edscalendarstore.h"
-#include "platform/linux/icalstore.h"
 #include "platform/linux/logindsleepwatch.h"
 #include "platform/linux/mergedcalendarstore.h"
 #include "platform/linux/pkexecrunner.h"

@@ -2,9 +2,9 @@
 // The file calendar store on the fixtures of tests/data/calendars: the calendars it finds, the
 // occurrences it expands, what it reads again, its change signal, and the service on top of it.
 #include "calendar/calendarservice.h"
+#include "calendar/ical/icalparse.h"
+#include "calendar/ical/icalstore.h"
 #include "fakes/fakes.h"
-#include "platform/linux/icalparse.h"
-#include "platform/linux/icalstore.h"
 
 #include "engine/loc.h"
 

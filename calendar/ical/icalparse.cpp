@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/icalparse.h"
+#include "calendar/ical/icalparse.h"
 
 #include <QDateTime>
 #include <QHash>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/icalstore.h"
+#include "calendar/ical/icalstore.h"
 
+#include "calendar/ical/icalparse.h"
 #include "platform/defaults.h"
-#include "platform/linux/icalparse.h"
 
 #include <QDesktopServices>
 #include <QDir>

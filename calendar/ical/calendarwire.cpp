@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/calendarwire.h"
+#include "calendar/ical/calendarwire.h"
 
 #include <QJsonDocument>
 #include <QTimeZone>

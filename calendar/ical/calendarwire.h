@@ -12,8 +12,8 @@
 //   {"file":file}      the calendar library is about to read this file or expand its series
 //   {"changed":true}   the folders changed on disk
 // where a file is {"path","size","mtime"}.
+#include "calendar/ical/icalstore.h"
 #include "platform/calendarstore.h"
-#include "platform/linux/icalstore.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
