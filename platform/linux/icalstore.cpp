@@ -186,9 +186,11 @@ struct IcalCalendarStore::Impl {
         // While the folder is watched for the names of what changes in it, a check after a change
         // looks at the files named only; `whole` asks for every file to be checked once more.
         int watch = -1;
+        dev_t watchDev = 0; // the folder watched (a folder moved or replaced is another one)
+        ino_t watchIno = 0;
         bool whole = true;
         std::set<std::string> named;
-        // The events of all files: single ones by start, series apart; rebuilt when a file changes.
+        // The events of all files: single ones by start, series apart; updated when files change.
         // In order of start, then of file name, then as listed in the file.
         struct Single {
             qint64 start, end;
@@ -274,16 +276,18 @@ struct IcalCalendarStore::Impl {
                     continue;
                 }
                 if (w == watched.end()) continue;
+                const bool lost = e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT);
                 for (auto& [_, cal] : cals) {
-                    if (cal.watch != e->wd || !cal.plainFile.isEmpty()) continue;
-                    if (e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
-                        cal.whole = true;
-                        if (e->mask & IN_IGNORED) cal.watch = -1;
-                    } else if (e->len > 0) {
+                    if (cal.watch != e->wd) continue;
+                    if (lost)
+                        unwatch(cal);
+                    else if (e->len > 0)
                         cal.named.insert(std::string(e->name));
-                    }
                 }
-                if (e->mask & IN_IGNORED) watched.erase(w);
+                if (lost) {
+                    if (!(e->mask & IN_IGNORED)) ::inotify_rm_watch(names, e->wd);
+                    watched.erase(w);
+                }
             }
         }
     }
@@ -296,9 +300,18 @@ struct IcalCalendarStore::Impl {
             ::inotify_add_watch(names, QFile::encodeName(cal.folder).constData(),
                                 IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
                                     IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
-        if (wd < 0) return;
+        struct stat st {};
+        if (wd < 0 || ::stat(QFile::encodeName(cal.folder).constData(), &st) != 0) return;
         cal.watch = wd;
+        cal.watchDev = st.st_dev;
+        cal.watchIno = st.st_ino;
         watched[wd] = cal.folder;
+    }
+
+    // Stops trusting a folder's watch: every file is checked next, and the folder watched anew.
+    static void unwatch(Cal& cal) {
+        cal.watch = -1;
+        cal.whole = true;
     }
 
     // Watches of folders that are no calendar any more.
@@ -321,6 +334,13 @@ struct IcalCalendarStore::Impl {
         const QByteArray folder = QFile::encodeName(cal.folder);
         if (cal.plainFile.isEmpty()) {
             readNames();
+            if (cal.watch >= 0) {
+                // The folder at the path may be another one now (moved, replaced, a link re-pointed).
+                struct stat st {};
+                if (::stat(folder.constData(), &st) != 0 || st.st_dev != cal.watchDev ||
+                    st.st_ino != cal.watchIno)
+                    unwatch(cal);
+            }
             if (cal.watch >= 0 && !cal.whole && cal.sinceCheck.isValid() &&
                 cal.sinceCheck.elapsed() < kRecheckMs && syncNamed(cal, folder))
                 return;

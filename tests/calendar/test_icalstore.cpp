@@ -196,6 +196,12 @@ TEST_F(Store, OnlyChangedFilesAreReadAgain) {
     EXPECT_EQ(listed(later, u"t:work"_s), listed(fresh, u"t:work"_s));
     EXPECT_EQ(listed(later, u"t:work"_s).count(u"coffee-1@2026-03-04T08:45:00+00:00"_s), 2)
         << qPrintable(listed(later, u"t:work"_s).join(u' '));
+
+    // Another folder put in the place of the collection's: what it holds is listed, nothing else.
+    ASSERT_TRUE(QDir().rename(root() + u"/work"_s, dir.path() + u"/former-work"_s));
+    ASSERT_TRUE(writeFile(root() + u"/work/coffee.ics"_s, text));
+    EXPECT_EQ(listed(fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 18, 8, 0)), u"t:work"_s),
+              QStringList{u"coffee-1@2026-03-04T08:45:00+00:00"_s});
 }
 
 TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {
