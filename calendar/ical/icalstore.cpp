@@ -17,12 +17,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <strings.h>
@@ -52,6 +54,9 @@ QString configHome() {
 
 bool isIcsName(const QString& name) {
     return name.endsWith(u".ics"_s, Qt::CaseInsensitive);
+}
+bool isItemName(std::string_view name) {
+    return name.size() >= 5 && ::strcasecmp(name.data() + name.size() - 4, ".ics") == 0;
 }
 
 // Opens a regular file only: a pipe would block the open itself, a device would never end.
@@ -178,10 +183,24 @@ struct IcalCalendarStore::Impl {
         qint64 folderMtimeNs = -1;
         QElapsedTimer sinceCheck;
         bool dirty = true;
-        // The events of all files: single ones by start, series apart; rebuilt when a file changes.
+        // While the folder is watched for the names of what changes in it, a check after a change
+        // looks at the files named only; `whole` asks for every file to be checked once more.
+        int watch = -1;
+        dev_t watchDev = 0; // the folder watched (a folder moved or replaced is another one)
+        ino_t watchIno = 0;
+        bool whole = true;
+        std::set<std::string> named;
+        // The events of all files: single ones by start, series apart; updated when files change.
+        // In order of start, then of file name, then as listed in the file.
         struct Single {
             qint64 start, end;
             const IcalEvent* event;
+            const std::string* file;
+            bool operator<(const Single& o) const {
+                if (start != o.start) return start < o.start;
+                if (file != o.file) return *file < *o.file;
+                return std::less<const IcalEvent*>()(event, o.event);
+            }
         };
         std::vector<Single> singles;
         struct Series {
@@ -190,11 +209,15 @@ struct IcalCalendarStore::Impl {
             qint64 size, mtimeNs;
         };
         std::vector<Series> series;
-        qint64 longest = 0;
+        qint64 longest = 0; // at least the length of the longest single event
+        qsizetype skippedFiles = 0;
     };
 
     QList<CalendarRoot> roots;
     std::map<QString, Cal> cals;
+    // Names what changes in the collections' folders (none when the system refuses).
+    int names = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::map<int, QString> watched; // watch → folder
     QStringList order;
     QFileSystemWatcher watcher;
     QTimer settle;
@@ -227,6 +250,81 @@ struct IcalCalendarStore::Impl {
         for (auto& [_, cal] : cals) {
             cal.files.clear();
             cal.dirty = true;
+            cal.whole = true;
+        }
+    }
+
+    ~Impl() {
+        if (names >= 0) ::close(names);
+    }
+
+    // Collects the names of the items changed since the last call, for the calendars of their
+    // folders. A lost event (the queue overflowed) or a folder gone or moved has every file checked.
+    void readNames() {
+        if (names < 0) return;
+        alignas(inotify_event) char buf[16384];
+        for (;;) {
+            const ssize_t n = ::read(names, buf, sizeof buf);
+            if (n <= 0) break;
+            for (ssize_t at = 0; at < n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+                at += ssize_t(sizeof(inotify_event) + e->len);
+                const auto w = watched.find(e->wd);
+                if (e->mask & IN_Q_OVERFLOW) {
+                    for (auto& [_, cal] : cals)
+                        cal.whole = true;
+                    continue;
+                }
+                if (w == watched.end()) continue;
+                const bool lost = e->mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT);
+                for (auto& [_, cal] : cals) {
+                    if (cal.watch != e->wd) continue;
+                    if (lost)
+                        unwatch(cal);
+                    else if (e->len > 0)
+                        cal.named.insert(std::string(e->name));
+                }
+                if (lost) {
+                    if (!(e->mask & IN_IGNORED)) ::inotify_rm_watch(names, e->wd);
+                    watched.erase(w);
+                }
+            }
+        }
+    }
+
+    // Watches a collection's folder before its files are listed, so nothing changed after the
+    // listing goes unnamed.
+    void watchNames(Cal& cal) {
+        if (names < 0 || cal.watch >= 0) return;
+        const int wd =
+            ::inotify_add_watch(names, QFile::encodeName(cal.folder).constData(),
+                                IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY |
+                                    IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+        struct stat st {};
+        if (wd < 0 || ::stat(QFile::encodeName(cal.folder).constData(), &st) != 0) return;
+        cal.watch = wd;
+        cal.watchDev = st.st_dev;
+        cal.watchIno = st.st_ino;
+        watched[wd] = cal.folder;
+    }
+
+    // Stops trusting a folder's watch: every file is checked next, and the folder watched anew.
+    static void unwatch(Cal& cal) {
+        cal.watch = -1;
+        cal.whole = true;
+    }
+
+    // Watches of folders that are no calendar any more.
+    void unwatchGone() {
+        for (auto it = watched.begin(); it != watched.end();) {
+            const bool used = std::any_of(cals.begin(), cals.end(),
+                                          [&](const auto& c) { return c.second.watch == it->first; });
+            if (used) {
+                ++it;
+                continue;
+            }
+            ::inotify_rm_watch(names, it->first);
+            it = watched.erase(it);
         }
     }
 
@@ -235,11 +333,25 @@ struct IcalCalendarStore::Impl {
     void sync(Cal& cal) {
         const QByteArray folder = QFile::encodeName(cal.folder);
         if (cal.plainFile.isEmpty()) {
+            readNames();
+            if (cal.watch >= 0) {
+                // The folder at the path may be another one now (moved, replaced, a link re-pointed).
+                struct stat st {};
+                if (::stat(folder.constData(), &st) != 0 || st.st_dev != cal.watchDev ||
+                    st.st_ino != cal.watchIno)
+                    unwatch(cal);
+            }
+            if (cal.watch >= 0 && !cal.whole && cal.sinceCheck.isValid() &&
+                cal.sinceCheck.elapsed() < kRecheckMs && syncNamed(cal, folder))
+                return;
+            const bool whole = std::exchange(cal.whole, false);
+            watchNames(cal);
+            cal.named.clear();
             struct stat st {};
             const qint64 mtime = ::stat(folder.constData(), &st) == 0
                                      ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec
                                      : -2;
-            if (!cal.dirty && mtime == cal.folderMtimeNs && cal.sinceCheck.isValid() &&
+            if (!whole && !cal.dirty && mtime == cal.folderMtimeNs && cal.sinceCheck.isValid() &&
                 cal.sinceCheck.elapsed() < kRecheckMs)
                 return;
             cal.folderMtimeNs = mtime;
@@ -248,26 +360,8 @@ struct IcalCalendarStore::Impl {
         }
         const quint64 generation = ++cal.generation;
         bool changedSet = false;
-        // Re-reads a file when it is new or its size or modification time changed.
         auto check = [&](std::string_view name, const struct stat& st) {
-            const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-            auto it = cal.files.find(name);
-            if (it == cal.files.end()) {
-                it = cal.files.emplace(std::string(name), FileEntry{}).first;
-                changedSet = true;
-            }
-            FileEntry& e = it->second;
-            e.seen = generation;
-            const QString path =
-                cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
-            const bool skip = skipped(path, st.st_size, mtime);
-            if (!e.content || e.size != st.st_size || e.mtimeNs != mtime || skip != e.skipped) {
-                e.size = st.st_size;
-                e.mtimeNs = mtime;
-                e.skipped = skip;
-                e.content = read(path, st.st_size, mtime);
-                changedSet = true;
-            }
+            changedSet = checkFile(cal, name, st, generation) || changedSet;
         };
         if (!cal.plainFile.isEmpty()) {
             const QByteArray name = QFile::encodeName(cal.plainFile);
@@ -279,7 +373,7 @@ struct IcalCalendarStore::Impl {
             const int fd = ::dirfd(dir);
             while (dirent* ent = ::readdir(dir)) {
                 const std::string_view name(ent->d_name);
-                if (name.size() < 5 || ::strcasecmp(name.data() + name.size() - 4, ".ics") != 0) continue;
+                if (!isItemName(name)) continue;
                 struct stat st {};
                 if (::fstatat(fd, ent->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
                 check(name, st);
@@ -297,29 +391,124 @@ struct IcalCalendarStore::Impl {
         if (changedSet) index(cal);
     }
 
+    // Re-reads a file when it is new or its size or modification time changed; true when the
+    // calendar's set of files or their content changed.
+    bool checkFile(Cal& cal, std::string_view name, const struct stat& st, quint64 generation) {
+        bool changedSet = false;
+        const qint64 mtime = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        auto it = cal.files.find(name);
+        if (it == cal.files.end()) {
+            it = cal.files.emplace(std::string(name), FileEntry{}).first;
+            changedSet = true;
+        }
+        FileEntry& e = it->second;
+        e.seen = generation;
+        const QString path =
+            cal.folder + u'/' + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+        const bool skip = skipped(path, st.st_size, mtime);
+        if (!e.content || e.size != st.st_size || e.mtimeNs != mtime || skip != e.skipped) {
+            e.size = st.st_size;
+            e.mtimeNs = mtime;
+            e.skipped = skip;
+            e.content = read(path, st.st_size, mtime);
+            changedSet = true;
+        }
+        return changedSet;
+    }
+
+    // Checks only the files named since the last check; false when the folder cannot be opened.
+    bool syncNamed(Cal& cal, const QByteArray& folder) {
+        if (cal.named.empty()) return true;
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return false;
+        std::vector<std::shared_ptr<const IcalFile>> former; // kept until their events left the lists
+        std::vector<const std::string*> now;
+        for (const std::string& name : cal.named) {
+            if (!isItemName(name)) continue;
+            auto it = cal.files.find(name);
+            std::shared_ptr<const IcalFile> was;
+            if (it != cal.files.end()) {
+                was = it->second.content;
+                cal.skippedFiles -= it->second.skipped;
+            }
+            struct stat st {};
+            if (::fstatat(fd, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode)) {
+                const bool changed = checkFile(cal, name, st, cal.generation);
+                it = cal.files.find(name);
+                cal.skippedFiles += it->second.skipped;
+                if (!changed) continue;
+                now.push_back(&it->first);
+            } else if (it != cal.files.end()) {
+                cal.files.erase(it);
+            }
+            if (was) former.push_back(std::move(was));
+        }
+        ::close(fd);
+        cal.named.clear();
+        if (!former.empty() || !now.empty()) reindex(cal, former, now);
+        return true;
+    }
+
+    static bool seriesBefore(const Cal::Series& a, const Cal::Series& b) {
+        if (a.file != b.file) return *a.file < *b.file;
+        return std::less<const IcalEvent*>()(a.event, b.event);
+    }
+
+    // Adds a file's events to the calendar's lists, unsorted; false when it has none.
+    static bool collect(Cal& cal, const std::string& name, const FileEntry& entry,
+                        std::vector<Cal::Single>& singles, std::vector<Cal::Series>& series) {
+        if (!entry.content || entry.content->events.empty()) return false;
+        for (const IcalEvent& e : entry.content->events) {
+            if (e.recurrence) {
+                series.push_back({&e, &name, entry.size, entry.mtimeNs});
+            } else {
+                singles.push_back({e.startMs, e.endMs, &e, &name});
+                cal.longest = std::max(cal.longest, e.endMs - e.startMs);
+            }
+        }
+        return true;
+    }
+
     void index(Cal& cal) {
-        std::vector<const std::string*> names;
-        for (const auto& [name, entry] : cal.files)
-            names.push_back(&name);
-        std::sort(names.begin(), names.end(),
-                  [](const std::string* a, const std::string* b) { return *a < *b; });
         cal.singles.clear();
         cal.series.clear();
         cal.longest = 0;
-        for (const std::string* name : names) {
-            const FileEntry& entry = cal.files.find(*name)->second;
-            if (!entry.content) continue;
-            for (const IcalEvent& e : entry.content->events) {
-                if (e.recurrence) {
-                    cal.series.push_back({&e, name, entry.size, entry.mtimeNs});
-                } else {
-                    cal.singles.push_back({e.startMs, e.endMs, &e});
-                    cal.longest = std::max(cal.longest, e.endMs - e.startMs);
-                }
-            }
+        cal.skippedFiles = 0;
+        for (const auto& [name, entry] : cal.files) {
+            collect(cal, name, entry, cal.singles, cal.series);
+            cal.skippedFiles += entry.skipped;
         }
-        std::stable_sort(cal.singles.begin(), cal.singles.end(),
-                         [](const Cal::Single& a, const Cal::Single& b) { return a.start < b.start; });
+        std::sort(cal.singles.begin(), cal.singles.end());
+        std::sort(cal.series.begin(), cal.series.end(), seriesBefore);
+    }
+
+    // After a few files changed: the events of their former content leave the lists, those of
+    // the files now there are merged in. Work in proportion to the change, but for moving the
+    // lists' entries along.
+    void reindex(Cal& cal, const std::vector<std::shared_ptr<const IcalFile>>& former,
+                 const std::vector<const std::string*>& now) {
+        constexpr size_t kFew = 16;
+        if (former.size() > kFew || now.size() > kFew) return index(cal);
+        const auto wasIn = [&](const IcalEvent* e) {
+            const std::less<const IcalEvent*> less;
+            return std::any_of(former.begin(), former.end(), [&](const auto& f) {
+                return !f->events.empty() && !less(e, f->events.data()) &&
+                       less(e, f->events.data() + f->events.size());
+            });
+        };
+        if (std::any_of(former.begin(), former.end(), [](const auto& f) { return !f->events.empty(); })) {
+            std::erase_if(cal.singles, [&](const Cal::Single& s) { return wasIn(s.event); });
+            std::erase_if(cal.series, [&](const Cal::Series& s) { return wasIn(s.event); });
+        }
+        std::vector<Cal::Single> singles;
+        std::vector<Cal::Series> series;
+        for (const std::string* name : now)
+            collect(cal, *name, cal.files.find(*name)->second, singles, series);
+        std::sort(singles.begin(), singles.end());
+        const auto mid = cal.singles.insert(cal.singles.end(), singles.begin(), singles.end());
+        std::inplace_merge(cal.singles.begin(), mid, cal.singles.end());
+        for (const Cal::Series& s : series)
+            cal.series.insert(std::upper_bound(cal.series.begin(), cal.series.end(), s, seriesBefore), s);
     }
 
     // One calendar found by the scan; an earlier one with the same identifier keeps its files.
@@ -396,6 +585,7 @@ struct IcalCalendarStore::Impl {
                 cal.owners = {cal.info.title.toLower()};
         }
         cals = std::move(next);
+        unwatchGone();
         watch();
     }
 
@@ -488,6 +678,8 @@ void IcalCalendarStore::setOnFile(std::function<void(const FileMark&)> told) {
 
 void IcalCalendarStore::skipFile(const FileMark& file) {
     d->skip.insert(file);
+    for (auto& [_, cal] : d->cals)
+        cal.whole = true;
 }
 
 CalendarAccess IcalCalendarStore::authorizationStatus() const {
@@ -507,8 +699,9 @@ QList<StoreCalendar> IcalCalendarStore::calendars() const {
     for (const QString& id : d->order) {
         const Impl::Cal& cal = d->cals.at(id);
         StoreCalendar c = cal.info;
-        for (const auto& [name, entry] : cal.files)
-            if (entry.skipped) c.skipped << QFile::decodeName(QByteArray::fromStdString(name));
+        if (cal.skippedFiles > 0)
+            for (const auto& [name, entry] : cal.files)
+                if (entry.skipped) c.skipped << QFile::decodeName(QByteArray::fromStdString(name));
         c.skipped.sort();
         out.append(std::move(c));
     }

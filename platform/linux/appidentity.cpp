@@ -191,7 +191,10 @@ std::optional<ProcStat> parseStat(QByteArrayView text) {
     bool ok = false;
     const quint64 started = fields[19].toULongLong(&ok);
     if (!ok) return std::nullopt;
-    return ProcStat{QString::fromUtf8(text.sliced(open + 1, close - open - 1)), fields[0][0], started};
+    constexpr quint64 kKernelThreadFlag = 0x00200000; // field 9, the kernel's flags
+    const bool kernel = fields[6].toULongLong() & kKernelThreadFlag;
+    return ProcStat{QString::fromUtf8(text.sliced(open + 1, close - open - 1)), fields[0][0], started,
+                    kernel};
 }
 
 QString programName(QByteArrayView cmdline, const QString& comm) {

@@ -58,6 +58,7 @@ struct ProcStat {
     QString comm; // the kernel's name for the process: its program's file name, cut at 15 bytes
     char state = 0;
     quint64 started = 0;
+    bool kernelThread = false; // runs no program of its own, and never will
 };
 std::optional<ProcStat> parseStat(QByteArrayView text);
 // A zombie or dead process: still listed, already gone.

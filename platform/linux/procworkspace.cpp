@@ -8,9 +8,11 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -57,6 +59,18 @@ QByteArray exeLink(const QString& procDir) {
     char buf[PATH_MAX];
     const ssize_t n = ::readlink(QFile::encodeName(procDir + u"/exe"_s).constData(), buf, sizeof buf - 1);
     return n > 0 ? QByteArray(buf, n) : QByteArray();
+}
+
+// Whether a process's executable link (under the open /proc folder) still reads `link`; no text is
+// made on the way, as this is asked of every process of the user's on every sweep.
+bool exeLinkIs(int procFd, qint64 pid, const QByteArray& link) {
+    char path[32];
+    auto [end, ec] = std::to_chars(path, path + sizeof path - 5, pid);
+    if (ec != std::errc()) return false;
+    std::memcpy(end, "/exe", 5);
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlinkat(procFd, path, buf, sizeof buf - 1);
+    return QByteArrayView(buf, n > 0 ? n : 0) == QByteArrayView(link);
 }
 
 // The file name of an executable link's target.
@@ -116,7 +130,9 @@ ProcWorkspace::Known ProcWorkspace::learn(qint64 pid) const {
     k.own = true;
     k.exeLink = exeLink(dir);
     const auto s = statOf(pid);
-    if (!s || isGone(*s)) return k;
+    // A kernel thread never runs a program: there is nothing to check on later sweeps.
+    if (s && s->kernelThread) k.own = false;
+    if (!s || isGone(*s) || s->kernelThread) return k;
     Process p;
     p.pid = pid;
     p.started = s->started;
@@ -165,11 +181,40 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
         m_known.clear();
         changed = true;
     }
+    // No id handed out since the last sweep: no process is new, so the known ones are all there is
+    // to check, and /proc need not be listed. One that is gone shows in its executable link.
+    const bool noneNew = !changed && last == m_lastPid;
     m_lastPid = last;
     m_knownOwnCgroup = m_ownCgroup;
     const qint64 now = monotonicMs();
 
-    if (DIR* d = ::opendir(QFile::encodeName(m_procRoot).constData())) {
+    // Learned once more after its start-up (a service's fork has run its program by now, a
+    // launched process has been moved into its unit, a login has changed its user), and whenever
+    // it runs another program or has ended, leaving a zombie.
+    const auto recheck = [&](qint64 pid, Known& k, int procFd) {
+        const bool settle = !k.settled && now - k.learnedMs >= kSettleMs;
+        if (settle || (k.own && !exeLinkIs(procFd, pid, k.exeLink))) {
+            Known again = learn(pid);
+            changed = changed || again.process || k.process;
+            again.learnedMs = k.learnedMs;
+            again.settled = k.settled || settle;
+            k = again;
+        }
+        k.sweep = m_sweeps;
+    };
+    const int procFd =
+        noneNew ? ::open(QFile::encodeName(m_procRoot).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (procFd >= 0) {
+        for (auto it = m_known.begin(); it != m_known.end(); ++it) {
+            struct stat st {};
+            // One whose link cannot be read is looked for itself; gone, it is forgotten below.
+            if (it->own && it->exeLink.isEmpty() &&
+                ::fstatat(procFd, QByteArray::number(it.key()).constData(), &st, 0) != 0)
+                continue;
+            recheck(it.key(), *it, procFd);
+        }
+        ::close(procFd);
+    } else if (DIR* d = ::opendir(QFile::encodeName(m_procRoot).constData())) {
         while (const dirent* e = ::readdir(d)) {
             const QByteArrayView name(e->d_name);
             if (name.isEmpty() ||
@@ -182,22 +227,11 @@ QList<RunningApp> ProcWorkspace::runningApplications() {
             if (it == m_known.end()) {
                 it = m_known.insert(pid, learn(pid));
                 it->learnedMs = now;
+                it->sweep = m_sweeps;
                 changed = changed || it->process;
             } else {
-                // Learned once more after its start-up (a service's fork has run its program by
-                // now, a launched process has been moved into its unit, a login has changed its
-                // user), and whenever it runs another program or has ended, leaving a zombie.
-                const bool settle = !it->settled && now - it->learnedMs >= kSettleMs;
-                if (settle ||
-                    (it->own && exeLink(m_procRoot + u'/' + QString::fromLatin1(name)) != it->exeLink)) {
-                    Known again = learn(pid);
-                    changed = changed || again.process || it->process;
-                    again.learnedMs = it->learnedMs;
-                    again.settled = it->settled || settle;
-                    *it = again;
-                }
+                recheck(pid, *it, ::dirfd(d));
             }
-            it->sweep = m_sweeps;
         }
         ::closedir(d);
     }

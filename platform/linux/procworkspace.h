@@ -12,10 +12,10 @@ class QSocketNotifier;
 
 // The user's running applications, read from /proc. Each process is learned when first seen, and
 // once more at the first sweep a second or more later (after its start-up); afterwards a sweep lists
-// /proc and reads only each known process's executable link, so it costs little however many
-// processes run. Terminating one sends SIGTERM to each of its processes (to its whole app unit when
-// it has one), forcing sends SIGKILL. Launches are seen as new units in the user's app.slice control
-// group.
+// /proc (only when an id was handed out since the last one) and reads only each known process's
+// executable link, so it costs little however many processes run. Terminating one sends SIGTERM to each of
+// its processes (to its whole app unit when it has one), forcing sends SIGKILL. Launches are seen as new
+// units in the user's app.slice control group.
 //
 // Never signalled, whatever is asked: this process, init, ids that are not plain process ids,
 // processes whose program is one of the session's vital ones, and this process's control group as
@@ -48,7 +48,7 @@ public:
 private:
     // What a sweep knows about one process id.
     struct Known {
-        bool own = false;     // the user's: its executable link is checked on every sweep
+        bool own = false;     // the user's program: its executable link is checked each sweep
         bool settled = false; // learned again after its start-up was over
         qint64 learnedMs = 0; // when it was first learned (monotonic clock)
         QByteArray exeLink;   // the executable link as last read (empty: unreadable)

@@ -175,6 +175,33 @@ TEST_F(Store, OnlyChangedFilesAreReadAgain) {
     EXPECT_EQ(store->filesParsed(), first + 1);
     EXPECT_TRUE(byTitle(events, u"Coffee chat!"_s));
     EXPECT_FALSE(byTitle(events, u"Design review"_s));
+
+    // Copies written beside it and one moved in: read once each, and the events are those a new
+    // store lists, in the same order (equal starts by file name).
+    ASSERT_TRUE(writeFile(root() + u"/work/zz-coffee.ics"_s, text));
+    ASSERT_TRUE(writeFile(dir.path() + u"/aa-coffee.ics"_s, text));
+    ASSERT_TRUE(QFile::rename(dir.path() + u"/aa-coffee.ics"_s, root() + u"/work/aa-coffee.ics"_s));
+    QFile::remove(item);
+    const QList<StoreEvent> later = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 18, 8, 0));
+    EXPECT_EQ(store->filesParsed(), first + 3);
+    store = std::make_unique<IcalCalendarStore>(defaults,
+                                                QList<CalendarRoot>{{root(), u"t"_s, u"Tests"_s, false}});
+    const QList<StoreEvent> fresh = fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 18, 8, 0));
+    auto listed = [](const QList<StoreEvent>& events, const QString& calendar) {
+        QStringList out;
+        for (const StoreEvent& e : events)
+            if (e.calendarId == calendar) out << e.id + u'@' + e.start.toString(Qt::ISODate);
+        return out;
+    };
+    EXPECT_EQ(listed(later, u"t:work"_s), listed(fresh, u"t:work"_s));
+    EXPECT_EQ(listed(later, u"t:work"_s).count(u"coffee-1@2026-03-04T08:45:00+00:00"_s), 2)
+        << qPrintable(listed(later, u"t:work"_s).join(u' '));
+
+    // Another folder put in the place of the collection's: what it holds is listed, nothing else.
+    ASSERT_TRUE(QDir().rename(root() + u"/work"_s, dir.path() + u"/former-work"_s));
+    ASSERT_TRUE(writeFile(root() + u"/work/coffee.ics"_s, text));
+    EXPECT_EQ(listed(fetch(utcTime(2026, 3, 4, 8, 0), utcTime(2026, 3, 18, 8, 0)), u"t:work"_s),
+              QStringList{u"coffee-1@2026-03-04T08:45:00+00:00"_s});
 }
 
 TEST_F(Store, BrokenAndHostileFilesCostNothingButThemselves) {

@@ -138,7 +138,10 @@ TEST(WorkspaceIdentity, ProcessFilesSurviveAwkwardNamesTruncationAndUnsafeIds) {
     EXPECT_EQ(s->state, 'S');
     EXPECT_EQ(s->started, 777777u);
     EXPECT_FALSE(isGone(*s));
+    EXPECT_FALSE(s->kernelThread);
     EXPECT_TRUE(isGone(*parseStat(statLine(321, "x", 'Z', 1))));
+    EXPECT_TRUE(
+        parseStat(statLine(321, "kworker/0:1", 'I', 5).replace(" 4194560 ", " 69238880 "))->kernelThread);
     EXPECT_FALSE(parseStat("321 (x) S 1 1 1"));
     EXPECT_FALSE(parseStat("no parenthesis at all"));
     QFile self(u"/proc/self/stat"_s);
@@ -350,12 +353,18 @@ TEST(WorkspaceProcFolder, LaterSweepsSeeWhatIsNewGoneOrRunsAnotherProgramAndAReu
     lastPid(4);
     EXPECT_EQ(ids(), (QStringList{u"vim#1"_s, u"slack#2"_s, u"discord#4"_s}));
 
+    // No id handed out since: a process that runs another program, and one gone, are still seen.
+    QFile::remove(root + u"4300004/exe"_s);
+    QFile::link(u"/usr/bin/firefox"_s, root + u"4300004/exe"_s);
+    QDir(root + u"4300001"_s).removeRecursively();
+    EXPECT_EQ(ids(), (QStringList{u"slack#2"_s, u"firefox#4"_s}));
+
     // Ids wrapped around: one seen before now belongs to another process of the same program, in an
     // application's unit.
     add(1, u"/usr/bin/vim"_s,
         "0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gvim-7.scope\n");
     lastPid(1);
-    EXPECT_EQ(ids(), (QStringList{u"gvim#1"_s, u"slack#2"_s, u"discord#4"_s}));
+    EXPECT_EQ(ids(), (QStringList{u"gvim#1"_s, u"slack#2"_s, u"firefox#4"_s}));
 }
 
 // ---- Real processes ------------------------------------------------------------------------------
