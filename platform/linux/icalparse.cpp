@@ -454,11 +454,11 @@ struct Reader {
 };
 } // namespace
 
-IcalFile parseIcal(const QByteArray& data, const QTimeZone& local) {
+IcalFile parseIcal(const QByteArray& text, const QTimeZone& local) {
     quietLibical();
     IcalFile file;
-    if (data.isEmpty()) return file;
-    icalcomponent* root = icalparser_parse_string(data.constData());
+    if (text.isEmpty()) return file;
+    icalcomponent* root = icalparser_parse_string(text.constData());
     icalerror_clear_errno();
     if (!root) return file;
     auto read = [&](icalcomponent* vcal) {
