@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, &Shell::setStatusItemRegistered);
     if (instance.busAvailable()) item.start(instance.connection());
 
-    const int status = app.exec();
+    const int status = QApplication::exec();
     platform.defaults.sync();
     return status;
 }

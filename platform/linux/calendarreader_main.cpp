@@ -122,5 +122,5 @@ int main(int argc, char** argv) {
 #endif
     QCoreApplication app(argc, argv);
     Reader reader;
-    return app.exec();
+    return QCoreApplication::exec();
 }
