@@ -165,7 +165,7 @@ struct IcalRecurrence {
     bool hasRule = false;
     icalrecurrencetype rule{}; // UNTIL already in dtstart's wall time
     struct Extra {
-        icaltimetype start;
+        icaltimetype start{};
         Zone zone;
         qint64 endMs = -1; // a PERIOD's own end
     };
