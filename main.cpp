@@ -54,7 +54,7 @@ void catchSignals() {
     sigaction(SIGHUP, &sa, nullptr);
 }
 
-void routeSignals(QObject* owner, std::function<void()> onQuit) {
+void routeSignals(QObject* owner, const std::function<void()>& onQuit) {
     if (g_signalPipe[0] < 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [onQuit] {

@@ -91,7 +91,7 @@ QString text(const char* s) {
 // The zones of one VCALENDAR, looked up once per TZID.
 class ZoneBook {
 public:
-    ZoneBook(icalcomponent* vcal, QTimeZone local) : m_vcal(vcal), m_local(std::move(local)) {}
+    ZoneBook(icalcomponent* vcal, const QTimeZone& local) : m_vcal(vcal), m_local(local) {}
 
     Zone zoneOf(icalproperty* prop, const icaltimetype& t) {
         if (icaltime_is_utc(t)) return Zone{Zone::utc, nullptr, nullptr, QTimeZone::utc()};
