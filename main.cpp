@@ -54,7 +54,7 @@ void catchSignals() {
     sigaction(SIGHUP, &sa, nullptr);
 }
 
-void routeSignals(QObject* owner, std::function<void()> onQuit) {
+void routeSignals(QObject* owner, const std::function<void()>& onQuit) {
     if (g_signalPipe[0] < 0) return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [onQuit] {
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     QObject::connect(&item, &StatusNotifierItem::registeredChanged, &shell, &Shell::setStatusItemRegistered);
     if (instance.busAvailable()) item.start(instance.connection());
 
-    const int status = app.exec();
+    const int status = QApplication::exec();
     platform.defaults.sync();
     return status;
 }

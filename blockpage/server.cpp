@@ -448,7 +448,7 @@ private:
     std::int64_t resumeAt_ = 0;
 
     Response response_;
-    char buf_[kReadSize];
+    char buf_[kReadSize]{};
 };
 
 } // namespace

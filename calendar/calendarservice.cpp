@@ -79,7 +79,7 @@ QString UpcomingEvent::shortRelative(const QDateTime& now) const {
     const qint64 m = minutesUntil(ms);
     if (m <= 59) return pick(u"in "_s, u"dans "_s) + QString::number(m) + u"m"_s;
     const QDateTime local = startSeenFrom(start, now);
-    const QString time = compactTimeText(local);
+    QString time = compactTimeText(local);
     const QDate today = now.date();
     if (local.date() == today) return time;
     if (local.date() == today.addDays(1)) return pick(u"tmw "_s, u"dem "_s) + time;
@@ -88,7 +88,7 @@ QString UpcomingEvent::shortRelative(const QDateTime& now) const {
 
 QString UpcomingEvent::statusLabel(bool withTitle, int maxTitle, const QDateTime& now) const {
     const bool inProgress = start <= now && end > now;
-    const QString relative = inProgress ? pick(u"now"_s, u"là"_s) : shortRelative(now);
+    QString relative = inProgress ? pick(u"now"_s, u"là"_s) : shortRelative(now);
     if (!withTitle) return relative;
     // Cut by characters, never inside a surrogate pair.
     const QList<uint> chars = title.toUcs4();
@@ -185,7 +185,7 @@ void CalendarService::refreshEvents() {
     if (!to.isValid()) to = now.addSecs(1209600);
 
     QPointer<CalendarService> self(this);
-    m_store.events(ids, from, to, [self, generation, now, watched](QList<StoreEvent> events) {
+    m_store.events(ids, from, to, [self, generation, now, watched](const QList<StoreEvent>& events) {
         if (!self || generation != self->m_generation) return;
         // The earliest started event and the earliest one to come, in one pass; of events that
         // start together, the first listed.
@@ -216,16 +216,16 @@ void CalendarService::refreshEvents() {
     });
 }
 
-QString CalendarService::identifierFor(const UpcomingEvent& e) const {
+QString CalendarService::identifierFor(const UpcomingEvent& withoutId) const {
     // An event the store gives no identifier gets a fresh one, except that the meeting already
     // shown keeps its own: otherwise every refresh would replace it, and warn about it again.
     for (const auto* shown : {&m_current, &m_next}) {
         if (!*shown || !m_generatedIds.contains((*shown)->id)) continue;
-        UpcomingEvent same = e;
+        UpcomingEvent same = withoutId;
         same.id = (*shown)->id;
         if (same == **shown) return same.id;
     }
-    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (m_generatedIds.size() > 64) { // only those still shown can be asked for again
         QSet<QString> kept;
         for (const auto* shown : {&m_current, &m_next})

@@ -46,13 +46,13 @@ QString focusedDurationText(qint64 seconds) {
     return QString::number(minutes) + QStringLiteral(" min");
 }
 
-QStringList normalizePreferredLanguages(QStringList langs) {
-    for (QString& l : langs) {
+QStringList normalizePreferredLanguages(QStringList uiLanguages) {
+    for (QString& l : uiLanguages) {
         // The portable locale carries no language of its own; its texts are English.
         if (l == u"C" || l == u"POSIX" || l.startsWith(u"C.") || l.startsWith(u"POSIX."))
             l = QStringLiteral("en");
     }
-    return langs;
+    return uiLanguages;
 }
 
 Loc::Loc(Defaults& defaults, const QStringList& preferred, QObject* parent)

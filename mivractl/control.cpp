@@ -34,7 +34,7 @@ QString timeOf(const QString& iso) {
 } // namespace
 
 QString language(const QVariantMap& properties) {
-    const QString running = properties.value(u"Language"_s).toString();
+    QString running = properties.value(u"Language"_s).toString();
     if (running == u"en" || running == u"fr") return running;
     // Mivra's own resolution: the stored choice, else the system's preferred languages.
     const SettingsDefaults stored;

@@ -232,8 +232,8 @@ QString gateRefusal(const QVariantMap& p, const QString& lang, bool quitting) {
 #define MIVRA_VERSION ""
 #endif
 
-int run(QCoreApplication& app, QDBusConnection& bus) {
-    QStringList args = app.arguments().mid(1);
+int run(QDBusConnection& bus) {
+    QStringList args = QCoreApplication::arguments().mid(1);
     const QString command = args.value(0);
 
     if (command == u"--version" && args.size() == 1) {
@@ -291,7 +291,7 @@ int run(QCoreApplication& app, QDBusConnection& bus) {
         }
         disarmWatchdog();
         Watch w(bus, lang, plainWatch);
-        return app.exec();
+        return QCoreApplication::exec();
     }
 
     if (hung) {
@@ -357,7 +357,7 @@ int main(int argc, char** argv) {
         // A connection of our own, closed before the application goes, so that nothing arrives
         // while Qt is tearing down.
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"mivractl"_s);
-        status = run(app, bus);
+        status = run(bus);
     }
     QDBusConnection::disconnectFromBus(u"mivractl"_s);
     return status;

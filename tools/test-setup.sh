@@ -11,7 +11,7 @@ bash "$here/tools/setup.sh"
 packages=(
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     mmdebstrap systemd-container
-    clang libclang-rt-14-dev clang-format
+    clang libclang-rt-14-dev clang-format clang-tidy
     wrk nginx-light curl python3 iproute2
     xvfb trayer openbox xdotool x11-utils x11-apps haskell-gtk-sni-tray-utils
     at-spi2-core python3-pyatspi

@@ -28,9 +28,10 @@ bash tests/blocking/system/packagetest.sh "$deb" build/dev/tests/blocking/mivra-
 
 # The whole suite once more in one build under AddressSanitizer and UBSan. Leaks are reported for
 # the daemon, which owns all of its memory; the Qt side keeps process-long caches that are not leaks.
-# The system test needs the plain build's programs inside its container, so it runs only above.
+# The system test needs the plain build's programs inside its container, so it runs only above; the
+# Lint tests check the sources and ran above already.
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$jobs"
 ctest --preset asan -j"$jobs" --timeout 900 -R '^(ParseRequest|Response|LiveServer|Binary|Page)\.'
 ASAN_OPTIONS=detect_leaks=0 ctest --preset asan -j"$jobs" --timeout 900 \
-    -E '^(ParseRequest|Response|LiveServer|Binary|Page)\.|^system\.'
+    -E '^(ParseRequest|Response|LiveServer|Binary|Page)\.|^system\.|^Lint\.'

@@ -137,7 +137,7 @@ public:
 
 #define MIVRA_GET(T, name, part)                                                                             \
     T name() const {                                                                                         \
-        return part.name;                                                                                    \
+        return (part).name;                                                                                  \
     }
     MIVRA_GET(bool, closedSetVisible, m_state)
     MIVRA_GET(QString, closedSetText, m_state)

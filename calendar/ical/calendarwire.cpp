@@ -41,7 +41,7 @@ StoreCalendar calendarFrom(const QJsonObject& o) {
     c.title = o.value(u"title"_s).toString();
     c.source = o.value(u"source"_s).toString();
     if (o.contains(u"color"_s)) c.color = QColor(o.value(u"color"_s).toString());
-    for (const QJsonValue& v : o.value(u"skipped"_s).toArray())
+    for (const QJsonValue v : o.value(u"skipped"_s).toArray())
         c.skipped << v.toString();
     return c;
 }

@@ -91,7 +91,7 @@ QString text(const char* s) {
 // The zones of one VCALENDAR, looked up once per TZID.
 class ZoneBook {
 public:
-    ZoneBook(icalcomponent* vcal, QTimeZone local) : m_vcal(vcal), m_local(std::move(local)) {}
+    ZoneBook(icalcomponent* vcal, const QTimeZone& local) : m_vcal(vcal), m_local(local) {}
 
     Zone zoneOf(icalproperty* prop, const icaltimetype& t) {
         if (icaltime_is_utc(t)) return Zone{Zone::utc, nullptr, nullptr, QTimeZone::utc()};
@@ -165,7 +165,7 @@ struct IcalRecurrence {
     bool hasRule = false;
     icalrecurrencetype rule{}; // UNTIL already in dtstart's wall time
     struct Extra {
-        icaltimetype start;
+        icaltimetype start{};
         Zone zone;
         qint64 endMs = -1; // a PERIOD's own end
     };
@@ -454,11 +454,11 @@ struct Reader {
 };
 } // namespace
 
-IcalFile parseIcal(const QByteArray& data, const QTimeZone& local) {
+IcalFile parseIcal(const QByteArray& text, const QTimeZone& local) {
     quietLibical();
     IcalFile file;
-    if (data.isEmpty()) return file;
-    icalcomponent* root = icalparser_parse_string(data.constData());
+    if (text.isEmpty()) return file;
+    icalcomponent* root = icalparser_parse_string(text.constData());
     icalerror_clear_errno();
     if (!root) return file;
     auto read = [&](icalcomponent* vcal) {

@@ -133,9 +133,7 @@ bool isCollection(const QString& path) {
             hasItem = true;
             break;
         }
-        if (e->d_type == DT_DIR)
-            hasFolder = true;
-        else if (e->d_type == DT_UNKNOWN && QFileInfo(path + u'/' + name).isDir())
+        if (e->d_type == DT_DIR || (e->d_type == DT_UNKNOWN && QFileInfo(path + u'/' + name).isDir()))
             hasFolder = true;
     }
     ::closedir(dir);
@@ -570,6 +568,7 @@ struct IcalCalendarStore::Impl {
                     continue;
                 }
                 for (const QString& sub : list(folder).folders)
+                    // NOLINTNEXTLINE(readability-suspicious-call-argument): the inner folder is the calendar
                     describeCollection(
                         found(next, root.key + u':' + name + u'/' + sub, folder + u'/' + sub, {}), sub, name);
             }

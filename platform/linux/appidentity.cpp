@@ -171,7 +171,7 @@ QString flatpakAppId(QByteArrayView info) {
         if (!inApplication) continue;
         const qsizetype eq = line.indexOf('=');
         if (eq < 0 || line.first(eq).trimmed() != "name") continue;
-        const QString id = QString::fromUtf8(line.sliced(eq + 1)).trimmed();
+        QString id = QString::fromUtf8(line.sliced(eq + 1)).trimmed();
         if (!id.contains(u'/')) return id;
     }
     return {};

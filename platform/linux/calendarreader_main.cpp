@@ -61,14 +61,14 @@ private:
         const QString op = m.value(u"op"_s).toString();
         if (op == u"setup") {
             QList<CalendarRoot> roots;
-            for (const QJsonValue& v : m.value(u"roots"_s).toArray())
+            for (const QJsonValue v : m.value(u"roots"_s).toArray())
                 roots << CalendarWire::rootFrom(v.toObject());
             m_store = std::make_unique<IcalCalendarStore>(m_defaults, roots);
             m_store->setSettleTime(m.value(u"settleMs"_s).toInt(500));
             m_store->setOnFile([](const IcalCalendarStore::FileMark& f) {
                 say({{u"file"_s, CalendarWire::fileJson(f)}});
             });
-            for (const QJsonValue& v : m.value(u"skip"_s).toArray())
+            for (const QJsonValue v : m.value(u"skip"_s).toArray())
                 m_store->skipFile(CalendarWire::fileFrom(v.toObject()));
             connect(m_store.get(), &CalendarStore::changed, this, [] { say({{u"changed"_s, true}}); });
             return;
@@ -89,7 +89,7 @@ private:
                 m_scanned = true;
             }
             QStringList ids;
-            for (const QJsonValue& v : m.value(u"ids"_s).toArray())
+            for (const QJsonValue v : m.value(u"ids"_s).toArray())
                 ids << v.toString();
             const auto ms = [&](const char16_t* key) {
                 return QDateTime::fromMSecsSinceEpoch(
@@ -122,5 +122,5 @@ int main(int argc, char** argv) {
 #endif
     QCoreApplication app(argc, argv);
     Reader reader;
-    return app.exec();
+    return QCoreApplication::exec();
 }

@@ -58,7 +58,7 @@ CalendarReaderStore::~CalendarReaderStore() {
 }
 
 QString CalendarReaderStore::defaultProgram() {
-    const QString beside = QCoreApplication::applicationDirPath() + u'/' + kReaderName;
+    QString beside = QCoreApplication::applicationDirPath() + u'/' + kReaderName;
     if (QFileInfo(beside).isExecutable()) return beside;
     return QStringLiteral(MIVRA_LIBEXEC_DIR) + u'/' + kReaderName;
 }
@@ -87,7 +87,7 @@ void CalendarReaderStore::events(const QStringList& calendarIds, const QDateTime
               {u"ids"_s, QJsonArray::fromStringList(calendarIds)},
               {u"from"_s, QString::number(from.toMSecsSinceEpoch())},
               {u"to"_s, QString::number(to.toMSecsSinceEpoch())}},
-             done ? std::move(done) : [](QList<StoreEvent>) {}});
+             done ? std::move(done) : [](const QList<StoreEvent>&) {}});
 }
 
 void CalendarReaderStore::openSettings() {
@@ -173,13 +173,13 @@ void CalendarReaderStore::handle(const QJsonObject& m) {
         if (list != m_calendarsJson) {
             m_calendarsJson = list;
             m_calendars.clear();
-            for (const QJsonValue& v : list)
+            for (const QJsonValue v : list)
                 m_calendars << CalendarWire::calendarFrom(v.toObject());
             listChanged = true;
         }
     }
     QList<StoreEvent> events;
-    for (const QJsonValue& v : m.value(u"events"_s).toArray())
+    for (const QJsonValue v : m.value(u"events"_s).toArray())
         events << CalendarWire::eventFrom(v.toObject());
     sendNext();
     if (r.done) r.done(std::move(events));

@@ -417,7 +417,7 @@ struct EdsCalendarStore::Impl {
     static void backendDied(Impl* d, EClient* client) {
         for (auto it = d->clients.begin(); it != d->clients.end(); ++it) {
             if (it->client != E_CAL_CLIENT(client)) continue;
-            const QString uid = it.key();
+            const QString& uid = it.key();
             // Released outside the library's signal emission; the next fetch connects again.
             QTimer::singleShot(0, d->q, [d, uid, client] {
                 auto found = d->clients.find(uid);
@@ -475,7 +475,7 @@ struct EdsCalendarStore::Impl {
     void answered(quint64 id, const QString& uid, QList<StoreEvent> events) {
         auto it = requests.find(id);
         if (it == requests.end()) return;
-        it->answers.insert(uid, std::move(events));
+        it->answers.emplace(uid, std::move(events));
         if (--it->pending <= 0) finish(id);
     }
 

@@ -76,9 +76,9 @@ inline QList<BlockedApp> blockedApps(const QStringList& ids) {
 
 class FakeClock final : public Clock {
 public:
-    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 2), QTime(10, 0), QTimeZone::utc()),
-                       QTimeZone zone = QTimeZone::utc())
-        : m_now(start.toUTC()), m_zone(std::move(zone)) {}
+    explicit FakeClock(const QDateTime& start = QDateTime(QDate(2026, 3, 2), QTime(10, 0), QTimeZone::utc()),
+                       const QTimeZone& zone = QTimeZone::utc())
+        : m_now(start.toUTC()), m_zone(zone) {}
     QDateTime now() const override { return m_now; }
     QTimeZone timeZone() const override { return m_zone; }
 

@@ -27,12 +27,12 @@ struct StepRange {
 // A stepper row over one integer field of a record: its name, its label in both languages, whether
 // it counts minutes (suffix "min") and its range.
 template <class Record> struct StepperSpec {
-    const char16_t* field;
-    const char16_t* en;
-    const char16_t* fr;
-    bool minutes;
+    const char16_t* field = nullptr;
+    const char16_t* en = nullptr;
+    const char16_t* fr = nullptr;
+    bool minutes = false;
     StepRange range;
-    qint64 Record::*member;
+    qint64 Record::*member = nullptr;
 };
 
 // An integer setting as a stepper row shows it: label, value, its text ("25 min", or the bare

@@ -135,10 +135,13 @@ private:
     // Shows the engine's settings on the rows.
     void showRows();
 
-    Stepper *m_focusMin, *m_shortMin, *m_longMin, *m_reel, *m_meetingWarnMinutes, *m_allowanceMin;
-    SettingSwitch *m_soundOn, *m_autoStartBreaks, *m_autoStartTakes, *m_calendarEnabled,
-        *m_meetingWarnEnabled, *m_blockWebsites, *m_blockApps, *m_blockPage, *m_blockDuringBreaks,
-        *m_allowanceEnabled;
+    // Set by the constructor, one per row of its tables.
+    Stepper *m_focusMin = nullptr, *m_shortMin = nullptr, *m_longMin = nullptr, *m_reel = nullptr,
+            *m_meetingWarnMinutes = nullptr, *m_allowanceMin = nullptr;
+    SettingSwitch *m_soundOn = nullptr, *m_autoStartBreaks = nullptr, *m_autoStartTakes = nullptr,
+                  *m_calendarEnabled = nullptr, *m_meetingWarnEnabled = nullptr, *m_blockWebsites = nullptr,
+                  *m_blockApps = nullptr, *m_blockPage = nullptr, *m_blockDuringBreaks = nullptr,
+                  *m_allowanceEnabled = nullptr;
     LoginItem* m_loginItem = nullptr;
     bool m_launchAtLogin = false;
     bool m_installing = false;

@@ -111,11 +111,11 @@ void MivraBus::flush() {
         if (!(dirty & (quint32(1) << (i - mo->propertyOffset())))) continue;
         const QMetaProperty p = mo->property(i);
         const QString name = QString::fromLatin1(p.name());
-        QVariant value = p.read(this);
+        const QVariant value = p.read(this);
         auto sent = m_sent.find(name);
         if (sent != m_sent.end() && *sent == value) continue;
         m_sent.insert(name, value);
-        changed.insert(name, std::move(value));
+        changed.insert(name, value);
     }
     if (changed.isEmpty()) return;
     QDBusMessage signal =

@@ -10,6 +10,7 @@ class AlertPresenter;
 class Clock;
 class MainView;
 class Popover;
+// NOLINTNEXTLINE(cppcoreguidelines-virtual-class-destructor): Qt keeps its destructor private on purpose
 class QSessionManager;
 class QSystemTrayIcon;
 class TimerModel;

@@ -174,6 +174,8 @@ public slots:
     void Scroll(int, const QString&) {}
 
 signals:
+    // moc defines the signals in statusnotifier.moc, with parameter names of its own.
+    // NOLINTBEGIN(readability-inconsistent-declaration-parameter-name)
     void NewTitle();
     void NewIcon();
     void NewAttentionIcon();
@@ -181,6 +183,7 @@ signals:
     void NewToolTip();
     void NewStatus(const QString& status);
     void XAyatanaNewLabel(const QString& label, const QString& guide);
+    // NOLINTEND(readability-inconsistent-declaration-parameter-name)
 
 private:
     StatusNotifierItem& m_owner;
@@ -275,8 +278,10 @@ public slots:
     }
 
 signals:
+    // NOLINTBEGIN(readability-inconsistent-declaration-parameter-name): named by moc, as above
     void LayoutUpdated(uint revision, int parent);
     void ItemActivationRequested(int id, uint timestamp);
+    // NOLINTEND(readability-inconsistent-declaration-parameter-name)
 
 private:
     StatusNotifierItem& m_owner;
