@@ -9,10 +9,12 @@ the build folder (moc, resources, QML type registrations) are not the tree's and
 is tests/: its sources add GoogleTest's headers to each parse and would double a clean run, and
 their faults show as failing tests. With sources named, only those are checked (tests' too).
 
-A clean run takes minutes on two cores, so a source that passed is remembered in the build folder
-by a digest of everything its result depends on: its preprocessed text (the source and every header
-it includes), its command, the checks' configuration and the version of clang-tidy. A source whose
-digest passed before is not checked again; a finding is never remembered. Exits 77 (skipped) when
+A clean run takes minutes on two cores, so a source that passed is remembered in the user's cache
+folder (MIVRA_TIDY_CACHE, else $XDG_CACHE_HOME/mivra or ~/.cache/mivra; the build folder where that
+cannot be written) by a digest of everything its result depends on: its preprocessed text (the
+source and every header it includes), its command, the checks' configuration and the version of
+clang-tidy, with the tree's own path taken out so that another clone of the same sources finds it.
+A source whose digest passed before is not checked again; a finding is never remembered. Exits 77 (skipped) when
 clang-tidy is not installed. MIVRA_TIDY_JOBS sets how many run at once (default: every core)."""
 import concurrent.futures
 import hashlib
@@ -22,6 +24,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
 
 
 def units(build, tree, with_tests=False):
@@ -53,14 +56,28 @@ def preprocess_args(args):
     return out + ["-E"]
 
 
-def digest(path, directory, args, salt):
+def digest(path, directory, args, salt, tree):
     h = hashlib.sha256(salt)
-    h.update("\0".join(args).encode())
+    here = tree.encode()
+    h.update("\0".join(args).encode().replace(here, b"@TREE@"))
     run = subprocess.run(preprocess_args(args), cwd=directory, capture_output=True, check=False)
     if run.returncode != 0:
         return None  # let clang-tidy report what is wrong
-    h.update(run.stdout)
+    h.update(run.stdout.replace(here, b"@TREE@"))
     return h.hexdigest()
+
+
+def store_path(build):
+    """Where the digests of the sources that passed are kept."""
+    folder = os.environ.get("MIVRA_TIDY_CACHE") or os.path.join(
+        os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "mivra")
+    try:
+        os.makedirs(folder, exist_ok=True)
+        if os.access(folder, os.W_OK):
+            return os.path.join(folder, "tidy-passed.txt")
+    except OSError:
+        pass
+    return os.path.join(build, "tidy-passed.txt")
 
 
 def tidy(path, build):
@@ -96,7 +113,7 @@ def main():
     any_source = next(iter(todo))
     salt = subprocess.run(["clang-tidy", "--dump-config", any_source], capture_output=True, check=True).stdout
     salt += subprocess.run(["clang-tidy", "--version"], capture_output=True, check=True).stdout
-    store = os.path.join(build, "tidy-passed.txt")
+    store = store_path(build)
     try:
         with open(store, encoding="utf-8") as f:
             passed = set(f.read().split())
@@ -106,7 +123,7 @@ def main():
     jobs = int(os.environ.get("MIVRA_TIDY_JOBS", "0")) or os.cpu_count() or 1
     failed, checked, kept = [], 0, set()
     with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
-        digests = dict(zip(todo, pool.map(lambda p: digest(p, *todo[p], salt), todo)))
+        digests = dict(zip(todo, pool.map(lambda p: digest(p, *todo[p], salt, tree), todo)))
         fresh = sorted(p for p in todo if digests[p] is None or digests[p] not in passed)
         kept = {d for p, d in digests.items() if d in passed}
         for path, (status, text) in zip(fresh, pool.map(lambda p: tidy(p, build), fresh)):
@@ -118,10 +135,14 @@ def main():
                 failed.append(path)
                 print(text or f"{path}: clang-tidy exited with {status}")
 
-    # Only this run's digests are kept, so the file does not grow with every edit.
+    # What passed before is kept beside this run's, up to a bound, so that the file does not grow
+    # with every edit and two clones or branches checked in turn both find theirs.
     if len(sys.argv) == 3:
-        with open(store, "w", encoding="utf-8") as f:
-            f.write("\n".join(sorted(kept)) + "\n")
+        recent = kept | passed if len(kept | passed) <= 10 * len(todo) else kept
+        fd, part = tempfile.mkstemp(dir=os.path.dirname(store), prefix=".tidy-passed.")
+        with os.fdopen(fd, "w", encoding="utf-8") as f:
+            f.write("\n".join(sorted(recent)) + "\n")
+        os.replace(part, store)
     else:
         with open(store, "a", encoding="utf-8") as f:
             f.write("".join(d + "\n" for d in kept - passed))
