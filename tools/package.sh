@@ -12,6 +12,10 @@ version=$(dpkg-parsechangelog -S Version)
 arch=$(dpkg-architecture -q DEB_HOST_ARCH)
 jobs=$(nproc 2>/dev/null || echo 2)
 [ "$jobs" -le 2 ] || jobs=2
+# dpkg-buildpackage writes beside the source tree: two clones in one folder would take each
+# other's files, so they build one at a time.
+exec 8>"../.mivra-package.lock"
+flock 8
 DEB_BUILD_OPTIONS="parallel=$jobs nocheck ${DEB_BUILD_OPTIONS:-}" dpkg-buildpackage -b -us -uc >&2
 mkdir -p dist
 deb="mivra_${version}_${arch}.deb"
@@ -20,4 +24,5 @@ mv -f "../$deb" dist/
 for f in ../mivra_"${version}"_"${arch}".buildinfo ../mivra_"${version}"_"${arch}".changes ../mivra-dbgsym_"${version}"_"${arch}".deb; do
     [ -e "$f" ] && mv -f "$f" dist/
 done
+exec 8>&-
 echo "dist/$deb"
