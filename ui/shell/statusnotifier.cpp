@@ -94,7 +94,7 @@ const QDBusArgument& operator>>(const QDBusArgument& a, MenuEvent& e) {
 SniPixmap sniPixmap(const QImage& image) {
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
     SniPixmap p{argb.width(), argb.height(), {}};
-    p.argb.reserve(argb.width() * argb.height() * 4);
+    p.argb.reserve(qsizetype(argb.width()) * argb.height() * 4);
     for (int y = 0; y < argb.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         for (int x = 0; x < argb.width(); ++x) {
