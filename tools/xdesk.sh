@@ -2,9 +2,9 @@
 # shellcheck shell=bash disable=SC2154 # work and pids are the caller's
 # A small X desktop for the tray test and the interface benchmark, sourced by both: Xvfb, openbox and
 # trayer as tray host, a private HOME, and the helpers that find Mivra's windows.
-#   start_desktop <first display number> [WxH]    sets DISPLAY, HOME and the XDG folders under $work
-#                                                 (the screen is 1280x800 unless WxH says otherwise;
-#                                                 XDESK_TRAY=none leaves the tray out)
+#   start_desktop [WxH]    a display of its own; sets DISPLAY, HOME and the XDG folders under $work
+#                          (the screen is 1280x800 unless WxH says otherwise;
+#                          XDESK_TRAY=none leaves the tray out)
 # The caller sets `work` (a temporary folder) and `pids` (an array) and kills `pids` on exit.
 
 wait_for() { # <tries of 0.1 s on a quiet machine> <command…>
@@ -47,12 +47,14 @@ start_trayer() {
 }
 
 start_desktop() {
-    local n
-    for n in $(seq "$1" $(($1 + 50))); do [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || break; done
-    export DISPLAY=:$n
-    Xvfb "$DISPLAY" -screen 0 "${2:-1280x800}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    # The X server takes the first free display itself and says which: desktops started at once
+    # (tests run in parallel, two runs on one machine) never share one.
+    Xvfb -displayfd 3 -screen 0 "${1:-1280x800}x24" -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
     pids+=($!)
-    wait_for 50 xdpyinfo || { echo "Xvfb did not start"; cat "$work/xvfb.log"; return 1; }
+    wait_for 50 test -s "$work/display" || { echo "Xvfb did not start"; cat "$work/xvfb.log"; return 1; }
+    DISPLAY=:$(head -1 "$work/display")
+    export DISPLAY
+    wait_for 50 xdpyinfo || { echo "Xvfb did not answer"; cat "$work/xvfb.log"; return 1; }
     openbox >"$work/openbox.log" 2>&1 &
     pids+=($!)
     wait_for 50 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window'

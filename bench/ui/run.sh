@@ -37,7 +37,7 @@ trap cleanup EXIT
 desk=$here/tools/xdesk.sh
 # shellcheck source=../../tools/xdesk.sh
 source "$desk"
-start_desktop 150 || exit 1
+start_desktop || exit 1
 export MIVRA_XDESK=$desk MIVRA_BENCH_BIN=$mivra MIVRA_BENCH_FLOOR=$floor MIVRA_BENCH_CTL=$ctl
 export MIVRA_BENCH_SECONDS=${MIVRA_BENCH_SECONDS:-20} MIVRA_BENCH_EXTRA=${MIVRA_BENCH_EXTRA:-300}
 export MIVRA_BENCH_CLOSED=${MIVRA_BENCH_CLOSED:-40} MIVRA_BENCH_WORK=$work

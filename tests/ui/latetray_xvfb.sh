@@ -26,7 +26,7 @@ trap cleanup EXIT
 desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
 # shellcheck source=../../tools/xdesk.sh
 source "$desk"
-XDESK_TRAY=none start_desktop 190 || { echo "FAIL: no desktop"; exit 1; }
+XDESK_TRAY=none start_desktop || { echo "FAIL: no desktop"; exit 1; }
 export MIVRA_XDESK=$desk MIVRA_TEST_BIN=$mivra MIVRA_TEST_WORK=$work
 
 dbus-run-session -- bash -s <<'INNER' 2>"$work/bus.log"

@@ -26,7 +26,7 @@ trap cleanup EXIT
 desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
 # shellcheck source=../../tools/xdesk.sh
 source "$desk"
-start_desktop 140 "$size" || { echo "FAIL: no desktop"; exit 1; }
+start_desktop "$size" || { echo "FAIL: no desktop"; exit 1; }
 mkdir -p "$XDG_DATA_HOME/Mivra"
 # Every optional row of the main view: the calendar card and the allowance row.
 echo '{"allowanceEnabled": true, "allowanceMin": 15, "calendarEnabled": true}' >"$XDG_DATA_HOME/Mivra/settings.json"

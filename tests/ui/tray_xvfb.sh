@@ -25,7 +25,7 @@ trap cleanup EXIT
 desk=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tools" && pwd)/xdesk.sh
 # shellcheck source=../../tools/xdesk.sh
 source "$desk"
-start_desktop 90 || { echo "FAIL: no desktop"; exit 1; }
+start_desktop || { echo "FAIL: no desktop"; exit 1; }
 export MIVRA_XDESK=$desk
 export MIVRA_TEST_BIN=$mivra MIVRA_TEST_WORK=$work
 
