@@ -172,7 +172,14 @@ check "no unit of Mivra failed" bash -c "[ -z \"\$(nsenter -t $pid1 -a systemctl
 # The result systemd gives each run of Mivra's units (signal, timeout, exit-code, …), not words in
 # systemd's own messages: in a sandbox it says "Failed to kill control group …, ignoring" of runs
 # that went well.
-check "the journal shows no killed or failed run" bash -c \
-    "! nsenter -t $pid1 -a journalctl -q --no-pager -o json -u 'app.oriflan.mivra.*' | grep -q '\"UNIT_RESULT\"'"
-[ "$failures" -eq 0 ] || { inside journalctl -q --no-pager -u 'app.oriflan.mivra.*' | tail -20; }
+results() { inside journalctl -q --no-pager -o json -u 'app.oriflan.mivra.*' | grep '"UNIT_RESULT"'; }
+no_results() { [ -z "$(results)" ]; }
+check "the journal shows no killed or failed run" no_results
+if [ "$failures" -ne 0 ]; then
+    results | python3 -c 'import json, sys
+for line in sys.stdin:
+    e = json.loads(line)
+    print("     result:", e.get("UNIT"), e.get("UNIT_RESULT"), e.get("MESSAGE"))'
+    inside journalctl -q --no-pager -u 'app.oriflan.mivra.*' | tail -40
+fi
 exit $((failures > 0))
