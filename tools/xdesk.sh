@@ -43,7 +43,7 @@ start_trayer() {
     trayer_pid=$!
     pids+=($!)
     wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-        { echo "trayer did not start"; return 1; }
+        { echo "trayer did not start:"; cat "$work/trayer.log"; return 1; }
 }
 
 start_desktop() {
