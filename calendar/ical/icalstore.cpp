@@ -681,13 +681,21 @@ void IcalCalendarStore::skipFile(const FileMark& file) {
         cal.whole = true;
 }
 
+CalendarAccess IcalCalendarStore::storedAccess(const Defaults& defaults) {
+    return calendarAccessFromNumber(defaults.integer(kAccessKey));
+}
+
+void IcalCalendarStore::grantAccess(Defaults& defaults) {
+    // The person's own consent, given in the popover.
+    defaults.setValue(kAccessKey, int(CalendarAccess::fullAccess));
+}
+
 CalendarAccess IcalCalendarStore::authorizationStatus() const {
-    return calendarAccessFromNumber(m_defaults.integer(kAccessKey));
+    return storedAccess(m_defaults);
 }
 
 void IcalCalendarStore::requestAccess(std::function<void(bool)> done) {
-    // The person's own consent, given in the popover.
-    m_defaults.setValue(kAccessKey, int(CalendarAccess::fullAccess));
+    grantAccess(m_defaults);
     done(true);
 }
 

@@ -42,6 +42,11 @@ public:
     // The folder where a person drops .ics exports (the first root).
     QString dropFolder() const;
 
+    // The person's consent to read calendar files, kept in the defaults; every store of calendar
+    // files (this one, the reader process's) answers from the same key.
+    static CalendarAccess storedAccess(const Defaults& defaults);
+    static void grantAccess(Defaults& defaults);
+
     CalendarAccess authorizationStatus() const override;
     void requestAccess(std::function<void(bool granted)> done) override;
     QList<StoreCalendar> calendars() const override;

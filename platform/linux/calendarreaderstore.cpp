@@ -18,7 +18,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const QString kAccessKey = u"mivra.calendarAccess"_s;
 const QString kReaderName = u"mivra-calendar-reader"_s;
 // A file that blocks without spending processor time (a stalled network folder) is given up after
 // this long; so is a request that names no file (listing the folders).
@@ -64,12 +63,11 @@ QString CalendarReaderStore::defaultProgram() {
 }
 
 CalendarAccess CalendarReaderStore::authorizationStatus() const {
-    return calendarAccessFromNumber(m_defaults.integer(kAccessKey));
+    return IcalCalendarStore::storedAccess(m_defaults);
 }
 
 void CalendarReaderStore::requestAccess(std::function<void(bool)> done) {
-    // The person's own consent, given in the popover.
-    m_defaults.setValue(kAccessKey, int(CalendarAccess::fullAccess));
+    IcalCalendarStore::grantAccess(m_defaults);
     done(true);
 }
 
