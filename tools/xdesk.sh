@@ -37,14 +37,26 @@ popover() {
 }
 
 # trayer, the XEmbed tray host, at the top right (start_desktop runs it unless XDESK_TRAY=none).
+# A trayer that dies before its panel shows (it happened once in hundreds of starts, on a loaded
+# machine) is started again, twice at most, after what it said is printed.
 start_trayer() {
-    trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-    # shellcheck disable=SC2034 # for a caller that takes the tray away
-    trayer_pid=$!
-    pids+=($!)
-    wait_for 50 sh -c 'xwininfo -root -tree | grep -q "\"panel\": (\"panel\" \"trayer\")"' ||
-        { echo "trayer did not start:"; cat "$work/trayer.log"; return 1; }
+    local try
+    for try in 1 2 3; do
+        trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
+        # shellcheck disable=SC2034 # for a caller that takes the tray away
+        trayer_pid=$!
+        pids+=($!)
+        wait_for 50 panel_or_gone && kill -0 "$trayer_pid" 2>/dev/null && panel && return 0
+        if kill -0 "$trayer_pid" 2>/dev/null; then break; fi
+        echo "trayer ended before its panel showed (start $try):"
+        cat "$work/trayer.log"
+    done
+    echo "trayer did not start:"
+    cat "$work/trayer.log"
+    return 1
 }
+panel() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
+panel_or_gone() { panel || ! kill -0 "$trayer_pid" 2>/dev/null; }
 
 start_desktop() {
     # The X server takes the first free display itself and says which: desktops started at once
