@@ -37,8 +37,9 @@ popover() {
 }
 
 # trayer, the XEmbed tray host, at the top right (start_desktop runs it unless XDESK_TRAY=none).
-# A trayer that dies before its panel shows (it happened once in hundreds of starts, on a loaded
-# machine) is started again, twice at most, after what it said is printed.
+# Once, on a loaded machine, trayer drew no panel; why is not known. A trayer that ends before its
+# panel shows is started again, twice at most, after what it said is printed; one that hangs fails
+# the start with its log.
 start_trayer() {
     local try
     for try in 1 2 3; do
