@@ -36,28 +36,40 @@ popover() {
     return 1
 }
 
-# trayer, the XEmbed tray host, at the top right (start_desktop runs it unless XDESK_TRAY=none).
-# Once, on a loaded machine, trayer drew no panel; why is not known. A trayer that ends before its
-# panel shows is started again, twice at most, after what it said is printed; one that hangs fails
-# the start with its log.
-start_trayer() {
-    local try
+# Starts a tray host in the background (its process in host_pid) and waits for READY, a command.
+# A host that ends before READY holds is started again, twice at most, after what it said is
+# printed: under load the status-notifier host may ask its own watcher before it serves its object,
+# and ends. One that hangs fails the start.
+start_host() { # LOG READY COMMAND…
+    local log=$1 ready=$2 try
+    shift 2
     for try in 1 2 3; do
-        trayer --edge top --align right --widthtype request --height 24 --SetDockType true >"$work/trayer.log" 2>&1 &
-        # shellcheck disable=SC2034 # for a caller that takes the tray away
-        trayer_pid=$!
+        "$@" >"$log" 2>&1 &
+        host_pid=$!
         pids+=($!)
-        wait_for 50 panel_or_gone && kill -0 "$trayer_pid" 2>/dev/null && panel && return 0
-        if kill -0 "$trayer_pid" 2>/dev/null; then break; fi
-        echo "trayer ended before its panel showed (start $try):"
-        cat "$work/trayer.log"
+        wait_for 50 ready_or_ended "$ready" && kill -0 "$host_pid" 2>/dev/null && return 0
+        kill -0 "$host_pid" 2>/dev/null && return 1
+        echo "${1##*/} ended before it was ready (start $try):"
+        cat "$log"
     done
+    return 1
+}
+ready_or_ended() { "$1" || ! kill -0 "$host_pid" 2>/dev/null; }
+
+# trayer, the XEmbed tray host, at the top right (start_desktop runs it unless XDESK_TRAY=none).
+# Once, on a loaded machine, trayer drew no panel; why is not known.
+start_trayer() {
+    if start_host "$work/trayer.log" panel \
+        trayer --edge top --align right --widthtype request --height 24 --SetDockType true; then
+        # shellcheck disable=SC2034 # for a caller that takes the tray away
+        trayer_pid=$host_pid
+        return 0
+    fi
     echo "trayer did not start:"
     cat "$work/trayer.log"
     return 1
 }
 panel() { xwininfo -root -tree | grep -q '"panel": ("panel" "trayer")'; }
-panel_or_gone() { panel || ! kill -0 "$trayer_pid" 2>/dev/null; }
 
 start_desktop() {
     # The X server takes the first free display itself and says which: desktops started at once

@@ -75,18 +75,9 @@ kill "$trayer_pid"
 wait_for 100 popover || fail "the window did not come back when the tray went"
 
 # A status-notifier host after the start: registered, its icon drawn, and the window gone.
-# The host runs a watcher of its own, and on a loaded machine it may ask that watcher before it
-# serves its object; the host then ends at once ("Pattern match failure"). A host that ended so is
-# started again, twice at most, after what it said is shown.
-gone_or_ended() { window_gone || ! kill -0 "$sni" 2>/dev/null; }
-for try in 1 2 3; do
-    gtk-sni-tray-standalone --top --end --watcher --size 32 --color '#000000' >"$work/sni.log" 2>&1 &
-    sni=$!
-    wait_for 100 gone_or_ended
-    kill -0 "$sni" 2>/dev/null && break
-    echo "the status-notifier host ended at its start (start $try):"
-    cat "$work/sni.log"
-done
+start_host "$work/sni.log" window_gone \
+    gtk-sni-tray-standalone --top --end --watcher --size 32 --color '#000000'
+sni=$host_pid
 wait_for 100 window_gone || fail "the window stayed with the status-notifier host there"
 wait_for 100 icon_drawn || fail "the status-notifier host drew no icon: $(w=$(sni_tray); [ -n "$w" ] && drawn "$w")"
 echo "status-notifier host: $(drawn "$(sni_tray)") pixels of the icon lit"
