@@ -14,8 +14,9 @@ folder (MIVRA_TIDY_CACHE, else $XDG_CACHE_HOME/mivra or ~/.cache/mivra; the buil
 cannot be written) by a digest of everything its result depends on: its preprocessed text (the
 source and every header it includes), its command, the checks' configuration and the version of
 clang-tidy, with the tree's own path taken out so that another clone of the same sources finds it.
-A source whose digest passed before is not checked again; a finding is never remembered. Exits 77 (skipped) when
-clang-tidy is not installed. MIVRA_TIDY_JOBS sets how many run at once (default: every core)."""
+A source whose digest passed before is not checked again; a finding is never remembered. Exits 77
+(skipped) when clang-tidy is not installed. MIVRA_TIDY_JOBS sets how many run at once (default:
+every core)."""
 import concurrent.futures
 import hashlib
 import json
